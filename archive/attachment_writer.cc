@@ -1,0 +1,122 @@
+#include "archive/attachment_writer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/crc16.h"
+
+namespace {
+
+bool put_text(uint8_t* field, const char* text) {
+  size_t n = text ? strlen(text) : 0;
+  if (n >= HEADER_TEXT_SIZE) return false;
+  memset(field, 0, HEADER_TEXT_SIZE);
+  if (n) memcpy(field, text, n);
+  return true;
+}
+
+}  // namespace
+
+int build_header(AttachmentHeader* header, const HeaderFields& fields, const EntryTotals& totals) {
+  uint8_t* h = header->bytes;
+  memset(h, 0, HEADER_SIZE);
+  make_marker(h + HEADER_MARKER);
+  put_u32(h + HEADER_ENTRY_COUNT, totals.entry_count);
+  put_u32(h + HEADER_TOTAL_FILE, totals.total_file_size);
+  put_u32(h + HEADER_TOTAL_STORED, totals.total_stored_size);
+  put_u32(h + HEADER_TOTAL_RECORD, totals.total_record_size);
+  put_u32(h + HEADER_RESERVED_272, 0xFFFFFFFFu);
+  put_u32(h + HEADER_VOLUME, uint32_t(VOLUME_WHOLE));
+  put_u32(h + HEADER_ENTRY_COUNT_COPY, totals.entry_count);
+  put_u32(h + HEADER_SPACE_REQUIRED, fields.space_required);
+  if (!put_text(h + HEADER_PRODUCT_NAME, fields.product_name) ||
+      !put_text(h + HEADER_PRODUCT_VERSION, fields.product_version) ||
+      !put_text(h + HEADER_PLATFORM, fields.platform))
+    return WRITE_BAD_TEXT;
+  put_u32(h + HEADER_BUILD_TIME, uint32_t(fields.build_time));
+  uint8_t* table = crc16_table();
+  if (!table) return WRITE_NO_MEMORY;
+  put_u16(h + HEADER_CRC, crc16(table, h, HEADER_SIZE));
+  free(table);
+  return WRITE_OK;
+}
+
+uint32_t build_record(uint8_t record[RECORD_MAX_LENGTH], const EntryFields& f) {
+  size_t name_length = f.name ? strlen(f.name) : 0;
+  if (name_length == 0 || name_length > RECORD_MAX_NAME) return 0;
+  uint32_t length = uint32_t(RECORD_NAME + name_length + RECORD_NAME_PADDING);
+  memset(record, 0, length);
+  put_u32(record + RECORD_LENGTH, length);
+  // CRC fields hold their value high byte first: put_u16 of the stored form.
+  put_u16(record + RECORD_FILE_CRC, f.file_crc);
+  put_u16(record + RECORD_STORED_CRC, f.stored_crc);
+  put_u32(record + RECORD_FILE_SIZE, f.file_size);
+  put_u32(record + RECORD_STORED_SIZE, f.stored_size);
+  put_u32(record + RECORD_ENTRY_TYPE, f.entry_type);
+  put_u32(record + RECORD_STREAM_OFFSET, f.stream_offset);
+  put_u32(record + RECORD_MOD_TIME, uint32_t(f.mod_time));
+  put_u16(record + RECORD_MODE, f.mode);
+  memcpy(record + RECORD_NAME, f.name, name_length);
+  uint8_t* table = crc16_table();
+  if (!table) return 0;
+  put_u16(record + RECORD_CRC, crc16(table, record, length));
+  free(table);
+  return length;
+}
+
+int writer_begin(AttachmentWriter* w, FILE* out, const uint8_t* image, size_t image_size) {
+  memset(w, 0, sizeof *w);
+  w->out = out;
+  w->crc_table = crc16_table();
+  if (!w->crc_table) return WRITE_NO_MEMORY;
+  size_t header_offset = (image_size / HEADER_ALIGN + 1) * HEADER_ALIGN;
+  if (image_size % HEADER_ALIGN == 0 && image_size > 0) header_offset = image_size;
+  if (image_size && fwrite(image, 1, image_size, out) != image_size) return WRITE_IO;
+  static const uint8_t zeros[HEADER_SIZE] = {};
+  size_t filler = header_offset - image_size;
+  if (filler && fwrite(zeros, 1, filler, out) != filler) return WRITE_IO;
+  if (fwrite(zeros, 1, HEADER_SIZE, out) != HEADER_SIZE) return WRITE_IO;
+  w->header_offset = long(header_offset);
+  return WRITE_OK;
+}
+
+int writer_add_entry(AttachmentWriter* w, EntryFields f, const uint8_t* stored_data) {
+  if (f.entry_type == ENTRY_DELETE) f.stored_size = 0;
+  if (w->stream_offset > UINT32_MAX || w->totals.entry_count == UINT32_MAX) return WRITE_TOO_LARGE;
+  f.stored_crc = crc16(w->crc_table, stored_data, f.stored_size);
+  f.stream_offset = uint32_t(w->stream_offset);
+  uint8_t record[RECORD_MAX_LENGTH];
+  uint32_t length = build_record(record, f);
+  if (length == 0) return WRITE_BAD_NAME;
+  uint64_t file_total = w->file_total + (f.entry_type == ENTRY_DELETE ? 0 : f.file_size);
+  uint64_t stored_total = w->stored_total + f.stored_size;
+  uint64_t record_total = uint64_t(w->totals.total_record_size) + length;
+  if (file_total > UINT32_MAX || stored_total > UINT32_MAX || record_total > UINT32_MAX)
+    return WRITE_TOO_LARGE;
+  if (fwrite(record, 1, length, w->out) != length) return WRITE_IO;
+  if (f.stored_size && fwrite(stored_data, 1, f.stored_size, w->out) != f.stored_size) return WRITE_IO;
+  w->file_total = file_total;
+  w->stored_total = stored_total;
+  w->totals.entry_count++;
+  w->totals.total_file_size = uint32_t(file_total);
+  w->totals.total_stored_size = uint32_t(stored_total);
+  w->totals.total_record_size = uint32_t(record_total);
+  w->stream_offset += uint64_t(length) + f.stored_size;
+  return WRITE_OK;
+}
+
+int writer_finish(AttachmentWriter* w, const HeaderFields& fields) {
+  AttachmentHeader header;
+  int result = build_header(&header, fields, w->totals);
+  writer_abandon(w);
+  if (result != WRITE_OK) return result;
+  if (fflush(w->out) != 0 || fseek(w->out, w->header_offset, SEEK_SET) != 0) return WRITE_IO;
+  if (fwrite(header.bytes, 1, HEADER_SIZE, w->out) != HEADER_SIZE) return WRITE_IO;
+  if (fseek(w->out, 0, SEEK_END) != 0 || fflush(w->out) != 0) return WRITE_IO;
+  return WRITE_OK;
+}
+
+void writer_abandon(AttachmentWriter* w) {
+  free(w->crc_table);
+  w->crc_table = nullptr;
+}

@@ -1,0 +1,120 @@
+// The attachment's on-disk layout: one definition shared by the reader, the
+// writer and every tool that looks inside an installer.
+//
+// An installer file is the executable image, filler up to a multiple of 1024,
+// the 1028-byte header block, then `entry_count` entries, each an entry record
+// directly followed by its stored data. Integers are little-endian; the three
+// kinds of CRC field hold their value high byte first, which, read back as a
+// little-endian u16, is the byte-exchanged value that `crc16` computes.
+//
+// Both records are kept as raw bytes and read at these offsets, never through
+// a C struct, so that padding and alignment cannot change the layout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// ---- header block ----------------------------------------------------------
+constexpr uint32_t HEADER_SIZE = 1028;
+constexpr uint32_t HEADER_ALIGN = 1024;  // the header starts at a multiple of this, never at 0
+
+constexpr uint32_t HEADER_MARKER = 0;             // 252 bytes, the AttachmentMarker
+constexpr uint32_t HEADER_RESERVED_252 = 252;     // u32, 0
+constexpr uint32_t HEADER_ENTRY_COUNT = 256;      // u32
+constexpr uint32_t HEADER_TOTAL_FILE = 260;       // u32, sum of file_size
+constexpr uint32_t HEADER_TOTAL_STORED = 264;     // u32, sum of stored_size
+constexpr uint32_t HEADER_TOTAL_RECORD = 268;     // u32, sum of record_length
+constexpr uint32_t HEADER_RESERVED_272 = 272;     // u32, 0xFFFFFFFF
+constexpr uint32_t HEADER_VOLUME = 276;           // i32, -1: held whole in this file
+constexpr uint32_t HEADER_RESERVED_280 = 280;     // u32, 0
+constexpr uint32_t HEADER_ENTRY_COUNT_COPY = 284; // u32, equal to entry_count
+constexpr uint32_t HEADER_SPACE_REQUIRED = 348;   // u32, bytes
+constexpr uint32_t HEADER_CRC = 416;              // CRC over the block with these 2 bytes zero
+constexpr uint32_t HEADER_PRODUCT_NAME = 418;     // text, 64 bytes
+constexpr uint32_t HEADER_PRODUCT_VERSION = 482;  // text, 64 bytes
+constexpr uint32_t HEADER_PLATFORM = 546;         // text, 64 bytes
+constexpr uint32_t HEADER_RESERVED_TEXT = 610;    // text, 64 bytes
+constexpr uint32_t HEADER_BUILD_TIME = 740;       // i32, seconds since 1970 UTC
+
+constexpr uint32_t HEADER_TEXT_SIZE = 64;  // a text field: at most 63 bytes, then NUL padding
+constexpr int32_t VOLUME_WHOLE = -1;
+
+static_assert(HEADER_PRODUCT_VERSION == HEADER_PRODUCT_NAME + HEADER_TEXT_SIZE);
+static_assert(HEADER_PLATFORM == HEADER_PRODUCT_VERSION + HEADER_TEXT_SIZE);
+static_assert(HEADER_RESERVED_TEXT + HEADER_TEXT_SIZE + 66 == HEADER_BUILD_TIME);
+static_assert(HEADER_BUILD_TIME + 4 * 4 + 272 == HEADER_SIZE);
+static_assert(HEADER_SIZE > HEADER_ALIGN, "a header read at the last aligned offset can overrun a file");
+
+// ---- marker ----------------------------------------------------------------
+constexpr uint32_t MARKER_SIZE = 252;
+// The image must never contain the marker it searches for, so it holds a copy
+// with this one character lowered by one and rebuilds the real marker at run
+// time (make_marker).
+constexpr uint32_t MARKER_ALTERED_INDEX = 40;
+
+// Writes the real 252-byte marker into `out`.
+void make_marker(uint8_t out[MARKER_SIZE]);
+
+// ---- entry record ----------------------------------------------------------
+constexpr uint32_t RECORD_LENGTH = 0;   // u32, the whole record, this field included
+constexpr uint32_t RECORD_CRC = 4;      // CRC over the record with these 2 bytes zero
+constexpr uint32_t RECORD_FILE_CRC = 6; // CRC of the installed bytes
+constexpr uint32_t RECORD_STORED_CRC = 8; // CRC of the stored data
+constexpr uint32_t RECORD_RESERVED_10 = 10;  // u16, 0
+constexpr uint32_t RECORD_FILE_SIZE = 12;    // u32
+constexpr uint32_t RECORD_STORED_SIZE = 16;  // u32
+constexpr uint32_t RECORD_ENTRY_TYPE = 20;   // u32
+constexpr uint32_t RECORD_RESERVED_24 = 24;  // u32, 0
+constexpr uint32_t RECORD_STREAM_OFFSET = 28; // u32, offset from the first record
+constexpr uint32_t RECORD_MOD_TIME = 32;     // i32, 0: leave times and mode alone
+constexpr uint32_t RECORD_MODE = 36;         // u16, st_mode with file-type bits
+constexpr uint32_t RECORD_NAME = 38;         // NUL-terminated text up to record_length
+
+constexpr uint32_t RECORD_MIN_LENGTH = 41;    // a record of 40 bytes or less is corrupt
+constexpr uint32_t RECORD_MAX_LENGTH = 4136;
+constexpr uint32_t RECORD_NAME_PADDING = 8;   // the NUL and seven zero bytes behind a name
+// The longest name a writer can put in a record of the largest size.
+constexpr uint32_t RECORD_MAX_NAME = RECORD_MAX_LENGTH - RECORD_NAME - RECORD_NAME_PADDING;
+
+static_assert(RECORD_MODE + 2 == RECORD_NAME);
+static_assert(RECORD_MAX_NAME == 4090);
+
+constexpr uint32_t ENTRY_STORED = 0;
+constexpr uint32_t ENTRY_COMPRESSED = 1;  // every type but 0 and 2 is read as compressed
+constexpr uint32_t ENTRY_DELETE = 2;
+
+// ---- field access ----------------------------------------------------------
+inline uint32_t get_u32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline int32_t get_i32(const uint8_t* p) { return int32_t(get_u32(p)); }
+// A CRC field read as a little-endian u16: the form crc16 returns.
+inline uint16_t get_u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline void put_u32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+inline void put_u16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+// The header block held in memory as its raw bytes.
+struct AttachmentHeader {
+  uint8_t bytes[HEADER_SIZE];
+};
+
+inline uint32_t header_entry_count(const AttachmentHeader& h) { return get_u32(h.bytes + HEADER_ENTRY_COUNT); }
+inline uint32_t header_total_file_size(const AttachmentHeader& h) { return get_u32(h.bytes + HEADER_TOTAL_FILE); }
+inline int32_t header_volume(const AttachmentHeader& h) { return get_i32(h.bytes + HEADER_VOLUME); }
+inline uint32_t header_space_required(const AttachmentHeader& h) { return get_u32(h.bytes + HEADER_SPACE_REQUIRED); }
+inline int32_t header_build_time(const AttachmentHeader& h) { return get_i32(h.bytes + HEADER_BUILD_TIME); }
+// Text fields as C strings. A writer always terminates them, but a header that
+// passed its CRC can still fill all 64 bytes, so readers go through this copy.
+inline void header_text(const AttachmentHeader& h, uint32_t offset, char out[HEADER_TEXT_SIZE]) {
+  memcpy(out, h.bytes + offset, HEADER_TEXT_SIZE - 1);
+  out[HEADER_TEXT_SIZE - 1] = 0;
+}

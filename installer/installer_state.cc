@@ -1,0 +1,5 @@
+#include "installer/installer_state.h"
+
+AttachmentHeader attachment_header;
+int autonext = 0;
+char install_dir[INSTALL_DIR_SIZE];

@@ -1,0 +1,96 @@
+// Start-up through the real binary: opening argv[0], locating and checking the
+// attachment, the volume field.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/format.h"
+#include "installer/startup.h"
+#include "tests/support/files.h"
+#include "tests/support/installer_builder.h"
+#include "tests/support/process.h"
+
+namespace {
+
+const std::string kEnding = "\n\nInstallation terminated.\n";
+
+ProcessResult run_setup(const std::string& path, ProcessOptions options = {}) {
+  ProcessResult r = run_process(path, options);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "") << "standard output is never written";
+  return r;
+}
+
+TEST(Startup, BareInstallerHasNoAttachment) {
+  EXPECT_EQ(run_setup(setup_binary()).err, "Can't find attachments (3).\n" + kEnding);
+}
+
+TEST(Startup, Argv0ThatCannotBeOpened) {
+  ProcessOptions o;
+  o.argv0 = "/nonexistent/zolt-setup";
+  EXPECT_EQ(run_setup(setup_binary(), o).err, "Can't find attachments (err=1).\n" + kEnding);
+  // A bare name is not looked up along the search path.
+  o.argv0 = "zolt-setup";
+  o.cwd = "/";
+  EXPECT_EQ(run_setup(setup_binary(), o).err, "Can't find attachments (err=1).\n" + kEnding);
+}
+
+TEST(Startup, RelativeAbsoluteAndLinkedPathsFindTheAttachment) {
+  TempDir dir;
+  write_installer(dir / "setup", {});
+  ASSERT_EQ(symlink((dir / "setup").c_str(), (dir / "link").c_str()), 0);
+  ProcessOptions o;
+  o.input = "";
+  for (const std::string& argv0 : std::vector<std::string>{"./setup", "link", dir / "setup"}) {
+    o.argv0 = argv0;
+    o.cwd = dir.path();
+    ProcessResult r = run_setup(dir / "setup", o);
+    EXPECT_EQ(r.err.find("Can't find"), std::string::npos) << argv0 << ": " << r.err;
+  }
+}
+
+TEST(Startup, DamagedHeaderAndWrongVolume) {
+  TempDir dir;
+  std::string good = build_installer(read_file(setup_binary()), TestHeader(), {});
+  size_t at = good.size() - HEADER_SIZE;
+  std::string bad = good;
+  bad[at + HEADER_SPACE_REQUIRED] ^= 0x40;
+  write_file(dir / "bad", bad, 0755);
+  EXPECT_EQ(run_setup(dir / "bad").err, "Attachments corrupted (3).\n" + kEnding);
+
+  // A volume other than -1 with a correct CRC: the header is rebuilt around it.
+  std::string vol = good;
+  put_u32(reinterpret_cast<uint8_t*>(vol.data()) + at + HEADER_VOLUME, 0);
+  std::string block = vol.substr(at, HEADER_SIZE);
+  block[HEADER_CRC] = block[HEADER_CRC + 1] = 0;
+  put_u16(reinterpret_cast<uint8_t*>(vol.data()) + at + HEADER_CRC, test_crc16(block));
+  write_file(dir / "vol", vol, 0755);
+  ProcessOptions o;
+  o.args = {"-autonext"};  // the attachment is judged before the options
+  EXPECT_EQ(run_setup(dir / "vol", o).err, "Can't find attachments (err=2).\n" + kEnding);
+}
+
+TEST(Startup, TruncatedInstallerIsNotFound) {
+  TempDir dir;
+  std::string good = build_installer(std::string(100, 'i'), TestHeader(), {});
+  write_file(dir / "short", read_file(setup_binary()) + good.substr(0, 1024 + 1000), 0755);
+  EXPECT_EQ(run_setup(dir / "short").err, "Can't find attachments (3).\n" + kEnding);
+}
+
+TEST(Autonext, ExactMatchInAnyPosition) {
+  auto check = [](std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    return find_autonext(int(argv.size()), argv.data());
+  };
+  EXPECT_EQ(check({"setup"}), 0);
+  EXPECT_EQ(check({"setup", "-autonext"}), 1);
+  EXPECT_EQ(check({"-autonext"}), 1) << "argv[0] counts";
+  EXPECT_EQ(check({"setup", "x", "y", "-autonext"}), 1);
+  for (const char* near : {"--autonext", "-Autonext", "-AUTONEXT", "-autonex", "-autonextx", "autonext", "-", ""})
+    EXPECT_EQ(check({"setup", near}), 0) << near;
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+#include "installer/termination.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "archive/attachment_reader.h"
+#include "tests/support/process.h"
+
+namespace {
+
+const std::string kEnding = "\n\nInstallation terminated.\n";
+
+std::string output_of(const std::function<void()>& body) {
+  ProcessResult r = run_in_child(body);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "");
+  return r.err;
+}
+
+TEST(Termination, ErrorWithAndWithoutMessage) {
+  EXPECT_EQ(output_of([] { error("Can't find attachments (err=1)."); }),
+            "Can't find attachments (err=1).\n" + kEnding);
+  EXPECT_EQ(output_of([] { error(nullptr); }), kEnding);
+}
+
+TEST(Termination, ErrorErrnoLayout) {
+  std::string denied = strerror(EACCES);
+  EXPECT_EQ(output_of([] { error_errno("Can't create file", "(err=5).", EACCES); }),
+            "Can't create file - " + denied + " (err=5).\n" + kEnding);
+  EXPECT_EQ(output_of([] { error_errno("Error saving data", nullptr, 0); }), "Error saving data\n" + kEnding);
+  EXPECT_EQ(output_of([] { error_errno("Error saving data", "(err=1).", 0); }),
+            "Error saving data (err=1).\n" + kEnding);
+  EXPECT_EQ(output_of([] { error_errno(nullptr, nullptr, EEXIST); }), " - " + std::string(strerror(EEXIST)) + "\n" + kEnding);
+  EXPECT_EQ(output_of([] { error_errno(nullptr, nullptr, 0); }), "\n" + kEnding);
+}
+
+TEST(Termination, ClosesTheAttachmentFile) {
+  // The child opens a file as the attachment; exit must close it cleanly
+  // and still exit with 0.
+  EXPECT_EQ(output_of([] {
+              attachment_file = fopen("/dev/null", "rb");
+              close_and_exit();
+            }),
+            "");
+}
+
+}  // namespace
