@@ -1,0 +1,11 @@
+// The one-line progress display on standard error, rewritten in place with
+// backspaces, and the string joiner it and the extraction use.
+#pragma once
+
+// Shows "%3d%% %3d%%  NAME " unless nothing changed since the last call; a
+// null name erases the line. Waits for standard error to drain after every call.
+void progress_line(const char* name, int entries_percent, int bytes_percent);
+
+// A new string holding the `count` arguments that are not null, one after
+// another; null when memory cannot be had. The caller frees it.
+char* concat_strings(int count, ...);
