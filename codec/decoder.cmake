@@ -1,0 +1,7 @@
+# Decoding half of the codec: bit input, decoding tables, block decoder.
+# The installer links only this (and the context).
+add_library(zolt_codec_decoder STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/decode_table.cc
+  ${CMAKE_CURRENT_LIST_DIR}/decoder.cc
+)
+target_link_libraries(zolt_codec_decoder PUBLIC zolt_codec_context)
