@@ -1,0 +1,59 @@
+// Reading one entry of the attachment and checking it completely: the record,
+// its name, the stored data and the decoded data. Nothing on disk is touched
+// here, so an entry that fails a check has changed nothing below the
+// installation directory.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/format.h"
+
+enum EntryFault {
+  ENTRY_FAULT_NONE = 0,
+  ENTRY_FAULT_RECORD_LENGTH,   // fewer than 4 bytes, or record_length outside 41..4136
+  ENTRY_FAULT_RECORD_SHORT,    // the record is cut short
+  ENTRY_FAULT_STORED_SHORT,    // the stored data is cut short, or too short for a stored file
+  ENTRY_FAULT_STORED_CRC,
+  ENTRY_FAULT_FILE_CRC,
+  ENTRY_FAULT_RECORD_CRC,
+  ENTRY_FAULT_NAME_UNTERMINATED,  // no NUL inside the record
+  ENTRY_FAULT_NAME_ESCAPES,       // absolute, or with a ".." component
+  ENTRY_FAULT_DECODE,             // the stream cannot be decoded or the codec set up
+  ENTRY_FAULT_NO_MEMORY,          // no memory for the data buffers
+};
+
+// The installer's message for a fault.
+const char* entry_fault_message(int fault);
+
+// One entry, read and checked. `name` points into `record`.
+struct Entry {
+  uint8_t record[RECORD_MAX_LENGTH];
+  uint32_t record_length;
+  uint32_t type;  // ENTRY_STORED, ENTRY_DELETE, or anything else: compressed
+  uint32_t file_size;
+  uint32_t stored_size;
+  int32_t mod_time;
+  uint16_t mode;
+  const char* name;
+  uint8_t* stored;  // stored_size bytes; null for a deletion entry
+  uint8_t* data;    // file_size bytes to install; for a stored entry the same buffer as `stored`
+};
+
+// Called between decoded slices of a compressed entry with the bytes decoded
+// so far, so that a display can follow long entries.
+struct EntryProgress {
+  void (*slice_done)(void* context, const Entry& entry, uint32_t decoded);
+  void* context;
+};
+
+// Reads the next entry from attachment_file and checks it. On
+// ENTRY_FAULT_NONE the entry's buffers are owned by `entry` until
+// release_entry. On a fault nothing stays allocated. `crc_table` is a table
+// from crc16_table. `progress` may be null.
+int read_entry(const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
+
+void release_entry(Entry* entry);
+
+// The part of `name` behind its last '/' or '\\', the final character never
+// counting as that separator; a name without one is its own base name.
+const char* entry_base_name(const char* name);

@@ -1,0 +1,51 @@
+// The pages after directory selection: the warning about an existing
+// directory and the notice after the files are installed.
+#include <cstdio>
+
+#include "installer/answers.h"
+#include "installer/directory_selection.h"
+#include "installer/installer_state.h"
+#include "installer/pages.h"
+#include "installer/prompts.h"
+
+namespace {
+
+const char files_installed_text[] =
+    "\n\nFiles installed!\n"
+    "See \"Library Installation\" in the QUMBA 'C' Library Reference Manual\n"
+    "for hardware and software configuration options.\n"
+    "\n"
+    "Also, see files:\n"
+    "QUMBADST.TXT Describes the various files installed.\n"
+    "QUMBARLS.TXT Up-to-the minute release notes.\n"
+    "QUMBA.HTM    The full QUMBA Reference Manual.\n"
+    "\n"
+    "If the TORMA C/C++ Library was also installed:\n"
+    "TORMADST.TXT Describes the various files installed.\n"
+    "TORMARLS.TXT Up-to-the minute release notes.\n";
+static_assert(sizeof files_installed_text - 1 == 443);
+
+}  // namespace
+
+int existing_directory_page() {
+  // Decided afresh on every entry, from the file system as it is now.
+  if (is_directory(install_dir) != 1) return ANSWER_NEXT;
+  fprintf(stderr,
+          "\n\nThe directory \n    %s\nalready exists!\n\n"
+          "Installing into a different directory is prudent -\n"
+          "in the unlikely event of a media failure, the\n"
+          "previous functioning version remains intact.\n"
+          "After the new version has been installed\n"
+          "into a different directory and sucessfully used,\n"
+          "the old version's directory can be deleted with\n"
+          "standard O.S. commands.\n\n"
+          "Select 'Next' to proceed with the installation,\n"
+          "or 'Back' to select a different directory.\n",
+          install_dir);
+  return ask_back_next_cancel();
+}
+
+int files_installed_page() {
+  fputs(files_installed_text, stderr);
+  return ask_back_next_cancel();
+}

@@ -1,0 +1,80 @@
+#include "installer/install_files.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "archive/attachment_reader.h"
+#include "archive/crc16.h"
+#include "archive/entry_reader.h"
+#include "archive/extraction.h"
+#include "installer/answers.h"
+#include "installer/installer_state.h"
+#include "installer/pages.h"
+#include "installer/progress_line.h"
+#include "installer/termination.h"
+
+namespace {
+
+struct Progress {
+  uint32_t index;       // of the entry in hand
+  uint64_t bytes_done;  // file_size of the entries written so far
+};
+
+int entries_percent(const Progress& p) {
+  uint32_t count = header_entry_count(attachment_header);
+  return count ? int(uint64_t(100) * p.index / count) : 0;
+}
+
+// Not clamped: a header that understates its total shows more than 100.
+int bytes_percent(uint64_t done) {
+  uint32_t total = header_total_file_size(attachment_header);
+  if (total == 0) return 100;
+  uint64_t percent = done * 100 / total;
+  return percent > INT_MAX ? INT_MAX : int(percent);
+}
+
+void show_slice(void* context, const Entry& entry, uint32_t decoded) {
+  const Progress& p = *static_cast<const Progress*>(context);
+  progress_line(entry.name, entries_percent(p), bytes_percent(p.bytes_done + decoded));
+}
+
+}  // namespace
+
+int install_files() {
+  uint8_t* crc_table = crc16_table();
+  if (!crc_table) error("Insufficient memory (err=3).");
+  fputs("\n\n.... Installing files ....\n\n", stderr);
+  progress_line(nullptr, 0, 0);
+
+  Extraction extraction;
+  if (extraction_begin(&extraction, install_dir) != 0) error("Insufficient memory (err=3).");
+  Progress progress{0, 0};
+  const EntryProgress on_slice{show_slice, &progress};
+  uint32_t count = header_entry_count(attachment_header);
+  for (; progress.index < count; progress.index++) {
+    Entry entry;
+    int fault = read_entry(crc_table, &entry, &on_slice);
+    if (fault != ENTRY_FAULT_NONE) error(entry_fault_message(fault));
+    ExtractFailure failure;
+    int result = extract_entry(&extraction, entry, &failure);
+    release_entry(&entry);
+    if (result != 0) {
+      if (failure.with_error_number) error_errno(failure.message, failure.detail, failure.error_number);
+      error(failure.message);
+    }
+    if (entry.type == ENTRY_DELETE) continue;
+    progress.bytes_done += entry.file_size;
+    progress_line(entry.name, entries_percent(progress), bytes_percent(progress.bytes_done));
+    progress_line(nullptr, 0, 0);
+  }
+  extraction_end(&extraction);
+  free(crc_table);
+  progress_line(nullptr, 0, 0);
+  return 0;
+}
+
+int install_page() {
+  install_files();
+  return ANSWER_NEXT;
+}

@@ -1,0 +1,81 @@
+// The progress line rewrites itself in place: it moves back over what it
+// wrote last with backspaces and writes the new text over the old, which is
+// not blanked first. That is enough because the extraction keeps the name
+// fixed between two resets, so a new text is never shorter than the one it
+// covers. Nothing is rewritten when neither the numbers nor the name changed,
+// since the extraction calls once per decoded slice.
+#include "installer/progress_line.h"
+
+#include <termios.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Names longer than this are shown from a separator at or behind this index.
+constexpr size_t PROGRESS_NAME_KEEP = 40;
+
+int progress_written = 0;  // bytes of the last display; negative after a failed write
+char* progress_name = nullptr;  // the full name last displayed, a private copy
+int progress_entries = -1;
+int progress_bytes = -1;
+
+// Writes `count` copies of `unit` with as few writes as an unbuffered
+// standard error allows.
+void write_repeated(const char* unit, size_t unit_size, int count) {
+  char block[3 * 64];
+  size_t per_block = sizeof block / unit_size;
+  for (size_t i = 0; i < per_block; i++) memcpy(block + i * unit_size, unit, unit_size);
+  while (count > 0) {
+    size_t n = size_t(count) < per_block ? size_t(count) : per_block;
+    fwrite(block, unit_size, n, stderr);
+    count -= int(n);
+  }
+}
+
+// "..." and the name from its first separator at or behind index 40, else
+// from index 40; null when the name is short enough or memory is short.
+char* shortened_name(const char* name) {
+  if (strlen(name) <= PROGRESS_NAME_KEEP) return nullptr;
+  const char* cut = name + PROGRESS_NAME_KEEP;
+  const char* separator = cut + strcspn(cut, "/\\");
+  char* text = *separator ? concat_strings(2, "...", separator) : nullptr;
+  if (!text) text = concat_strings(2, "...", cut);
+  return text;
+}
+
+void drain_stderr() { tcdrain(fileno(stderr)); }
+
+}  // namespace
+
+void progress_line(const char* name, int entries_percent, int bytes_percent) {
+  if (!name) {
+    if (progress_written > 0) write_repeated("\b \b", 3, progress_written);
+    progress_written = 0;
+    progress_bytes = progress_entries = -1;
+    free(progress_name);
+    progress_name = nullptr;
+    drain_stderr();
+    return;
+  }
+  if (bytes_percent == progress_bytes && entries_percent == progress_entries && progress_name &&
+      strcmp(progress_name, name) == 0) {
+    drain_stderr();
+    return;
+  }
+  if (progress_written > 0) write_repeated("\b", 1, progress_written);
+  progress_written = 0;
+
+  char* shortened = shortened_name(name);
+  progress_written = fprintf(stderr, "%3d%% %3d%%  %s ", entries_percent, bytes_percent,
+                             shortened ? shortened : name);
+  free(shortened);
+
+  progress_bytes = bytes_percent;
+  progress_entries = entries_percent;
+  free(progress_name);
+  progress_name = strdup(name);
+  drain_stderr();
+}

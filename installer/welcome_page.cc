@@ -1,0 +1,42 @@
+// The welcome page: the title, the product named by the attachment header and
+// the build stamp, which is given in UTC so that it reads the same wherever the
+// installer runs.
+#include <time.h>
+
+#include <cstdio>
+#include <iterator>
+
+#include "installer/answers.h"
+#include "installer/installer_state.h"
+#include "installer/pages.h"
+#include "installer/prompts.h"
+
+namespace {
+
+const char install_title[] = "ZOLT(R) Software Installation";
+
+}  // namespace
+
+int welcome_page() {
+  // Every 32-bit build time has a calendar date; the zeroed fallback only
+  // keeps a failing gmtime from being dereferenced.
+  time_t build_time = header_build_time(attachment_header);
+  struct tm when = {};
+  if (const struct tm* t = gmtime(&build_time)) when = *t;
+
+  char name[HEADER_TEXT_SIZE], version[HEADER_TEXT_SIZE], platform[HEADER_TEXT_SIZE];
+  header_text(attachment_header, HEADER_PRODUCT_NAME, name);
+  header_text(attachment_header, HEADER_PRODUCT_VERSION, version);
+  header_text(attachment_header, HEADER_PLATFORM, platform);
+
+  fprintf(stderr, "\n\n%s\n\n", install_title);
+  fputs("Thanks for purchasing ZOLT(R) imaging products.\n\n", stderr);
+  fprintf(stderr, "Let's install  %s %s %s software!", name, version, platform);
+  fprintf(stderr, " (build %.2d%.2d%.2d.%.2d%.2d%.2d) ", (when.tm_year + 1900) % 100, when.tm_mon + 1,
+          when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
+  fputs("!\n", stderr);
+
+  static const int keys[] = {'c', 'n'};
+  static const int results[] = {ANSWER_CANCEL, ANSWER_NEXT};
+  return choice_prompt(nullptr, keys, "Next? Cancel?", results, int(std::size(keys)), ANSWER_NEXT);
+}
