@@ -1,0 +1,88 @@
+# zolt_add_installer(): a build target that packs a directory tree into a
+# zolt-setup installer with zolt-pack.
+#
+#   zolt_add_installer(
+#     TARGET <name>              the target that builds the installer
+#     DIRECTORY <dir>            the tree to pack (relative: to the current source dir)
+#     PRODUCT <name>             product name, at most 63 bytes
+#     VERSION <text>             version text, at most 63 bytes
+#     [OUTPUT <file>]            default: <binary dir>/<product>-<version>-<platform>.run
+#     [PLATFORM <text>]          default: "${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR}"
+#     [STUB <file>]              default: the zolt-setup installed beside zolt-pack
+#     [BUILD_TIME <seconds>]     default: SOURCE_DATE_EPOCH at build time, else now
+#     [SPACE <bytes>]            default: file sizes rounded up to 4096
+#     [STORE]                    store every file uncompressed
+#     [DELETE <name>...]         deletion entries for files of earlier versions
+#     [JOBS <n>]                 compression threads (default: online processors)
+#     [DEPENDS <target|file>...] what produces the tree, if the build does
+#     [EXCLUDE_FROM_ALL])        do not build it with the default target
+#
+# The installer is rebuilt when zolt-pack, a DEPENDS item or a file found in
+# DIRECTORY at configure time changes; files added later are seen at the next
+# build because the listing is re-checked (CONFIGURE_DEPENDS). The output is
+# reproducible: with SOURCE_DATE_EPOCH set, two builds of one tree give the
+# same bytes. FILE.sha256 is written beside the installer.
+include_guard(GLOBAL)
+
+function(zolt_add_installer)
+  cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;EXCLUDE_FROM_ALL"
+    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS" "DELETE;DEPENDS")
+  if(ZI_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
+  endif()
+  foreach(required TARGET DIRECTORY PRODUCT VERSION)
+    if(NOT DEFINED ZI_${required} OR "${ZI_${required}}" STREQUAL "")
+      message(FATAL_ERROR "zolt_add_installer: ${required} is required")
+    endif()
+  endforeach()
+  if(NOT TARGET ZoltSetup::zolt-pack)
+    message(FATAL_ERROR "zolt_add_installer: ZoltSetup::zolt-pack is missing; use find_package(ZoltSetup)")
+  endif()
+
+  get_filename_component(directory "${ZI_DIRECTORY}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  if(NOT DEFINED ZI_PLATFORM)
+    set(ZI_PLATFORM "${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+  if(NOT DEFINED ZI_OUTPUT)
+    # The name zolt-pack gives by default: lower case, blanks and '/' as '-'.
+    string(TOLOWER "${ZI_PRODUCT}-${ZI_VERSION}-${ZI_PLATFORM}.run" name)
+    string(REGEX REPLACE "[ \t/]" "-" name "${name}")
+    set(ZI_OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/${name}")
+  endif()
+  get_filename_component(output "${ZI_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+  get_filename_component(output_dir "${output}" DIRECTORY)
+
+  set(command create -q -o "${output}" --product "${ZI_PRODUCT}" --version "${ZI_VERSION}" --platform "${ZI_PLATFORM}")
+  foreach(option STUB BUILD_TIME SPACE JOBS)
+    if(DEFINED ZI_${option})
+      string(TOLOWER "${option}" flag)
+      string(REPLACE "_" "-" flag "${flag}")
+      list(APPEND command "--${flag}=${ZI_${option}}")
+    endif()
+  endforeach()
+  if(ZI_STORE)
+    list(APPEND command --store)
+  endif()
+  foreach(name IN LISTS ZI_DELETE)
+    list(APPEND command "--delete=${name}")
+  endforeach()
+  list(APPEND command -- "${directory}")
+
+  set(tree_files "")
+  if(IS_DIRECTORY "${directory}")
+    file(GLOB_RECURSE tree_files CONFIGURE_DEPENDS LIST_DIRECTORIES false "${directory}/*")
+  endif()
+
+  add_custom_command(OUTPUT "${output}" "${output}.sha256"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${output_dir}"
+    COMMAND ZoltSetup::zolt-pack ${command}
+    DEPENDS ZoltSetup::zolt-pack ${tree_files} ${ZI_DEPENDS}
+    COMMENT "Packing ${ZI_PRODUCT} ${ZI_VERSION} into ${output}"
+    VERBATIM)
+  set(all ALL)
+  if(ZI_EXCLUDE_FROM_ALL)
+    set(all "")
+  endif()
+  add_custom_target(${ZI_TARGET} ${all} DEPENDS "${output}" "${output}.sha256")
+  set_target_properties(${ZI_TARGET} PROPERTIES ZOLT_INSTALLER "${output}")
+endfunction()

@@ -1,0 +1,236 @@
+// zolt-pack create: a directory tree becomes an installer. The stub (the bare
+// installer) is copied, then the attachment is written behind it with the
+// project's one writer: deletion entries first, then every file in byte
+// order of its path, each compressed where that makes it smaller. Nothing
+// appears under the output's name unless the whole installer was written.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+#include "archive/attachment_reader.h"
+#include "archive/attachment_writer.h"
+#include "archive/format.h"
+#include "pack/command_line.h"
+#include "pack/commands.h"
+#include "pack/compression_queue.h"
+#include "pack/create_options.h"
+#include "pack/failure.h"
+#include "pack/messages.h"
+#include "pack/pending_file.h"
+#include "pack/progress_display.h"
+#include "pack/sha256.h"
+#include "pack/source_tree.h"
+
+namespace {
+
+std::vector<uint8_t> read_stub(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) throw Failure(system_failure(path, "cannot open the installer stub", errno) + " (name one with --stub)");
+  // A stub that carries an attachment already would install that one: the
+  // installer takes the first header block it finds.
+  AttachmentHeader ignored;
+  int located = find_attachment(f, &ignored);
+  if (located == LOCATE_OK || located == LOCATE_CORRUPTED) {
+    fclose(f);
+    throw Failure(path + ": the stub is an installer already (it carries an attachment); use the bare zolt-setup");
+  }
+  std::vector<uint8_t> image;
+  uint8_t buffer[1 << 16];
+  rewind(f);
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) image.insert(image.end(), buffer, buffer + n);
+  bool failed = ferror(f);
+  int error_number = errno;
+  fclose(f);
+  if (failed) throw Failure(system_failure(path, "cannot read the installer stub", error_number));
+  return image;
+}
+
+// The time an entry records: clamped to SOURCE_DATE_EPOCH when that is set,
+// then to what the 32-bit field holds. A time of 0 would tell the installer
+// to leave the file's time and mode alone, so the first second of 1970 is
+// recorded as the second one. `adjusted` counts the times the field could
+// not hold as they were.
+int32_t entry_time(int64_t mod_time, const CreateOptions& o, uint32_t* adjusted) {
+  if (o.has_source_date_epoch && mod_time > o.source_date_epoch) mod_time = o.source_date_epoch;
+  int64_t t = mod_time;
+  if (t > INT32_MAX) t = INT32_MAX;
+  if (t < INT32_MIN) t = INT32_MIN;
+  if (t == 0) t = 1;
+  if (t != mod_time) (*adjusted)++;
+  return int32_t(t);
+}
+
+const char* write_problem(int result) {
+  switch (result) {
+    case WRITE_BAD_TEXT:
+      return "a header text is longer than 63 bytes";
+    case WRITE_BAD_NAME:
+      return "a name is empty or longer than an entry record holds";
+    case WRITE_TOO_LARGE:
+      return "the installer would exceed the 4 GiB that its 32-bit fields can describe";
+    case WRITE_NO_MEMORY:
+      return "not enough memory";
+    default:
+      return nullptr;
+  }
+}
+
+void check_write(int result, const std::string& context) {
+  if (result == WRITE_OK) return;
+  if (result == WRITE_IO) throw Failure(system_failure(context, "cannot write", errno));
+  throw Failure(context + ": " + write_problem(result));
+}
+
+// Leaves out the installer itself and its checksum when they lie inside the
+// tree from an earlier run, so that an installer never packs its predecessor.
+void drop_own_output(SourceTree* tree, const std::string& output, const std::string& checksum) {
+  std::set<std::pair<uint64_t, uint64_t>> own;
+  for (const std::string& p : {output, checksum}) {
+    struct stat st;
+    if (stat(p.c_str(), &st) == 0) own.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)});
+  }
+  if (own.empty()) return;
+  std::vector<SourceFile> kept;
+  for (SourceFile& f : tree->files) {
+    if (own.count({f.device, f.inode})) {
+      print_note(f.path + ": left out: it is the output of this command");
+      tree->total_size -= f.size;
+      tree->total_record_size -= RECORD_NAME + f.name.size() + RECORD_NAME_PADDING;
+      continue;
+    }
+    kept.push_back(std::move(f));
+  }
+  tree->files = std::move(kept);
+}
+
+std::string base_name(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ratio_text(uint64_t out, uint64_t in) {
+  char text[32];
+  snprintf(text, sizeof text, "%.1f%%", in ? 100.0 * double(out) / double(in) : 100.0);
+  return text;
+}
+
+}  // namespace
+
+int create_command(const Arguments& args) {
+  CreateOptions o = parse_create_options(args);
+  if (o.help) {
+    fputs(CREATE_USAGE, stdout);
+    return 0;
+  }
+  struct stat existing;
+  if (stat(o.output.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
+    throw Failure(o.output + ": is a directory; name the installer file with -o");
+  std::vector<uint8_t> stub = read_stub(o.stub);
+
+  SourceTree tree = scan_source_tree(o.directory);
+  for (const std::string& note : tree.notes) print_note(note);
+  if (!tree.refusals.empty()) {
+    for (const std::string& r : tree.refusals) print_error(r);
+    throw Failure(o.directory + ": " + std::to_string(tree.refusals.size()) +
+                  (tree.refusals.size() == 1 ? " path cannot" : " paths cannot") + " be packed; nothing written");
+  }
+  std::string checksum_path = o.output + ".sha256";
+  drop_own_output(&tree, o.output, checksum_path);
+
+  uint64_t deletion_records = 0;
+  for (const std::string& d : o.deletions) deletion_records += RECORD_NAME + d.size() + RECORD_NAME_PADDING;
+  if (tree.total_size > UINT32_MAX)
+    throw Failure(o.directory + ": the files hold " + std::to_string(tree.total_size) +
+                  " bytes; an installer holds at most 4294967295; nothing written");
+  if (tree.total_record_size + deletion_records > UINT32_MAX || tree.files.size() + o.deletions.size() > UINT32_MAX)
+    throw Failure(o.directory + ": too many entries for one installer; nothing written");
+
+  uint64_t space = 0;
+  for (const SourceFile& f : tree.files) space += (f.size + 4095) / 4096 * 4096;
+  uint32_t space_required = o.has_space ? uint32_t(o.space) : uint32_t(space > UINT32_MAX ? UINT32_MAX : space);
+
+  PendingFile output(o.output);
+  AttachmentWriter writer;
+  check_write(writer_begin(&writer, output.stream(), stub.data(), stub.size()), o.output);
+  uint32_t adjusted_times = 0;
+  uint64_t stored_total = 0;
+  try {
+    for (const std::string& d : o.deletions) {
+      EntryFields fields{};
+      fields.name = d.c_str();
+      fields.entry_type = ENTRY_DELETE;
+      check_write(writer_add_entry(&writer, fields, nullptr), o.output + ": deletion entry " + d);
+    }
+
+    ProgressDisplay display(!o.quiet);
+    QueueLimits limits;
+    limits.threads = o.jobs;
+    limits.window_files = 16 * size_t(o.jobs);
+    CompressionQueue queue(tree.files, o.store, limits);
+    std::string count = std::to_string(tree.files.size());
+    uint64_t done = 0;
+    for (size_t i = 0; i < tree.files.size(); i++) {
+      const SourceFile& f = tree.files[i];
+      const PackedFile* packed;
+      try {
+        packed = &queue.next();
+      } catch (...) {
+        display.clear();
+        throw;
+      }
+      EntryFields fields{};
+      fields.name = f.name.c_str();
+      fields.entry_type = packed->entry_type;
+      fields.file_size = uint32_t(f.size);
+      fields.stored_size = packed->stored_size;
+      fields.file_crc = packed->file_crc;
+      fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
+      fields.mode = f.mode;
+      int result = writer_add_entry(&writer, fields, packed->stored.get());
+      if (result != WRITE_OK) display.clear();
+      check_write(result, o.output + ": " + f.name);
+      stored_total += packed->stored_size;
+      done += f.size;
+      display.update("[" + std::to_string(i + 1) + "/" + count + "] " + short_size(done) + " " +
+                     std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + f.name);
+    }
+    display.clear();
+    HeaderFields header{o.product.c_str(), o.version.c_str(), o.platform.c_str(), int32_t(o.build_time),
+                        space_required};
+    check_write(writer_finish(&writer, header), o.output);
+  } catch (...) {
+    writer_abandon(&writer);
+    throw;
+  }
+  if (adjusted_times)
+    print_note(std::to_string(adjusted_times) + (adjusted_times == 1 ? " file time" : " file times") +
+               " recorded as the nearest the installer can restore (it holds 1901..2038 and takes 0 for 'no time')");
+  output.close(0755);
+
+  std::string digest = sha256_of_file(output.temp_path());
+  PendingFile checksum(checksum_path);
+  fprintf(checksum.stream(), "%s  %s\n", digest.c_str(), base_name(o.output).c_str());
+  mode_t mask = umask(0);
+  umask(mask);
+  checksum.close(0666 & ~mask);
+  output.commit();
+  checksum.commit();
+
+  if (!o.quiet) {
+    struct stat st;
+    uint64_t installer_size = stat(o.output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+    std::string entries = counted(tree.files.size(), "file");
+    if (!o.deletions.empty()) entries += " and " + counted(o.deletions.size(), "deletion");
+    printf("%s: %s, %" PRIu64 " bytes in, %" PRIu64 " bytes out (%s), installer of %" PRIu64 " bytes\n",
+           o.output.c_str(), entries.c_str(), tree.total_size, stored_total,
+           ratio_text(stored_total, tree.total_size).c_str(), installer_size);
+  }
+  return 0;
+}

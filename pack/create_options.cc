@@ -1,0 +1,216 @@
+#include "pack/create_options.h"
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <set>
+
+#include "archive/format.h"
+#include "pack/command_line.h"
+#include "pack/commands.h"
+#include "pack/failure.h"
+
+const char* const CREATE_USAGE =
+    "Usage: zolt-pack create [OPTION]... --product NAME --version TEXT DIR\n"
+    "Pack every regular file below DIR into an installer: the stub, then an\n"
+    "attachment of entries in byte order of their paths, each compressed\n"
+    "(-lh5-) unless that would not make it smaller. Writes FILE and FILE.sha256.\n"
+    "\n"
+    "  -o, --output=FILE        the installer (default: PRODUCT-VERSION-PLATFORM.run,\n"
+    "                           lower case, blanks and '/' as '-')\n"
+    "      --product=NAME       product name, at most 63 bytes (required)\n"
+    "      --version=TEXT       version text, at most 63 bytes (required)\n"
+    "      --platform=TEXT      platform text (default: system and machine, e.g.\n"
+    "                           \"Linux x86_64\")\n"
+    "      --stub=FILE          the bare installer to put in front (default: the\n"
+    "                           zolt-setup beside zolt-pack)\n"
+    "      --build-time=SECONDS build time since 1970 UTC (default: SOURCE_DATE_EPOCH\n"
+    "                           if set, else now)\n"
+    "      --space=BYTES        disk space to announce (default: the file sizes, each\n"
+    "                           rounded up to 4096)\n"
+    "      --store              store every file uncompressed\n"
+    "      --delete=NAME        add an entry that removes NAME, a file that an\n"
+    "                           earlier version installed (repeatable)\n"
+    "  -j, --jobs=N             compress on N threads (default: online processors);\n"
+    "                           the output is the same whatever N is\n"
+    "  -q, --quiet              no progress line and no summary\n"
+    "  -h, --help               show this help and exit\n"
+    "\n"
+    "When SOURCE_DATE_EPOCH is set, file times later than it are recorded as it.\n";
+
+namespace {
+
+enum {
+  OPT_HELP = 1,
+  OPT_OUTPUT,
+  OPT_PRODUCT,
+  OPT_VERSION,
+  OPT_PLATFORM,
+  OPT_STUB,
+  OPT_BUILD_TIME,
+  OPT_SPACE,
+  OPT_STORE,
+  OPT_DELETE,
+  OPT_JOBS,
+  OPT_QUIET,
+};
+
+constexpr unsigned MAX_JOBS = 1024;
+
+void check_text(const std::string& option, const std::string& value) {
+  if (value.size() >= HEADER_TEXT_SIZE)
+    throw UsageError("create", "option '" + option + "': '" + value + "' is " + std::to_string(value.size()) +
+                                   " bytes long; an installer holds at most " + std::to_string(HEADER_TEXT_SIZE - 1));
+}
+
+unsigned online_processors() {
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n < 1 ? 1 : n > long(MAX_JOBS) ? MAX_JOBS : unsigned(n);
+}
+
+}  // namespace
+
+std::string default_installer_name(const std::string& product, const std::string& version,
+                                   const std::string& platform) {
+  std::string name = product + "-" + version + "-" + platform;
+  for (char& c : name) {
+    if (c == ' ' || c == '\t' || c == '/') c = '-';
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return name + ".run";
+}
+
+std::string machine_platform() {
+  utsname u;
+  if (uname(&u) != 0) return "Linux";
+  return std::string(u.sysname) + " " + u.machine;
+}
+
+std::string stub_beside_program() {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "zolt-setup";
+  std::string path(self, size_t(n));
+  size_t slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/zolt-setup";
+}
+
+std::string deletion_name_problem(const std::string& name) {
+  if (name.empty()) return "empty name";
+  if (name.size() > RECORD_MAX_NAME)
+    return "longer than the " + std::to_string(RECORD_MAX_NAME) + " bytes an entry record holds";
+  if (name[0] == '/') return "absolute; names are relative to the installation directory";
+  for (size_t start = 0; start <= name.size();) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0 && end - start == 2)
+      return "has a '..' component; names stay inside the installation directory";
+    start = end + 1;
+  }
+  return "";
+}
+
+CreateOptions parse_create_options(const std::vector<std::string>& args, const char* source_date_epoch, int64_t now) {
+  ParsedCommandLine cl = parse_command_line("create", args,
+                                            {{"help", 'h', false, OPT_HELP},
+                                             {"output", 'o', true, OPT_OUTPUT},
+                                             {"product", 0, true, OPT_PRODUCT},
+                                             {"version", 0, true, OPT_VERSION},
+                                             {"platform", 0, true, OPT_PLATFORM},
+                                             {"stub", 0, true, OPT_STUB},
+                                             {"build-time", 0, true, OPT_BUILD_TIME},
+                                             {"space", 0, true, OPT_SPACE},
+                                             {"store", 0, false, OPT_STORE},
+                                             {"delete", 0, true, OPT_DELETE},
+                                             {"jobs", 'j', true, OPT_JOBS},
+                                             {"quiet", 'q', false, OPT_QUIET}});
+  CreateOptions o;
+  bool has_product = false, has_version = false, has_platform = false, has_build_time = false, has_jobs = false;
+  std::set<std::string> seen_deletions;
+  for (const ParsedOption& p : cl.options) {
+    switch (p.id) {
+      case OPT_HELP:
+        o.help = true;
+        break;
+      case OPT_OUTPUT:
+        o.output = p.value;
+        break;
+      case OPT_PRODUCT:
+        o.product = p.value;
+        has_product = true;
+        break;
+      case OPT_VERSION:
+        o.version = p.value;
+        has_version = true;
+        break;
+      case OPT_PLATFORM:
+        o.platform = p.value;
+        has_platform = true;
+        break;
+      case OPT_STUB:
+        o.stub = p.value;
+        break;
+      case OPT_BUILD_TIME:
+        o.build_time = int64_t(parse_count("create", p.spelling, p.value, INT32_MAX));
+        has_build_time = true;
+        break;
+      case OPT_SPACE:
+        o.space = parse_count("create", p.spelling, p.value, UINT32_MAX);
+        o.has_space = true;
+        break;
+      case OPT_STORE:
+        o.store = true;
+        break;
+      case OPT_DELETE: {
+        std::string problem = deletion_name_problem(p.value);
+        if (!problem.empty()) throw UsageError("create", "option '--delete': '" + p.value + "': " + problem);
+        if (seen_deletions.insert(p.value).second) o.deletions.push_back(p.value);
+        break;
+      }
+      case OPT_JOBS:
+        o.jobs = unsigned(parse_count("create", p.spelling, p.value, MAX_JOBS));
+        if (o.jobs == 0) throw UsageError("create", "option '" + p.spelling + "' wants at least 1 thread");
+        has_jobs = true;
+        break;
+      case OPT_QUIET:
+        o.quiet = true;
+        break;
+    }
+  }
+  if (o.help) return o;
+  if (cl.operands.empty()) throw UsageError("create", "no directory to pack");
+  if (cl.operands.size() > 1)
+    throw UsageError("create", "one directory at a time, not " + std::to_string(cl.operands.size()));
+  o.directory = cl.operands[0];
+  if (!has_product || o.product.empty())
+    throw UsageError("create", "the product name is required: give --product NAME");
+  if (!has_version || o.version.empty()) throw UsageError("create", "the version is required: give --version TEXT");
+  if (!has_platform) o.platform = machine_platform();
+  check_text("--product", o.product);
+  check_text("--version", o.version);
+  check_text("--platform", o.platform);
+  // Set but empty counts as not set, as CI systems often leave it.
+  if (source_date_epoch && *source_date_epoch) {
+    try {
+      o.source_date_epoch = int64_t(parse_count("create", "SOURCE_DATE_EPOCH", source_date_epoch, INT32_MAX));
+    } catch (const UsageError&) {
+      throw UsageError("create", std::string("SOURCE_DATE_EPOCH is '") + source_date_epoch +
+                                     "', not a number of seconds from 1970 to 2038");
+    }
+    o.has_source_date_epoch = true;
+  }
+  o.build_time = has_build_time ? o.build_time : o.has_source_date_epoch ? o.source_date_epoch : now;
+  if (o.build_time > INT32_MAX)
+    throw UsageError("create", "the clock is past 2038, which the header's build time cannot hold: give --build-time");
+  if (o.output.empty()) o.output = default_installer_name(o.product, o.version, o.platform);
+  if (o.stub.empty()) o.stub = stub_beside_program();
+  if (!has_jobs) o.jobs = online_processors();
+  return o;
+}
+
+CreateOptions parse_create_options(const std::vector<std::string>& args) {
+  return parse_create_options(args, getenv("SOURCE_DATE_EPOCH"), int64_t(time(nullptr)));
+}

@@ -1,0 +1,43 @@
+// The command line of "zolt-pack create", with every default settled and
+// every value checked, so that the packing itself never meets a bad option.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CreateOptions {
+  bool help = false;
+  std::string directory;
+  std::string output;  // -o, else PRODUCT-VERSION-PLATFORM.run
+  std::string product, version, platform;
+  std::string stub;  // --stub, else the zolt-setup beside this program
+  int64_t build_time = 0;
+  bool has_source_date_epoch = false;
+  int64_t source_date_epoch = 0;
+  bool has_space = false;
+  uint64_t space = 0;
+  bool store = false;
+  std::vector<std::string> deletions;  // in command-line order, without repeats
+  unsigned jobs = 1;
+  bool quiet = false;
+};
+
+// `source_date_epoch` is the environment's value or null; `now` the time to
+// use without either. Throws UsageError.
+CreateOptions parse_create_options(const std::vector<std::string>& args, const char* source_date_epoch, int64_t now);
+// The same with the process's environment and clock.
+CreateOptions parse_create_options(const std::vector<std::string>& args);
+
+// "QUMBA", "7.1", "Linux x86_64" -> "qumba-7.1-linux-x86_64.run": lower case,
+// blanks and slashes as '-'.
+std::string default_installer_name(const std::string& product, const std::string& version, const std::string& platform);
+
+// The machine's system and architecture, as uname gives them: "Linux x86_64".
+std::string machine_platform();
+
+// The zolt-setup in the directory of the running program.
+std::string stub_beside_program();
+
+// Why a deletion name cannot go into an installer, or empty when it can.
+std::string deletion_name_problem(const std::string& name);

@@ -1,0 +1,131 @@
+// zolt-pack extract: installs an attachment into a directory without the
+// dialogue, with the installer's own extraction code, so that packagers and
+// pipelines get exactly the tree that users get. Unlike the installer, which
+// reads its attachment once and stops at the first damaged entry, extract
+// checks the whole attachment first and writes nothing if any entry is bad.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "archive/extraction.h"
+#include "archive/format.h"
+#include "pack/command_line.h"
+#include "pack/commands.h"
+#include "pack/failure.h"
+#include "pack/installer_reader.h"
+#include "pack/messages.h"
+#include "pack/progress_display.h"
+
+const char* const EXTRACT_USAGE =
+    "Usage: zolt-pack extract [-q] FILE -C DIR\n"
+    "Install the files of installer FILE into DIR without the dialogue, by the\n"
+    "installer's own rules: before each entry is written, files of the same base\n"
+    "name elsewhere below DIR are removed; deletion entries remove their file;\n"
+    "directories are made with mode 0755; times and modes are restored. The\n"
+    "whole attachment is checked first: if any entry is damaged, nothing is\n"
+    "written and the exit status is 1.\n"
+    "\n"
+    "  -C, --directory=DIR  install into DIR (required; made if missing)\n"
+    "  -q, --quiet          no progress line and no summary\n"
+    "  -h, --help           show this help and exit\n";
+
+namespace {
+
+enum { OPT_HELP = 1, OPT_QUIET, OPT_DIRECTORY };
+
+// The directory selection never lets the installation directory grow longer.
+constexpr size_t INSTALL_DIR_MAX = 4094;
+
+std::string failure_text(const ExtractFailure& f) {
+  std::string text = f.message;
+  if (f.with_error_number) {
+    const char* system = f.error_number ? strerror(f.error_number) : "";
+    if (system && *system) text += std::string(" - ") + system;
+    text += std::string(" ") + f.detail;
+  }
+  return text;
+}
+
+std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e) {
+  return "entry " + std::to_string(index + 1) + " of " + std::to_string(r.entry_count()) + " (" + e.name + ")";
+}
+
+}  // namespace
+
+int extract_command(const Arguments& args) {
+  ParsedCommandLine cl = parse_command_line(
+      "extract", args,
+      {{"help", 'h', false, OPT_HELP}, {"quiet", 'q', false, OPT_QUIET}, {"directory", 'C', true, OPT_DIRECTORY}});
+  bool quiet = false;
+  std::string directory;
+  for (const ParsedOption& o : cl.options) {
+    if (o.id == OPT_HELP) {
+      fputs(EXTRACT_USAGE, stdout);
+      return 0;
+    }
+    if (o.id == OPT_QUIET) quiet = true;
+    if (o.id == OPT_DIRECTORY) directory = o.value;
+  }
+  if (cl.operands.size() != 1)
+    throw UsageError("extract", cl.operands.empty() ? "no installer named" : "one installer at a time");
+  if (directory.empty()) throw UsageError("extract", "no directory named: give -C DIR");
+  if (directory.size() > INSTALL_DIR_MAX)
+    throw UsageError("extract", "directory name longer than " + std::to_string(INSTALL_DIR_MAX) + " bytes");
+
+  InstallerReader reader(cl.operands[0]);
+  ProgressDisplay display(!quiet);
+  std::string count = std::to_string(reader.entry_count());
+  Entry entry;
+  uint32_t index;
+  try {
+    // First pass: everything checked, nothing written.
+    while (reader.next(&entry, &index)) {
+      display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
+      release_entry(&entry);
+    }
+
+    std::vector<char> made(directory.begin(), directory.end());
+    made.push_back(0);
+    errno = 0;
+    if (!make_directories(made.data(), nullptr))
+      throw Failure(system_failure(made.data(), "cannot make directory", errno));
+
+    Extraction extraction;
+    if (extraction_begin(&extraction, directory.c_str()) != 0) throw Failure("not enough memory");
+    uint32_t files = 0, deletions = 0;
+    uint64_t bytes = 0;
+    reader.rewind();
+    try {
+      while (reader.next(&entry, &index)) {
+        display.update("[" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
+        ExtractFailure failure;
+        int result = extract_entry(&extraction, entry, &failure);
+        if (result != 0) {
+          std::string label = entry_label(reader, index, entry);
+          release_entry(&entry);
+          throw Failure(reader.path() + ": " + label + ": " + failure_text(failure));
+        }
+        if (entry.type == ENTRY_DELETE) {
+          deletions++;
+        } else {
+          files++;
+          bytes += entry.file_size;
+        }
+        release_entry(&entry);
+      }
+    } catch (...) {
+      extraction_end(&extraction);
+      throw;
+    }
+    extraction_end(&extraction);
+    display.clear();
+    if (!quiet)
+      printf("%s: installed %s (%s), %s, into %s\n", reader.path().c_str(), counted(files, "file").c_str(),
+             counted(bytes, "byte").c_str(), counted(deletions, "deletion").c_str(), directory.c_str());
+  } catch (...) {
+    display.clear();
+    throw;
+  }
+  return 0;
+}

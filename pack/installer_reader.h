@@ -1,0 +1,46 @@
+// An installer file opened to read its attachment with the installer's own
+// reader and checks: the header block is located and checked as at the
+// installer's start-up, then entries are read and checked one by one with
+// read_entry. Faults become Failures that name the file, the entry and the
+// installer's own message.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "archive/entry_reader.h"
+#include "archive/format.h"
+
+class InstallerReader {
+ public:
+  // Opens `path` and checks its header block. Throws Failure.
+  explicit InstallerReader(const std::string& path);
+  ~InstallerReader();
+  InstallerReader(const InstallerReader&) = delete;
+  InstallerReader& operator=(const InstallerReader&) = delete;
+
+  const std::string& path() const { return path_; }
+  const AttachmentHeader& header() const { return header_; }
+  uint32_t entry_count() const { return header_entry_count(header_); }
+
+  // Goes back to the first entry.
+  void rewind();
+  // Reads and checks the next entry into `entry`, which the caller then
+  // releases with release_entry. False once entry_count entries are read.
+  // `index` learns the entry's number, from 0. Throws Failure on a fault;
+  // nothing stays allocated then.
+  bool next(Entry* entry, uint32_t* index, const EntryProgress* progress = nullptr);
+
+ private:
+  std::string path_;
+  FILE* file_ = nullptr;
+  uint8_t* crc_table_ = nullptr;
+  AttachmentHeader header_;
+  long entries_offset_ = 0;
+  uint32_t next_index_ = 0;
+};
+
+// "-rw-r--r--" for a mode word; the type letter from its file-type bits.
+std::string mode_text(uint16_t mode);
+// "2023-05-02 21:21:47" in UTC.
+std::string utc_time_text(int64_t seconds);

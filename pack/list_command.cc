@@ -1,0 +1,77 @@
+// zolt-pack list: the header and one line per entry, in the manner of
+// "tar tv". Every entry is read and checked as the installer would, so a
+// listing that ends without complaint is one of a sound installer.
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+
+#include "archive/format.h"
+#include "pack/command_line.h"
+#include "pack/commands.h"
+#include "pack/failure.h"
+#include "pack/installer_reader.h"
+#include "pack/messages.h"
+
+const char* const LIST_USAGE =
+    "Usage: zolt-pack list FILE\n"
+    "Show the header of installer FILE and one line per entry: mode, size,\n"
+    "stored size, method (stored, lh5, delete), modification time (UTC), name.\n"
+    "Every entry is checked as the installer checks it; a damaged one ends the\n"
+    "listing with exit status 1.\n"
+    "\n"
+    "  -h, --help   show this help and exit\n";
+
+namespace {
+
+enum { OPT_HELP = 1 };
+
+const char* method_name(uint32_t type) {
+  if (type == ENTRY_STORED) return "stored";
+  if (type == ENTRY_DELETE) return "delete";
+  return "lh5";
+}
+
+std::string text_field(const AttachmentHeader& h, uint32_t offset) {
+  char text[HEADER_TEXT_SIZE];
+  header_text(h, offset, text);
+  return text;
+}
+
+}  // namespace
+
+int list_command(const Arguments& args) {
+  ParsedCommandLine cl = parse_command_line("list", args, {{"help", 'h', false, OPT_HELP}});
+  for (const ParsedOption& o : cl.options)
+    if (o.id == OPT_HELP) {
+      fputs(LIST_USAGE, stdout);
+      return 0;
+    }
+  if (cl.operands.size() != 1)
+    throw UsageError("list", cl.operands.empty() ? "no installer named" : "one installer at a time");
+
+  InstallerReader reader(cl.operands[0]);
+  const AttachmentHeader& h = reader.header();
+  uint32_t space = header_space_required(h);
+  printf("Product:   %s\n", text_field(h, HEADER_PRODUCT_NAME).c_str());
+  printf("Version:   %s\n", text_field(h, HEADER_PRODUCT_VERSION).c_str());
+  printf("Platform:  %s\n", text_field(h, HEADER_PLATFORM).c_str());
+  printf("Built:     %s UTC\n", utc_time_text(header_build_time(h)).c_str());
+  printf("Entries:   %" PRIu32 "\n", reader.entry_count());
+  printf("Files:     %" PRIu32 " bytes\n", header_total_file_size(h));
+  printf("Stored:    %" PRIu32 " bytes\n", get_u32(h.bytes + HEADER_TOTAL_STORED));
+  printf("Space:     %" PRIu32 " bytes (%s)\n", space, short_size(space).c_str());
+  printf("\n");
+  fflush(stdout);
+
+  Entry entry;
+  uint32_t index;
+  while (reader.next(&entry, &index)) {
+    std::string time = entry.mod_time ? utc_time_text(entry.mod_time) : "-------------------";
+    bool deletion = entry.type == ENTRY_DELETE;
+    printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode_text(entry.mode).c_str(), deletion ? 0 : entry.file_size,
+           deletion ? 0 : entry.stored_size, method_name(entry.type), time.c_str(), entry.name);
+    release_entry(&entry);
+  }
+  if (fflush(stdout) != 0) throw Failure(system_failure("standard output", "cannot write", errno));
+  return 0;
+}

@@ -1,0 +1,25 @@
+#include "pack/messages.h"
+
+#include <cstdio>
+
+std::string counted(uint64_t count, const std::string& noun, const std::string& plural) {
+  return std::to_string(count) + " " + (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
+}
+
+std::string short_size(uint64_t bytes) {
+  static const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  double value = double(bytes) / 1024;
+  int unit = 0;
+  while (value >= 1024 && unit < 3) {
+    value /= 1024;
+    unit++;
+  }
+  char text[32];
+  snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  return text;
+}
+
+void print_error(const std::string& text) { fprintf(stderr, "%s: %s\n", PROGRAM_NAME, text.c_str()); }
+
+void print_note(const std::string& text) { fprintf(stderr, "%s: note: %s\n", PROGRAM_NAME, text.c_str()); }

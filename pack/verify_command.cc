@@ -1,0 +1,86 @@
+// zolt-pack verify: every check the installer makes, from the header block
+// to the CRC of every decoded file, with nothing written.
+#include <cinttypes>
+#include <cstdio>
+
+#include "archive/format.h"
+#include "pack/command_line.h"
+#include "pack/commands.h"
+#include "pack/failure.h"
+#include "pack/installer_reader.h"
+#include "pack/messages.h"
+#include "pack/progress_display.h"
+
+const char* const VERIFY_USAGE =
+    "Usage: zolt-pack verify [-q] FILE\n"
+    "Check installer FILE as the installer itself would: the header block, every\n"
+    "entry record, the stored data and the decoded data with their CRCs. Nothing\n"
+    "is written. Prints \"FILE: OK\" and the counts, or names the damaged entry\n"
+    "and the installer's message for it and exits with status 1.\n"
+    "\n"
+    "  -q, --quiet  no progress line and no OK line; the exit status tells\n"
+    "  -h, --help   show this help and exit\n";
+
+namespace {
+
+enum { OPT_HELP = 1, OPT_QUIET };
+
+struct VerifyProgress {
+  ProgressDisplay* display;
+  uint32_t index, count;
+};
+
+void show_slice(void* context, const Entry& entry, uint32_t decoded) {
+  auto* p = static_cast<VerifyProgress*>(context);
+  p->display->update("[" + std::to_string(p->index + 1) + "/" + std::to_string(p->count) + "] " + entry.name + " " +
+                     std::to_string(uint64_t(decoded) * 100 / (entry.file_size ? entry.file_size : 1)) + "%");
+}
+
+}  // namespace
+
+int verify_command(const Arguments& args) {
+  ParsedCommandLine cl =
+      parse_command_line("verify", args, {{"help", 'h', false, OPT_HELP}, {"quiet", 'q', false, OPT_QUIET}});
+  bool quiet = false;
+  for (const ParsedOption& o : cl.options) {
+    if (o.id == OPT_HELP) {
+      fputs(VERIFY_USAGE, stdout);
+      return 0;
+    }
+    if (o.id == OPT_QUIET) quiet = true;
+  }
+  if (cl.operands.size() != 1)
+    throw UsageError("verify", cl.operands.empty() ? "no installer named" : "one installer at a time");
+
+  InstallerReader reader(cl.operands[0]);
+  ProgressDisplay display(!quiet);
+  VerifyProgress progress{&display, 0, reader.entry_count()};
+  const EntryProgress on_slice{show_slice, &progress};
+  uint32_t files = 0, deletions = 0;
+  uint64_t bytes = 0;
+  Entry entry;
+  uint32_t index;
+  try {
+    for (;;) {
+      progress.index = files + deletions;
+      if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr)) break;
+      if (entry.type == ENTRY_DELETE) {
+        deletions++;
+      } else {
+        files++;
+        bytes += entry.file_size;
+      }
+      display.update("[" + std::to_string(index + 1) + "/" + std::to_string(progress.count) + "] " + entry.name);
+      release_entry(&entry);
+    }
+  } catch (...) {
+    display.clear();
+    throw;
+  }
+  display.clear();
+  if (!quiet)
+    printf("%s: OK, %s (%s, %s), %s\n", reader.path().c_str(),
+           counted(reader.entry_count(), "entry", "entries").c_str(), counted(files, "file").c_str(),
+           counted(deletions, "deletion").c_str(), counted(bytes, "byte").c_str());
+  return 0;
+}

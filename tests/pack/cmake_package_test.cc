@@ -1,0 +1,78 @@
+// What `cmake --install` delivers, used as a vendor would: the sample vendor
+// project finds the package, builds an installer with zolt_add_installer and
+// packs its install tree with CPack's External generator.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/pack/pack_support.h"
+#include "tests/support/files.h"
+
+namespace {
+
+ProcessResult run(const std::string& program, std::vector<std::string> args, const std::string& cwd = "") {
+  ProcessOptions o;
+  o.args = std::move(args);
+  o.cwd = cwd;
+  o.timeout_seconds = 240;
+  return run_process(program, o);
+}
+
+class CMakePackage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ProcessResult r = run(CMAKE_COMMAND, {"--install", ZOLT_BUILD_DIR, "--prefix", prefix});
+    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  }
+  TempDir temp;
+  std::string prefix = temp / "prefix";
+  std::string build = temp / "vendor-build";
+};
+
+TEST_F(CMakePackage, InstallsBothProgramsTheManPageAndThePackage) {
+  for (const char* file :
+       {"bin/zolt-pack", "bin/zolt-setup", "share/man/man1/zolt-pack.1", "lib/cmake/ZoltSetup/ZoltSetupConfig.cmake",
+        "lib/cmake/ZoltSetup/ZoltSetupConfigVersion.cmake", "lib/cmake/ZoltSetup/ZoltSetupCPack.cmake"})
+    EXPECT_TRUE(path_exists(prefix + "/" + file)) << file;
+  // The installed zolt-pack finds the installed stub beside it.
+  put_file(temp / "tree/a.txt", "a", 0644, 1683062507);
+  ProcessResult r = run(prefix + "/bin/zolt-pack",
+                        {"create", "-q", "-o", temp / "a.run", "--product", "Q", "--version", "1", temp / "tree"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(read_file(temp / "a.run").substr(0, 4096), read_file(prefix + "/bin/zolt-setup").substr(0, 4096));
+}
+
+TEST_F(CMakePackage, VendorProjectBuildsAndPacksInstallers) {
+  ProcessResult r = run(
+      CMAKE_COMMAND, {"-S", ZOLT_SOURCE_DIR "/examples/vendor-project", "-B", build, "-DCMAKE_PREFIX_PATH=" + prefix});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  r = run(CMAKE_COMMAND, {"--build", build});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+
+  // zolt_add_installer: the tree in kit/, with a deletion entry first.
+  ProcessResult v = run_pack({"verify", build + "/vendor-kit.run"});
+  EXPECT_EQ(v.exit_status, 0) << v.err;
+  EXPECT_NE(v.out.find("OK, 4 entries (3 files, 1 deletion)"), std::string::npos) << v.out;
+  ProcessResult l = run_pack({"list", build + "/vendor-kit.run"});
+  EXPECT_NE(l.out.find("Product:   Vendor Kit\nVersion:   2.3.1\n"), std::string::npos) << l.out;
+  EXPECT_NE(l.out.find(" delete ------------------- include/vendor_old.h\n"), std::string::npos) << l.out;
+  EXPECT_NE(l.out.find("-rwxr-xr-x "), std::string::npos) << l.out;
+  EXPECT_TRUE(path_exists(build + "/vendor-kit.run.sha256"));
+
+  // CPack: the install tree, named after the package.
+  r = run(CPACK_COMMAND, {"--config", "CPackConfig.cmake"}, build);
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  std::string packed = build + "/VendorKit-2.3.1-Linux.run";
+  v = run_pack({"verify", packed});
+  EXPECT_EQ(v.exit_status, 0) << v.err << r.out;
+  EXPECT_TRUE(path_exists(packed + ".sha256"));
+  ProcessResult x = run_pack({"extract", "-q", packed, "-C", temp / "installed"});
+  ASSERT_EQ(x.exit_status, 0) << x.err;
+  EXPECT_EQ(read_file(temp / "installed/include/vendor.h"),
+            read_file(ZOLT_SOURCE_DIR "/examples/vendor-project/kit/include/vendor.h"));
+  EXPECT_EQ(read_file(temp / "installed/README.TXT"),
+            read_file(ZOLT_SOURCE_DIR "/examples/vendor-project/kit/README.TXT"));
+  EXPECT_TRUE(path_exists(temp / "installed/bin/vendor-tool"));
+}
+
+}  // namespace

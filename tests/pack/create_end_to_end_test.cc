@@ -1,0 +1,268 @@
+// From a tree to an installer and back, with the real programs: create,
+// verify, list, extract, and installing with zolt-setup itself.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "archive/format.h"
+#include "tests/pack/pack_support.h"
+#include "tests/support/files.h"
+#include "tests/support/installer_builder.h"
+
+namespace {
+
+const std::vector<std::string> PRODUCT = {"--product", "QUMBA", "--version", "7.1", "--platform", "Linux x86_64"};
+
+uint64_t total_bytes(const std::string& dir) {
+  uint64_t total = 0;
+  for (const auto& [name, state] : snapshot_tree(dir)) total += state.bytes.size();
+  return total;
+}
+
+std::vector<std::string> create_args(const std::string& out, const std::string& dir,
+                                     std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {"create", "-q", "-o", out};
+  args.insert(args.end(), PRODUCT.begin(), PRODUCT.end());
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.push_back(dir);
+  return args;
+}
+
+class CreateEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    make_sample_tree(tree);
+    ProcessResult r = run_pack(create_args(installer, tree));
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    ASSERT_EQ(r.err, "");
+  }
+  TempDir temp;
+  std::string tree = temp / "tree";
+  std::string installer = temp / "qumba.run";
+};
+
+TEST_F(CreateEndToEnd, VerifiesListsAndExtractsToTheSameTree) {
+  ProcessResult v = run_pack({"verify", installer});
+  EXPECT_EQ(v.exit_status, 0) << v.err;
+  EXPECT_EQ(v.out,
+            installer + ": OK, 8 entries (8 files, 0 deletions), " + std::to_string(total_bytes(tree)) + " bytes\n");
+
+  ProcessResult l = run_pack({"list", installer});
+  ASSERT_EQ(l.exit_status, 0) << l.err;
+  EXPECT_NE(l.out.find("Product:   QUMBA\nVersion:   7.1\nPlatform:  Linux x86_64\n"), std::string::npos) << l.out;
+  // Entries in byte order of their names, with mode, sizes, method, time.
+  size_t zeta = l.out.find(" Zeta.TXT\n"), config = l.out.find(" bin/qumba-config\n"),
+         extra = l.out.find(" doc-extra\n"), big = l.out.find(" doc/big.txt\n");
+  ASSERT_NE(zeta, std::string::npos) << l.out;
+  EXPECT_LT(zeta, config);
+  EXPECT_LT(extra, big);
+  EXPECT_NE(l.out.find("-rwxr-xr-x         19         19 stored 2023-05-02 21:13:20 bin/qumba-config\n"),
+            std::string::npos)
+      << l.out;
+  EXPECT_NE(l.out.find("-rw-------          0          0 stored 2020-09-13 12:26:40 doc/empty.txt\n"),
+            std::string::npos)
+      << l.out;
+  EXPECT_NE(l.out.find(" lh5    2023-05-02 21:21:47 include/qumba.h\n"), std::string::npos) << l.out;
+  // Random bytes do not compress: stored whole.
+  EXPECT_NE(l.out.find("      70000      70000 stored"), std::string::npos) << l.out;
+
+  ProcessResult x = run_pack({"extract", "-q", installer, "-C", temp / "out"});
+  ASSERT_EQ(x.exit_status, 0) << x.err;
+  EXPECT_EQ(snapshot_tree(temp / "out"), snapshot_tree(tree));
+}
+
+TEST_F(CreateEndToEnd, WritesAnExecutableInstallerAndItsChecksum) {
+  struct stat st;
+  ASSERT_EQ(stat(installer.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  // The stub comes first, byte for byte.
+  std::string image = read_file(setup_binary());
+  EXPECT_EQ(read_file(installer).substr(0, image.size()), image);
+  ProcessOptions check;
+  check.args = {"-c", "qumba.run.sha256"};
+  check.cwd = temp.path();
+  ProcessResult r = run_process("/usr/bin/sha256sum", check);
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "qumba.run: OK\n");
+  // No temporary files are left beside it.
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(temp.path())) entries += e.path().filename() != "tree";
+  EXPECT_EQ(entries, 2);
+}
+
+TEST_F(CreateEndToEnd, InstallsWithTheInstallerFromPipedAnswers) {
+  std::string target = temp / "installed";
+  ProcessOptions o;
+  o.input = "n\na\nn\n" + target + "\nn\nn\n";
+  ProcessResult r = run_process(installer, o);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_NE(r.err.find("\n\nInstallation complete.\n\n"), std::string::npos) << r.err;
+  ASSERT_TRUE(std::filesystem::is_directory(target)) << r.err;
+  EXPECT_EQ(snapshot_tree(target), snapshot_tree(tree));
+}
+
+TEST_F(CreateEndToEnd, ExtractOverAnEarlierInstallationFollowsTheInstallersRules) {
+  std::string out = temp / "out";
+  put_file(out + "/old/qumba.h", "stale copy", 0644, 1000000000);
+  put_file(out + "/unrelated.txt", "kept", 0644, 1000000000);
+  ProcessResult x = run_pack({"extract", installer, "--directory=" + out});
+  ASSERT_EQ(x.exit_status, 0) << x.err;
+  EXPECT_EQ(x.out, installer + ": installed 8 files (" + std::to_string(total_bytes(tree)) +
+                       " bytes), 0 deletions, into " + out + "\n");
+  // The stale copy of a same-named file goes; other files stay.
+  EXPECT_FALSE(path_exists(out + "/old/qumba.h"));
+  EXPECT_EQ(read_file(out + "/unrelated.txt"), "kept");
+  EXPECT_EQ(read_file(out + "/include/qumba.h"), read_file(tree + "/include/qumba.h"));
+}
+
+TEST(CreateOutput, IsTheSameForTheSameTreeWhateverTheThreads) {
+  TempDir temp;
+  make_sample_tree(temp / "tree");
+  for (int i = 0; i < 40; i++)
+    put_file(temp / ("tree/many/f" + std::to_string(i)),
+             random_bytes(size_t(i) * 997, uint32_t(i)) + std::string(size_t(i) * 300, 'q'), 0644, 1683062507 + i);
+  std::vector<std::string> env = {"SOURCE_DATE_EPOCH=1700000000"};
+  ProcessResult a = run_pack(create_args(temp / "a.run", temp / "tree", {"-j", "1"}), env);
+  ProcessResult b = run_pack(create_args(temp / "b.run", temp / "tree", {"-j2"}), env);
+  ProcessResult c = run_pack(create_args(temp / "c.run", temp / "tree", {"--jobs=7"}), env);
+  ASSERT_EQ(a.exit_status, 0) << a.err;
+  ASSERT_EQ(b.exit_status, 0) << b.err;
+  ASSERT_EQ(c.exit_status, 0) << c.err;
+  std::string bytes = read_file(temp / "a.run");
+  EXPECT_TRUE(bytes == read_file(temp / "b.run"));
+  EXPECT_TRUE(bytes == read_file(temp / "c.run"));
+  // The build time is SOURCE_DATE_EPOCH.
+  size_t header = header_offset_for(read_file(setup_binary()).size());
+  ASSERT_EQ(bytes.compare(header, 7, "ZOLT(R)"), 0);
+  EXPECT_EQ(get_i32(reinterpret_cast<const uint8_t*>(bytes.data()) + header + HEADER_BUILD_TIME), 1700000000);
+  // File times later than it are recorded as it, so touching a file after
+  // the release changes nothing.
+  put_file(temp / "tree/doc-extra", "x", 0644, 1800000000);
+  ASSERT_EQ(run_pack(create_args(temp / "d.run", temp / "tree"), env).exit_status, 0);
+  put_file(temp / "tree/doc-extra", "x", 0644, 1900000000);
+  ASSERT_EQ(run_pack(create_args(temp / "e.run", temp / "tree"), env).exit_status, 0);
+  EXPECT_FALSE(bytes == read_file(temp / "d.run"));
+  EXPECT_TRUE(read_file(temp / "d.run") == read_file(temp / "e.run"));
+  EXPECT_NE(run_pack({"list", temp / "d.run"}).out.find(" 2023-11-14 22:13:20 doc-extra\n"), std::string::npos);
+}
+
+TEST(CreateOutput, RecordsTimesTheInstallerCanRestore) {
+  TempDir temp;
+  put_file(temp / "tree/epoch", "at 0", 0755, 0);
+  put_file(temp / "tree/late", "later than the build", 0644, 1900000000);
+  ProcessResult r = run_pack(create_args(temp / "t.run", temp / "tree", {"--build-time", "1600000000"}),
+                             {"SOURCE_DATE_EPOCH=1700000000"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("note: 1 file time recorded as the nearest the installer can restore"), std::string::npos)
+      << r.err;
+  ProcessResult l = run_pack({"list", temp / "t.run"});
+  EXPECT_NE(l.out.find("Built:     2020-09-13 12:26:40 UTC\n"), std::string::npos) << l.out;
+  // A time of 0 would leave the mode unset: it is recorded as 1.
+  EXPECT_NE(l.out.find("-rwxr-xr-x          4          4 stored 1970-01-01 00:00:01 epoch\n"), std::string::npos)
+      << l.out;
+  EXPECT_NE(l.out.find("2023-11-14 22:13:20 late\n"), std::string::npos) << l.out;
+  ASSERT_EQ(run_pack({"extract", temp / "t.run", "-C", temp / "out"}).exit_status, 0);
+  struct stat st;
+  ASSERT_EQ(stat((temp / "out/epoch").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  EXPECT_EQ(st.st_mtime, 1);
+}
+
+TEST(CreateOutput, StoresDeletesAndNamesByDefault) {
+  TempDir temp;
+  make_sample_tree(temp / "tree");
+  ProcessResult r = run_pack(
+      {"create", "--product=Qumba Lib", "--version", "7.1/beta", "--platform=Linux x86_64", "--store", "--delete",
+       "old/gone.h", "--delete=old/", "--space", "123456789", "--build-time=1683062507", temp / "tree"},
+      {}, temp.path());
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  std::string name = temp / "qumba-lib-7.1-beta-linux-x86_64.run";
+  EXPECT_NE(r.out.find("qumba-lib-7.1-beta-linux-x86_64.run: 8 files and 2 deletions, "), std::string::npos) << r.out;
+  ASSERT_TRUE(path_exists(name));
+  ASSERT_TRUE(path_exists(name + ".sha256"));
+  ProcessResult l = run_pack({"list", name});
+  ASSERT_EQ(l.exit_status, 0) << l.err;
+  EXPECT_NE(l.out.find("Space:     123456789 bytes (117.7 MiB)\n"), std::string::npos) << l.out;
+  EXPECT_EQ(l.out.find(" lh5 "), std::string::npos) << l.out;
+  // Deletions first, in the order given.
+  size_t first = l.out.find(" delete ");
+  EXPECT_NE(l.out.find("delete ------------------- old/gone.h\n"), std::string::npos) << l.out;
+  EXPECT_LT(l.out.find("old/gone.h"), l.out.find("old/\n"));
+  EXPECT_LT(first, l.out.find(" stored "));
+
+  // Installing the deletions removes what an earlier version left.
+  std::string out = temp / "out";
+  put_file(out + "/old/gone.h", "from 7.0", 0644, 1000000000);
+  ASSERT_EQ(run_pack({"extract", name, "-C", out}).exit_status, 0);
+  EXPECT_FALSE(path_exists(out + "/old"));
+}
+
+TEST(CreateOutput, DefaultSpaceRoundsEachFileUpTo4096) {
+  TempDir temp;
+  put_file(temp / "tree/a", "1", 0644, 1683062507);
+  put_file(temp / "tree/b", std::string(4097, 'b'), 0644, 1683062507);
+  put_file(temp / "tree/c", "", 0644, 1683062507);
+  ASSERT_EQ(run_pack(create_args(temp / "s.run", temp / "tree")).exit_status, 0);
+  ProcessResult l = run_pack({"list", temp / "s.run"});
+  EXPECT_NE(l.out.find("Space:     12288 bytes"), std::string::npos) << l.out;
+}
+
+TEST(CreateOutput, NotesLinksAndEmptyDirectoriesAndLeavesOutItsOwnOutput) {
+  TempDir temp;
+  put_file(temp / "tree/real.txt", "target", 0640, 1683062507);
+  std::filesystem::create_symlink("real.txt", temp / "tree/link.txt");
+  std::filesystem::create_directories(temp / "tree/empty/inner");
+  // The output of an earlier run inside the tree is not packed again.
+  std::string out = temp / "tree/self.run";
+  ASSERT_EQ(run_pack(create_args(out, temp / "tree")).exit_status, 0);
+  ProcessResult r = run_pack(create_args(out, temp / "tree"));
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("zolt-pack: note: " + temp / "tree/link.txt" + ": symbolic link packed as a copy of its target"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("zolt-pack: note: " + temp / "tree/empty/inner" + ": empty directory left out"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(out + ": left out"), std::string::npos) << r.err;
+  ProcessResult l = run_pack({"list", out});
+  EXPECT_NE(l.out.find("Entries:   2\n"), std::string::npos) << l.out;
+  EXPECT_NE(l.out.find("-rw-r-----          6          6 stored 2023-05-02 21:21:47 link.txt\n"), std::string::npos)
+      << l.out;
+}
+
+TEST(CreateOutput, ShowsAProgressLineOnlyOnATerminalAndASummary) {
+  TempDir temp;
+  make_sample_tree(temp / "tree");
+  std::vector<std::string> args = {"create", "-o", temp / "p.run"};
+  args.insert(args.end(), PRODUCT.begin(), PRODUCT.end());
+  args.push_back(temp / "tree");
+  ProcessResult r = run_pack(args, {"TERM=xterm"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // a pipe is no terminal
+  EXPECT_NE(r.out.find(temp / "p.run" + ": 8 files, " + std::to_string(total_bytes(temp / "tree")) + " bytes in, "),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(" bytes out ("), std::string::npos) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// The sample product of the quick start packs and installs whole.
+TEST(SampleProduct, PacksAndInstalls) {
+  TempDir temp;
+  std::string examples = ZOLT_SOURCE_DIR "/examples/qumba";
+  ProcessResult r =
+      run_pack({"create", "-q", "--product", "QUMBA", "--version", "7.1", "-o", temp / "q.run", examples});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  ProcessResult x = run_pack({"extract", "-q", temp / "q.run", "-C", temp / "out"});
+  ASSERT_EQ(x.exit_status, 0) << x.err;
+  EXPECT_EQ(snapshot_tree(temp / "out"), snapshot_tree(examples));
+  for (const char* document : {"QUMBADST.TXT", "QUMBARLS.TXT", "QUMBA.HTM"})
+    EXPECT_TRUE(path_exists(temp / "out" + "/" + document)) << document;
+}
+
+}  // namespace

@@ -1,0 +1,178 @@
+// verify, list and extract on installers that were cut short or had a byte
+// changed: each fails with status 1 and a message that names the entry and
+// gives the installer's own text, and extract writes nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "archive/format.h"
+#include "pack/failure.h"
+#include "pack/installer_reader.h"
+#include "tests/pack/pack_support.h"
+#include "tests/support/files.h"
+#include "tests/support/installer_builder.h"
+
+namespace {
+
+class DamagedInstaller : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string text;
+    for (int i = 0; i < 1500; i++) text += "line " + std::to_string(i % 97) + " of the QUMBA notes\n";
+    put_file(temp / "tree/a.txt", text, 0644, 1683062507);
+    total = text.size() + 3000;
+    put_file(temp / "tree/b.bin", random_bytes(3000, 3), 0644, 1683062507);
+    ProcessResult r = run_pack({"create", "-q", "-o", good, "--product", "QUMBA", "--version", "7.1", temp / "tree"});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    bytes = read_file(good);
+    header = header_offset_for(read_file(setup_binary()).size());
+    ASSERT_EQ(bytes.compare(header, 7, "ZOLT(R)"), 0);
+    first_record = header + HEADER_SIZE;
+    first_length = get_u32(at(first_record + RECORD_LENGTH));
+    ASSERT_EQ(get_u32(at(first_record + RECORD_ENTRY_TYPE)), ENTRY_COMPRESSED);
+    second_record = first_record + first_length + get_u32(at(first_record + RECORD_STORED_SIZE));
+  }
+
+  const uint8_t* at(size_t offset) const { return reinterpret_cast<const uint8_t*>(bytes.data()) + offset; }
+
+  // Writes `damaged` as an installer and runs `command` on it.
+  ProcessResult run_on(const std::string& damaged, const std::string& command) {
+    write_file(bad, damaged, 0755);
+    if (command == "extract") return run_pack({"extract", bad, "-C", temp / "out"});
+    return run_pack({command, bad});
+  }
+
+  void expect_refused(const std::string& damaged, const std::string& message) {
+    for (const char* command : {"verify", "list", "extract"}) {
+      SCOPED_TRACE(command);
+      ProcessResult r = run_on(damaged, command);
+      EXPECT_EQ(r.exit_status, 1);
+      EXPECT_EQ(r.err, "zolt-pack: " + bad + ": " + message + "\n");
+      EXPECT_FALSE(path_exists(temp / "out"));
+    }
+  }
+
+  // Sets a record's CRC to match its bytes again, so that a deeper check is reached.
+  void repair_record_crc(std::string* damaged, size_t record) {
+    uint32_t length = get_u32(reinterpret_cast<const uint8_t*>(damaged->data()) + record);
+    std::string r = damaged->substr(record, length);
+    r[RECORD_CRC] = r[RECORD_CRC + 1] = 0;
+    uint16_t crc = test_crc16(r);
+    (*damaged)[record + RECORD_CRC] = char(crc & 0xFF);
+    (*damaged)[record + RECORD_CRC + 1] = char(crc >> 8);
+  }
+
+  TempDir temp;
+  std::string good = temp / "good.run", bad = temp / "bad.run";
+  std::string bytes;
+  size_t total = 0, header = 0, first_record = 0, first_length = 0, second_record = 0;
+};
+
+TEST_F(DamagedInstaller, SoundInstallerPasses) {
+  ProcessResult r = run_on(bytes, "verify");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, bad + ": OK, 2 entries (2 files, 0 deletions), " + std::to_string(total) + " bytes\n");
+}
+
+TEST_F(DamagedInstaller, CutShortAnywhere) {
+  expect_refused(bytes.substr(0, header + 500),
+                 "no attachment (not an installer, or cut short): Can't find attachments (3).");
+  expect_refused(bytes.substr(0, first_record + 2),
+                 "entry 1 of 2, record at offset " + std::to_string(first_record) + ": Corrupted file(s) (err=1).");
+  expect_refused(bytes.substr(0, first_record + 20),
+                 "entry 1 of 2, record at offset " + std::to_string(first_record) + ": Corrupted file(s) (err=2).");
+  expect_refused(bytes.substr(0, first_record + first_length + 10), "entry 1 of 2 (a.txt): Corrupted file(s) (err=3).");
+  expect_refused(bytes.substr(0, bytes.size() - 1), "entry 2 of 2 (b.bin): Corrupted file(s) (err=3).");
+}
+
+TEST_F(DamagedInstaller, EveryPrefixOfTheAttachmentFailsCleanly) {
+  // In process, through the same reader: every cut from the header on.
+  for (size_t cut = header; cut < bytes.size(); cut += cut < first_record + 64 ? 1 : 97) {
+    write_file(bad, bytes.substr(0, cut));
+    bool failed = false;
+    try {
+      InstallerReader reader(bad);
+      Entry entry;
+      uint32_t index;
+      while (reader.next(&entry, &index)) release_entry(&entry);
+    } catch (const Failure& f) {
+      failed = std::string(f.what()).rfind(bad + ": ", 0) == 0;
+    }
+    EXPECT_TRUE(failed) << "cut at " << cut;
+  }
+}
+
+TEST_F(DamagedInstaller, ChangedByteInTheHeader) {
+  std::string damaged = bytes;
+  damaged[header + HEADER_PRODUCT_NAME] = 'X';
+  expect_refused(damaged, "header block damaged: Attachments corrupted (3).");
+  damaged = bytes;
+  damaged[header + 300] ^= 1;  // a reserved field counts too
+  expect_refused(damaged, "header block damaged: Attachments corrupted (3).");
+  // A sound header whose attachment is not held whole in this file.
+  damaged = bytes;
+  damaged[header + HEADER_VOLUME] = 0;
+  std::string block = damaged.substr(header, HEADER_SIZE);
+  block[HEADER_CRC] = block[HEADER_CRC + 1] = 0;
+  uint16_t crc = test_crc16(block);
+  damaged[header + HEADER_CRC] = char(crc & 0xFF);
+  damaged[header + HEADER_CRC + 1] = char(crc >> 8);
+  expect_refused(damaged, "attachment not held whole in this file: Can't find attachments (err=2).");
+}
+
+TEST_F(DamagedInstaller, ChangedByteInARecord) {
+  std::string damaged = bytes;
+  damaged[second_record + RECORD_NAME] = 'c';
+  expect_refused(damaged,
+                 "entry 2 of 2, record at offset " + std::to_string(second_record) + ": Corrupted file(s) (err=6).");
+  damaged = bytes;
+  damaged[first_record + RECORD_LENGTH] = 40;
+  expect_refused(damaged,
+                 "entry 1 of 2, record at offset " + std::to_string(first_record) + ": Corrupted file(s) (err=1).");
+}
+
+TEST_F(DamagedInstaller, ChangedByteInTheData) {
+  std::string damaged = bytes;
+  damaged[first_record + first_length + 100] ^= 0x10;
+  expect_refused(damaged, "entry 1 of 2 (a.txt): Corrupted file(s) (err=4).");
+  damaged = bytes;
+  damaged[bytes.size() - 1] ^= 0x10;
+  expect_refused(damaged, "entry 2 of 2 (b.bin): Corrupted file(s) (err=4).");
+}
+
+TEST_F(DamagedInstaller, WrongFileCrcBehindSoundRecordAndData) {
+  std::string damaged = bytes;
+  damaged[second_record + RECORD_FILE_CRC] ^= 1;
+  repair_record_crc(&damaged, second_record);
+  expect_refused(damaged, "entry 2 of 2 (b.bin): Corrupted file(s) (err=5).");
+}
+
+TEST_F(DamagedInstaller, NameLeadingOutsideTheDirectory) {
+  std::string damaged = bytes;
+  damaged.replace(second_record + RECORD_NAME, 5, "../bb");
+  repair_record_crc(&damaged, second_record);
+  expect_refused(damaged, "entry 2 of 2 (../bb): Corrupted file(s) (err=8).");
+}
+
+TEST_F(DamagedInstaller, ListShowsTheEntriesBeforeTheDamagedOne) {
+  std::string damaged = bytes;
+  damaged[bytes.size() - 1] ^= 0x10;
+  ProcessResult r = run_on(damaged, "list");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.out.find(" lh5    2023-05-02 21:21:47 a.txt\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("b.bin"), std::string::npos) << r.out;
+}
+
+TEST_F(DamagedInstaller, NotAnInstallerAtAll) {
+  write_file(bad, std::string(5000, 'x'));
+  ProcessResult r = run_pack({"verify", bad});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err,
+            "zolt-pack: " + bad + ": no attachment (not an installer, or cut short): Can't find attachments (3).\n");
+  r = run_pack({"verify", temp / "missing.run"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "zolt-pack: " + temp / "missing.run" + ": cannot open: No such file or directory\n");
+}
+
+}  // namespace
