@@ -12,8 +12,12 @@
 // 8192 bytes, so that the window index of each byte is its offset modulo 8192.
 // A caller that breaks the rule gets wrong bytes, never unsafe memory access.
 //
-// This is the plain, step-by-step decoder: it follows the stream rules one
-// bit field at a time and is the reference for any faster one.
+// Symbols are decoded from a 64-bit word refilled eight bytes at a time and
+// matches copied in words (decoder.cc tells how); what a caller or a later
+// call can see is exactly what the plain step-by-step rules give: the bytes,
+// the result, the input's cur and count, and every field of the context.
+// Each call works in about 25 KiB of stack (the window, the new chunk and
+// a copy of the literal/length table) and allocates nothing.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,11 @@
 zolt_add_test(decoder_tests
   ${CMAKE_CURRENT_LIST_DIR}/stream_builder.cc
+  ${CMAKE_CURRENT_LIST_DIR}/reference_decoder.cc
+  ${CMAKE_CURRENT_LIST_DIR}/lzh_samples.cc
   ${CMAKE_CURRENT_LIST_DIR}/decode_table_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/decoder_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/decoder_interop_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/decoder_differential_test.cc
   LIBS zolt_codec_decoder
 )
 

@@ -1,7 +1,5 @@
-// Streams written by an independent encoder: jlha stores -lh5- members of
-// .lzh archives as exactly such streams. The archives are made at test time
-// from generated data, the members' raw data taken out with a small header
-// parser, and each decoded in slices of 8192 bytes.
+// Streams written by an independent encoder (jlha, see lzh_samples.h), each
+// decoded in slices of 8192 bytes.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,78 +9,10 @@
 #include <vector>
 
 #include "codec/decoder.h"
+#include "tests/codec/lzh_samples.h"
 #include "tests/codec/stream_builder.h"
-#include "tests/support/files.h"
-#include "tests/support/process.h"
 
 namespace {
-
-constexpr const char* JLHA = "/usr/bin/jlha";
-
-struct Member {
-  std::string name;
-  std::string method;
-  std::string data;     // the stored bytes
-  uint32_t original;    // size before compression
-};
-
-uint32_t get16(const std::string& a, size_t p) { return uint8_t(a[p]) | uint32_t(uint8_t(a[p + 1])) << 8; }
-uint32_t get32(const std::string& a, size_t p) { return get16(a, p) | get16(a, p + 2) << 16; }
-
-// Extended headers of levels 1 and 2: each is [type][data][size of the next],
-// and its own size counts all three. `p` is where the first one starts, `next`
-// its size. Returns where the chain ends, or 0 when it leaves the archive.
-size_t skip_extensions(const std::string& a, size_t p, uint32_t next, std::string* name) {
-  while (next != 0) {
-    if (next < 3 || p + next > a.size()) return 0;
-    if (a[p] == 0x01) *name = a.substr(p + 1, next - 3);
-    size_t here = p;
-    p += next;
-    next = get16(a, here + next - 2);
-  }
-  return p;
-}
-
-// The members of an LHA archive of header levels 0, 1 and 2. Common to all
-// three: method at 2..6, stored size at 7, original size at 11, level at 20.
-// Level 0 and 1: byte 0 is the header size less 2, the name's length is at
-// 21, the name at 22; level 1's stored size also counts its extended headers,
-// whose chain begins with the size in the base header's last two bytes.
-// Level 2: bytes 0..1 are the whole header's size, the first extended header
-// size is at 24, and the name is in an extended header of type 1.
-std::vector<Member> parse_lzh(const std::string& a) {
-  std::vector<Member> members;
-  size_t p = 0;
-  while (p < a.size() && a[p] != 0) {
-    if (p + 26 > a.size()) break;
-    Member m;
-    m.method = a.substr(p + 2, 5);
-    uint32_t stored = get32(a, p + 7);
-    m.original = get32(a, p + 11);
-    int level = a[p + 20];
-    size_t data = 0;
-    if (level == 0 || level == 1) {
-      size_t base_end = p + uint8_t(a[p]) + 2;
-      m.name = a.substr(p + 22, uint8_t(a[p + 21]));
-      data = base_end;
-      if (level == 1) {
-        data = skip_extensions(a, base_end, get16(a, base_end - 2), &m.name);
-        if (data == 0 || data - base_end > stored) break;
-        stored -= uint32_t(data - base_end);
-      }
-    } else if (level == 2) {
-      data = p + get16(a, p);
-      if (skip_extensions(a, p + 26, get16(a, p + 24), &m.name) != data) break;
-    } else {
-      break;
-    }
-    if (data + stored > a.size()) break;
-    m.data = a.substr(data, stored);
-    members.push_back(m);
-    p = data + stored;
-  }
-  return members;
-}
 
 std::string decode(const std::string& stream, size_t size) {
   CodecContext* context = nullptr;
@@ -164,18 +94,9 @@ class JlhaStreams : public ::testing::Test {
   // Writes the files, archives them with -lh5- at the given header level and
   // checks that every member decodes to its file.
   void check(int level, const std::vector<std::pair<std::string, std::string>>& files) {
-    TempDir dir;
-    ProcessOptions options;
-    options.cwd = dir.path();
-    options.args = {"a" + std::to_string(level) + "o5", "test.lzh"};
-    for (const auto& [name, bytes] : files) {
-      write_file(dir / name, bytes);
-      options.args.push_back(name);
-    }
-    ProcessResult run = run_process(JLHA, options);
-    ASSERT_EQ(run.exit_status, 0) << run.err;
-    std::vector<Member> members = parse_lzh(read_file(dir / "test.lzh"));
-    ASSERT_EQ(members.size(), files.size());
+    std::string error;
+    std::vector<Member> members = jlha_members(level, files, &error);
+    ASSERT_EQ(members.size(), files.size()) << error;
     for (size_t i = 0; i < files.size(); ++i) {
       SCOPED_TRACE(files[i].first);
       EXPECT_EQ(members[i].name, files[i].first);

@@ -76,6 +76,7 @@ void put_pre_and_lit_lengths(BitWriter& w, const std::vector<uint8_t>& lit_lengt
       w.put_code(fixed_pre_tree(), 2);
       w.put(uint32_t(run - 20), 9);
     } else if (run >= 3) {
+      run = std::min<size_t>(run, 18);  // 4 bits: 3 to 18; a 19th zero goes on its own
       w.put_code(fixed_pre_tree(), 1);
       w.put(uint32_t(run - 3), 4);
     } else {
@@ -105,17 +106,22 @@ void put_block(BitWriter& w, const std::vector<Token>& tokens, const std::vector
   w.put(uint32_t(tokens.size()), 16);
   put_pre_and_lit_lengths(w, lit_lengths);
   put_aux_lengths(w, 4, pos_lengths, false);
+  const std::vector<uint32_t> lit_codes = canonical_codes(lit_lengths), pos_codes = canonical_codes(pos_lengths);
+  auto put = [&](const std::vector<uint8_t>& lengths, const std::vector<uint32_t>& codes, uint32_t symbol) {
+    if (symbol >= lengths.size() || lengths[symbol] == 0) abort();  // a test that codes a symbol it has no code for
+    w.put(codes[symbol], lengths[symbol]);
+  };
   for (const Token& t : tokens) {
     if (t.length == 0) {
-      w.put_code(lit_lengths, t.value);
+      put(lit_lengths, lit_codes, t.value);
       continue;
     }
-    w.put_code(lit_lengths, t.length + 253);
+    put(lit_lengths, lit_codes, t.length + 253);
     // Position symbol p: distance less one d is 0 for p = 0, else
     // 2^(p-1) + (p - 1 extra bits).
     uint32_t d = t.value - 1, p = 0;
     while ((d >> p) != 0) ++p;
-    w.put_code(pos_lengths, p);
+    put(pos_lengths, pos_codes, p);
     if (p > 1) w.put(d - (1u << (p - 1)), int(p - 1));
   }
 }
