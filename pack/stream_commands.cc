@@ -1,6 +1,7 @@
 // zolt-pack encode and decode: the codec's raw compressed stream, for tests,
 // benchmarks and exchanging data with other -lh5- tools. The stream carries
 // no length, so decode is told the size of the result.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -71,10 +72,16 @@ std::vector<uint8_t> read_input(const std::string& name) {
   FILE* f = name == "-" ? stdin : fopen(name.c_str(), "rb");
   std::string label = name == "-" ? "standard input" : name;
   if (!f) throw Failure(system_failure(label, "cannot open", errno));
-  std::vector<uint8_t> bytes;
-  uint8_t buffer[1 << 16];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  // One read of the whole file where its size is known; pipes grow the buffer.
+  struct stat st;
+  bool sized = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+  std::vector<uint8_t> bytes(sized ? size_t(st.st_size) + 1 : size_t(1) << 16);
+  size_t used = 0;
+  while (size_t n = fread(bytes.data() + used, 1, bytes.size() - used, f)) {
+    used += n;
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+  }
+  bytes.resize(used);
   bool failed = ferror(f);
   int error_number = errno;
   if (f != stdin) fclose(f);
@@ -182,20 +189,27 @@ int decode_command(const Arguments& args) {
   ByteRange in{};
   in.cur = in.start = input.data();
   in.end = input.data() + input.size();
-  // Every slice but the last is one whole window, as the decoder requires.
-  uint8_t slice[CODEC_WINDOW];
+  // Every slice but the last is one whole window, as the decoder requires;
+  // slices are gathered into a larger buffer so that writes stay few.
+  constexpr size_t kWindowsPerWrite = 128;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kWindowsPerWrite * CODEC_WINDOW]);
+  size_t buffered = 0;
   uint64_t left = o.size;
   do {
     uint32_t chunk = left < CODEC_WINDOW ? uint32_t(left) : CODEC_WINDOW;
     ByteRange part{};
-    part.cur = part.start = slice;
-    part.end = slice + chunk;
+    part.cur = part.start = buffer.get() + buffered;
+    part.end = part.cur + chunk;
     part.size = int32_t(chunk);
     if (codec_decode(codec.context, &in, &part) < 0)
       throw Failure(std::string(o.input == "-" ? "standard input" : o.input) + ": not a valid stream (at output byte " +
                     std::to_string(o.size - left) + " or before)");
-    out.write(slice, chunk);
+    buffered += chunk;
     left -= chunk;
+    if (buffered == kWindowsPerWrite * CODEC_WINDOW || left == 0) {
+      out.write(buffer.get(), buffered);
+      buffered = 0;
+    }
   } while (left > 0);
   out.close();
   return 0;
