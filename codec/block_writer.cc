@@ -1,6 +1,7 @@
 #include "codec/block_writer.h"
 
 #include <bit>
+#include <cstddef>
 
 #include "codec/huffman_code.h"
 
@@ -33,6 +34,73 @@ uint32_t lit_lengths_sent(const CodecContext* c) {
 }
 
 void put_pre_symbol(CodecContext* c, uint32_t s) { put_bits(c, c->aux_lengths[s], c->aux_codes[s]); }
+
+// The bit writer for a block's items, the bulk of the output: the bits wait
+// in a 64-bit word instead of the context's one spare byte and go out four
+// bytes at a time. What `flush_block` can observe stays as if each byte went
+// out as soon as it was complete: after every item, if the complete bytes
+// still waiting would not all fit into the output range, they go out at
+// once, one by one, so that `out_full` is set after the same item and the
+// range holds the same bytes.
+class ItemWriter {
+ public:
+  explicit ItemWriter(CodecContext* c) : c_(c), out_(c->out_range) {
+    count_ = EMPTY_BYTE_BITS - uint32_t(c->spare_bits);
+    bits_ = (c->spare_byte & 0xFF) >> c->spare_bits;
+  }
+
+  // The low n bits (n <= 16) of x, which has no bits above them.
+  void put(uint32_t n, uint32_t x) {
+    if (count_ > WORD_BITS - CODEC_MAX_CODE_BITS) emit_four_bytes();
+    bits_ = bits_ << n | x;
+    count_ += n;
+  }
+
+  // Called after each item.
+  void settle_item() {
+    if ((count_ >> 3) > size_t(out_->end - out_->cur)) emit_complete_bytes();
+  }
+
+  // Sends every complete byte and hands the bits of an incomplete one back
+  // to the context's bit writer.
+  void store() {
+    emit_complete_bytes();
+    c_->spare_bits = int32_t(EMPTY_BYTE_BITS - count_);
+    c_->spare_byte = uint32_t(bits_ << c_->spare_bits) & 0xFF;
+  }
+
+ private:
+  static constexpr uint32_t WORD_BITS = 64;
+
+  // At least 48 bits wait: the first 32 go.
+  void emit_four_bytes() {
+    count_ -= 32;
+    const uint32_t word = uint32_t(bits_ >> count_);
+    if (out_->end - out_->cur >= 4) {
+      uint8_t* p = out_->cur;
+      p[0] = uint8_t(word >> 24);
+      p[1] = uint8_t(word >> 16);
+      p[2] = uint8_t(word >> 8);
+      p[3] = uint8_t(word);
+      out_->cur = p + 4;
+      out_->count += 4;
+    } else {
+      for (int shift = 24; shift >= 0; shift -= 8) emit_byte(c_, (word >> shift) & 0xFF);
+    }
+  }
+
+  void emit_complete_bytes() {
+    while (count_ >= 8) {
+      count_ -= 8;
+      emit_byte(c_, uint32_t(bits_ >> count_) & 0xFF);
+    }
+  }
+
+  CodecContext* const c_;
+  ByteRange* const out_;
+  uint64_t bits_;   // the waiting bits in its low count_ bits, first bit highest
+  uint32_t count_;  // at most 64
+};
 
 }  // namespace
 
@@ -210,6 +278,7 @@ void flush_block(CodecContext* c) {
 
   const uint8_t* buf = c->work_buf;
   const uint32_t staged = c->out_index;
+  ItemWriter w(c);
   uint32_t at = 0;
   uint32_t flags = 0;
   for (uint32_t i = 0; i < size && at < staged; i++) {
@@ -218,16 +287,21 @@ void flush_block(CodecContext* c) {
       uint32_t symbol = 256 + buf[at];  // the length byte is length - 3
       uint32_t p = uint32_t(buf[at + 1]) << 8 | buf[at + 2];
       at += 3;
-      put_bits(c, c->lit_lengths[symbol], c->lit_codes[symbol]);
+      w.put(c->lit_lengths[symbol], c->lit_codes[symbol]);
       uint32_t k = position_symbol(p);
-      put_bits(c, c->aux_lengths[k], c->aux_codes[k]);
-      if (k > 1) put_bits(c, k - 1, p & (0xFFFFu >> (17 - k)));
+      w.put(c->aux_lengths[k], c->aux_codes[k]);
+      if (k > 1) w.put(k - 1, p & (0xFFFFu >> (17 - k)));
     } else {
       uint32_t b = buf[at++];
-      put_bits(c, c->lit_lengths[b], c->lit_codes[b]);
+      w.put(c->lit_lengths[b], c->lit_codes[b]);
     }
-    if (c->status != 0 || c->out_full) return;
+    w.settle_item();
+    if (c->status != 0 || c->out_full) {
+      w.store();
+      return;
+    }
   }
+  w.store();
 
   for (uint32_t i = 0; i < CODEC_LIT_SYMBOLS; i++) c->lit_freq[i] = 0;
   for (uint32_t i = 0; i < CODEC_POS_SYMBOLS; i++) c->pos_freq[i] = 0;

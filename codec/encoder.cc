@@ -35,29 +35,35 @@ int32_t codec_encode(CodecContext* c, ByteRange* input, ByteRange* output) {
   c->text_left = fill_text(c, c->text_buf + TEXT_START, int32_t(CODEC_WINDOW + CODEC_MAX_MATCH));
   c->match_len = 0;
   c->text_pos = int16_t(TEXT_START);
-  insert_position(c);
 
+  // The search state stays in `finder` for the whole loop and goes back to
+  // the context before any return; the block writer does not read it.
+  MatchFinder finder(c);
+  finder.insert();
   for (;;) {
-    if (c->match_len > c->text_left) c->match_len = c->text_left;
-    if (c->text_left <= 0) break;
-    if (c->status != 0) return c->status;
-    if (c->out_full) return 0;
+    finder.limit_match_to_input();
+    if (finder.text_left() <= 0) break;
+    if (c->status != 0 || c->out_full) {
+      finder.store();
+      return c->status != 0 ? c->status : 0;
+    }
 
-    const int32_t last_len = c->match_len;
-    const int32_t last_pos = c->match_pos;
-    advance_position(c);
-    if (c->match_len > c->text_left) c->match_len = c->text_left;
+    const int32_t last_len = finder.match_len();
+    const int32_t last_pos = finder.match_pos();
+    finder.advance();
+    finder.limit_match_to_input();
 
     // Lazy choice: the previous position's match is taken unless the match
     // found here is longer, in which case the previous byte goes as a literal.
-    if (last_len >= c->match_len && last_len >= int32_t(CODEC_MIN_MATCH)) {
+    if (last_len >= finder.match_len() && last_len >= int32_t(CODEC_MIN_MATCH)) {
       stage_item(c, uint32_t(last_len) + MATCH_SYMBOL_BASE,
-                 uint32_t(c->text_pos - last_pos - 2) & CODEC_WINDOW_MASK);
-      for (int32_t i = 1; i < last_len; i++) advance_position(c);
+                 uint32_t(int32_t(finder.text_pos()) - last_pos - 2) & CODEC_WINDOW_MASK);
+      for (int32_t i = 1; i < last_len; i++) finder.advance();
     } else {
-      stage_item(c, c->text_buf[c->text_pos - 1], 0);
+      stage_item(c, finder.text()[finder.text_pos() - 1], 0);
     }
   }
+  finder.store();
 
   if (c->status != 0) return c->status;
   if (c->out_full) return 0;

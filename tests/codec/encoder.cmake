@@ -7,6 +7,10 @@ zolt_add_test(encoder_tests
   ${CMAKE_CURRENT_LIST_DIR}/huffman_code_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/encoder_roundtrip_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/encoder_interop_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/encoder_inputs.cc
+  ${CMAKE_CURRENT_LIST_DIR}/encoder_golden_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/encoder_differential_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/reference_encoder.cc
   LIBS zolt_codec_encoder zolt_codec_decoder
 )
 
