@@ -34,3 +34,29 @@ TEST(Crc16, TableHoldsLowBytesThenHighBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The eight-byte steps must agree with the byte-at-a-time definition for
+// every length and alignment.
+uint16_t bytewise(const std::string& s) {
+  uint32_t h = 0, l = 0;
+  for (unsigned char b : s) {
+    uint32_t r = l ^ b;
+    for (int bit = 0; bit < 8; bit++) r = (r & 1) ? (r >> 1) ^ 0xA001 : r >> 1;
+    l = h ^ (r & 0xFF);
+    h = r >> 8;
+  }
+  return uint16_t(l << 8 | h);
+}
+
+TEST(Crc16, WholeGroupsAgreeWithTheByteDefinition) {
+  std::string data;
+  uint32_t x = 12345;
+  for (int i = 0; i < 300; i++) data.push_back(char((x = x * 1103515245 + 12345) >> 16));
+  for (size_t start = 0; start < 9; start++)
+    for (size_t n = 0; n + start <= data.size(); n += 7)
+      ASSERT_EQ(crc_of(data.substr(start, n)), bytewise(data.substr(start, n))) << start << " " << n;
+}
+
+}  // namespace
