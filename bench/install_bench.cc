@@ -74,7 +74,7 @@ void BM_InstallOverExisting(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-BENCHMARK(BM_InstallFresh)->RangeMultiplier(2)->Range(1000, 8000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InstallOverExisting)->RangeMultiplier(2)->Range(1000, 8000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InstallFresh)->Arg(1000)->Arg(2000)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InstallOverExisting)->Arg(1000)->Arg(2000)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
