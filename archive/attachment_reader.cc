@@ -1,5 +1,7 @@
 #include "archive/attachment_reader.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +10,12 @@
 FILE* attachment_file = nullptr;
 
 int find_attachment(FILE* file, AttachmentHeader* header) {
+  // The search ends where the file ends. A character device such as
+  // /dev/zero has no end and a pipe cannot seek, so neither can hold an
+  // attachment. (A memory stream has no descriptor; it ends like a file.)
+  struct stat st;
+  int fd = fileno(file);
+  if (fd >= 0 && fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return LOCATE_NOT_FOUND;
   uint8_t marker[MARKER_SIZE];
   make_marker(marker);
   // long, so that the search stops at the end of any file instead of wrapping.

@@ -21,7 +21,8 @@ enum LocateResult {
 // Searches `file` at 1024, 2048, ... for the header block and checks its CRC.
 // On LOCATE_OK `header` equals the block in the file byte for byte and the
 // file stands just behind it. The search stops at the first marker found: a
-// bad CRC there is final even if a good block follows.
+// bad CRC there is final even if a good block follows. A stream on anything
+// but a regular file or a block device (a pipe, /dev/zero) is LOCATE_NOT_FOUND.
 int find_attachment(FILE* file, AttachmentHeader* header);
 
 // The installer's message for a LocateResult other than LOCATE_OK.

@@ -1,5 +1,6 @@
 #include "archive/extraction.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -101,16 +102,24 @@ int extract_entry(Extraction* x, const Entry& e, ExtractFailure* f) {
   free(entry_path);
   if (!made) return fail(f, "Can't create directory", "(err=4).", mkdir_error, 1);
 
-  // This join, unlike the one above, also takes a backslash as a separator.
-  size_t n = strlen(work);
-  bool separated = n == 0 || work[n - 1] == '/' || work[n - 1] == '\\';
+  // Joined as above, so that the file lands in the directories just made. A
+  // backslash is an ordinary character of a Linux name: taking one at the end
+  // of the installation directory as a separator would put the file beside
+  // that directory instead of inside it.
+  bool separated = !*work || ends_with_slash(work);
   char* file_path = join(work, separated ? "" : "/", e.name);
   if (!file_path) return fail(f, "Insufficient memory (err=4).");
 
+  // Created or truncated as by fopen "wb". O_NONBLOCK, which regular files
+  // ignore, keeps a FIFO that the sweep could not remove from the entry's
+  // place (below a directory of the entry's own name) from holding the open
+  // until a reader comes: it fails with ENXIO instead.
   errno = 0;
-  FILE* out = fopen(file_path, "wb");
+  int fd = open(file_path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0666);
+  FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (!out) {
     int open_error = errno;
+    if (fd >= 0) close(fd);
     free(file_path);
     return fail(f, "Can't create file", "(err=5).", open_error, 1);
   }

@@ -39,16 +39,34 @@ void show_slice(void* context, const Entry& entry, uint32_t decoded) {
   progress_line(entry.name, entries_percent(p), bytes_percent(p.bytes_done + decoded));
 }
 
+// What a run holds across entries. It lives here rather than on the run's
+// stack so that it stays reachable when a failure ends the process from
+// inside the run, and so that release_installation can free it then.
+struct Installation {
+  uint8_t* crc_table;
+  Extraction extraction;
+  bool extracting;
+};
+Installation installation;
+
 }  // namespace
 
+void release_installation() {
+  if (installation.extracting) extraction_end(&installation.extraction);
+  free(installation.crc_table);
+  installation = Installation{};
+}
+
 int install_files() {
-  uint8_t* crc_table = crc16_table();
+  release_installation();
+  uint8_t* crc_table = installation.crc_table = crc16_table();
   if (!crc_table) error("Insufficient memory (err=3).");
   fputs("\n\n.... Installing files ....\n\n", stderr);
   progress_line(nullptr, 0, 0);
 
-  Extraction extraction;
+  Extraction& extraction = installation.extraction;
   if (extraction_begin(&extraction, install_dir) != 0) error("Insufficient memory (err=3).");
+  installation.extracting = true;
   Progress progress{0, 0};
   const EntryProgress on_slice{show_slice, &progress};
   uint32_t count = header_entry_count(attachment_header);
@@ -68,8 +86,7 @@ int install_files() {
     progress_line(entry.name, entries_percent(progress), bytes_percent(progress.bytes_done));
     progress_line(nullptr, 0, 0);
   }
-  extraction_end(&extraction);
-  free(crc_table);
+  release_installation();
   progress_line(nullptr, 0, 0);
   return 0;
 }

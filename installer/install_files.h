@@ -4,3 +4,8 @@
 
 // Returns after the last entry; every failure ends the process.
 int install_files();
+
+// Frees what a run of install_files holds (its CRC table and the index of the
+// installation tree). A run that returns has done so itself; this is for a
+// run that a failure ended without leaving the process.
+void release_installation();

@@ -15,6 +15,10 @@ namespace {
 
 }  // namespace
 
+#ifdef ZOLT_FUZZ_HOOKS
+std::jmp_buf* termination_jump = nullptr;
+#endif
+
 void error(const char* message) {
   if (message) fprintf(stderr, "%s\n", message);
   terminate_installation();
@@ -36,5 +40,8 @@ void close_and_exit() {
     fclose(attachment_file);
     attachment_file = nullptr;
   }
+#ifdef ZOLT_FUZZ_HOOKS
+  if (termination_jump) std::longjmp(*termination_jump, 1);
+#endif
   exit(0);
 }

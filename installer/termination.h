@@ -2,6 +2,10 @@
 // the attachment file closed, exit status 0. Nothing is undone.
 #pragma once
 
+#ifdef ZOLT_FUZZ_HOOKS
+#include <csetjmp>
+#endif
+
 // Writes `message` and a newline (nothing when null), then the ending.
 [[noreturn]] void error(const char* message);
 
@@ -12,3 +16,12 @@
 
 // Closes attachment_file if it is open and exits with status 0.
 [[noreturn]] void close_and_exit();
+
+#ifdef ZOLT_FUZZ_HOOKS
+// Fuzz builds only: when not null, close_and_exit jumps here (with the value
+// 1) after closing attachment_file instead of exiting, so that a harness can
+// run many installations in one process. The frames it leaves hold no objects
+// with destructors; what the installation allocated is released by
+// release_installation.
+extern std::jmp_buf* termination_jump;
+#endif

@@ -1,0 +1,85 @@
+// zolt-pack list and verify on arbitrary installer files (inputs as described
+// in fuzz_attachment.h, the whole-file form included), through the functions
+// behind the two subcommands. Each must succeed or throw Failure (or
+// bad_alloc), which zolt-pack reports with a message and status 1; nothing
+// else may escape, and the two must reach the same verdict, since both check
+// every entry as the installer does. Any violation traps.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "fuzz/fuzz_attachment.h"
+#include "pack/commands.h"
+#include "pack/failure.h"
+
+// As in install_fuzz.cc: declared sizes are allocated before their data is
+// read; above FUZZ_ALLOCATION_LIMIT allocations fail instead of ending the
+// run, and inputs that would decode much below it are skipped.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:max_allocation_size_mb=64"; }
+
+namespace {
+
+std::string directory, path;
+FILE* discard = nullptr;
+
+void set_up() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zolt-pack-fuzz-XXXXXX";
+  if (!mkdtemp(pattern.data())) abort();
+  directory = pattern;
+  path = directory + "/installer";
+  discard = fopen("/dev/null", "w");
+  atexit([] {
+    unlink(path.c_str());
+    rmdir(directory.c_str());
+  });
+}
+
+[[noreturn]] void fail(const std::string& what) {
+  fprintf(stderr, "pack_inspect_fuzz: %s\n", what.c_str());
+  __builtin_trap();
+}
+
+// 0 when the command succeeded, 1 when it reported bad data.
+int run(int (*command)(const Arguments&), const Arguments& args, const char* name) {
+  FILE* console = stdout;
+  stdout = discard;
+  int status;
+  try {
+    status = command(args);
+    if (status != 0) fail(std::string(name) + " returned " + std::to_string(status) + " without a Failure");
+  } catch (const Failure& e) {
+    if (std::string(e.what()).empty()) fail(std::string(name) + ": a Failure without a message");
+    status = 1;
+  } catch (const std::bad_alloc&) {
+    status = 1;
+  } catch (const UsageError& e) {
+    fail(std::string(name) + ": usage error: " + e.what());
+  } catch (const std::exception& e) {
+    fail(std::string(name) + ": unexpected exception: " + e.what());
+  }
+  stdout = console;
+  return status;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (directory.empty()) set_up();
+  std::string file = fuzz_installer_file(data, size);
+  if (fuzz_decodes_too_much(file)) return 0;
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) abort();
+  fwrite(file.data(), 1, file.size(), f);
+  fclose(f);
+  const int listed = run(list_command, {path}, "list");
+  const int verified = run(verify_command, {"-q", path}, "verify");
+  if (listed != verified)
+    fail("list " + std::string(listed ? "refused" : "accepted") + " what verify " +
+         std::string(verified ? "refused" : "accepted"));
+  return 0;
+}
