@@ -31,60 +31,6 @@ std::string decode(const std::string& stream, size_t size) {
   return out;
 }
 
-// Generated data, deterministic. jlha starts a block every few ten thousand
-// symbols, so every file but the small ones crosses blocks and window wraps.
-// Words give position codes longer than the 8-bit table, the skewed noise
-// literal codes longer than the 12-bit table (up to 14 bits); runs give long
-// matches and distances near the window's reach.
-std::string words(std::mt19937& rng, size_t size) {
-  std::vector<std::string> vocabulary;
-  for (int i = 0; i < 4000; ++i) {
-    std::string w;
-    for (int n = 2 + int(rng() % 9); n > 0; --n) w.push_back(char(33 + rng() % 94));
-    vocabulary.push_back(w);
-  }
-  std::string out;
-  while (out.size() < size) {
-    double u = std::uniform_real_distribution<double>(0, 1)(rng);
-    out += vocabulary[size_t(u * u * u * double(vocabulary.size()))];
-    out += (rng() % 12 == 0) ? '\n' : ' ';
-  }
-  return out;
-}
-
-std::string records(std::mt19937& rng, size_t size) {
-  std::string out;
-  for (uint32_t id = 0; out.size() < size; ++id) {
-    uint32_t fields[4] = {id, id * 40503u, uint32_t(rng() % 1000), uint32_t(rng())};
-    out.append(reinterpret_cast<const char*>(fields), sizeof fields);
-  }
-  return out;
-}
-
-std::string runs(std::mt19937& rng, size_t size) {
-  std::string out;
-  while (out.size() < size) {
-    switch (rng() % 3) {
-      case 0: out.append(1 + rng() % 2000, char(rng())); break;
-      case 1: {  // a repeat from far back, near the window's reach
-        size_t back = 8000 + rng() % 192;
-        if (out.size() > back) out += out.substr(out.size() - back, 300 + rng() % 3000);
-        break;
-      }
-      default:
-        for (int n = int(rng() % 500); n > 0; --n) out.push_back(char(rng()));
-    }
-  }
-  return out;
-}
-
-std::string noise(std::mt19937& rng, size_t size) {
-  std::string out;
-  std::geometric_distribution<int> skewed(0.02);
-  while (out.size() < size) out.push_back(char(std::min(skewed(rng), 255)));
-  return out;
-}
-
 class JlhaStreams : public ::testing::Test {
  protected:
   void SetUp() override {
