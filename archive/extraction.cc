@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "archive/directory_below.h"
+
+static_assert(EXTRACTION_PATH_SIZE == PATH_MAX, "a path that fits the buffer is one the system can name");
 
 namespace {
 
@@ -18,35 +22,137 @@ int path_is_directory(const char* path) {
   return S_ISDIR(st.st_mode) ? 1 : 0;
 }
 
-char* join(const char* a, const char* separator, const char* b) {
-  size_t la = strlen(a), ls = strlen(separator), lb = strlen(b);
-  char* p = static_cast<char*>(malloc(la + ls + lb + 1));
-  if (!p) return nullptr;
-  memcpy(p, a, la);
-  memcpy(p + la, separator, ls);
-  memcpy(p + la + ls, b, lb + 1);
-  return p;
-}
-
-// Cuts `path` in place to its directory part: at a final separator only that
-// character goes; otherwise everything from the last separator at index 1 or
-// later; a path without one keeps its first character.
-void cut_to_directory(char* path) {
-  size_t n = strlen(path);
-  if (n < 2) return;
-  if (path[n - 1] == '/' || path[n - 1] == '\\') {
-    path[n - 1] = 0;
-    return;
-  }
-  size_t i = n - 1;
-  while (i >= 1 && path[i] != '/' && path[i] != '\\') path[i--] = 0;
-  if (i >= 1) path[i] = 0;
-}
-
 int fail(ExtractFailure* f, const char* message, const char* detail = nullptr, int error_number = 0,
          int with_error_number = 0) {
   *f = ExtractFailure{message, detail, error_number, with_error_number};
   return -1;
+}
+
+int fail_errno(ExtractFailure* f, const char* message, const char* detail, int error_number) {
+  return fail(f, message, detail, error_number, 1);
+}
+
+// How many bytes of the name belong to the directories the entry needs: up
+// to its last separator, '/' or backslash, or all but a final separator.
+// A backslash is an ordinary character of a Linux name, yet it ends the part
+// whose directories are made, so "a\b" makes "a" and writes the file "a\b"
+// beside it: the installer has always done so.
+size_t directory_part(const char* name) {
+  size_t n = strlen(name);
+  if (n == 0) return 0;
+  if (name[n - 1] == '/' || name[n - 1] == '\\') return n - 1;
+  size_t i = n - 1;
+  while (i > 0 && name[i] != '/' && name[i] != '\\') i--;
+  return i;
+}
+
+// The part of the name up to its last '/': the directory the file lies in.
+size_t parent_part(const char* name) {
+  const char* slash = strrchr(name, '/');
+  return slash ? size_t(slash - name) : 0;
+}
+
+void forget_directory(Extraction* x) {
+  if (x->dir_fd >= 0) close(x->dir_fd);
+  x->dir_fd = -1;
+}
+
+void close_root(Extraction* x) {
+  forget_directory(x);
+  if (x->root_fd >= 0) close(x->root_fd);
+  x->root_fd = -1;
+}
+
+// The installation directory itself is the user's choice and is reached by
+// its path, links and all; it is made when missing.
+int open_root(Extraction* x, ExtractFailure* f) {
+  if (x->root_fd >= 0) return 0;
+  char path[EXTRACTION_PATH_SIZE];
+  snprintf(path, sizeof path, "%s", x->install_dir);
+  errno = 0;
+  if (!make_directories(path, &x->stale)) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  x->root_fd = open(*x->install_dir ? x->install_dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (x->root_fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  return 0;
+}
+
+// The descriptor of the directory below install_dir that the file of `name`
+// goes into, made as needed with the directories the name asks for.
+int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
+  size_t make = directory_part(name), parent = parent_part(name);
+  if (x->dir_fd >= 0 && make == parent && strlen(x->dir_path) == parent && memcmp(x->dir_path, name, parent) == 0)
+    return 0;
+  forget_directory(x);
+  int fd = open_directory_below(x->root_fd, name, make, true, &x->stale);
+  if (fd >= 0 && parent != make) {
+    close(fd);
+    fd = open_directory_below(x->root_fd, name, parent, true, &x->stale);
+  }
+  if (fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  x->dir_fd = fd;
+  memcpy(x->dir_path, name, parent);
+  x->dir_path[parent] = 0;
+  return 0;
+}
+
+// A fresh name beside the file; never one the sweep knows, since it did
+// not exist when the tree was walked.
+int create_temporary(Extraction* x, char* temp, size_t size) {
+  for (int attempt = 0; attempt < 100; attempt++) {
+    snprintf(temp, size, ".zolt-setup-%ld-%u", long(getpid()), x->temp_serial++);
+    int fd = openat(x->dir_fd, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+int write_all(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return -1;
+    }
+    data += n;
+    size -= size_t(n);
+  }
+  return 0;
+}
+
+int delete_entry(Extraction* x, const Entry& e) {
+  // Whatever goes may be a directory the cached descriptors stand for.
+  close_root(x);
+  size_t length = strlen(e.name);
+  size_t dir_length = strlen(x->install_dir);
+  if (dir_length + 1 + length >= EXTRACTION_PATH_SIZE) return 0;
+  if (length == 0) {
+    // The entry path is the installation directory itself, as chosen.
+    char path[EXTRACTION_PATH_SIZE];
+    snprintf(path, sizeof path, "%s%s", x->install_dir, ends_with_slash(x->install_dir) ? "" : "/");
+    remove(path);
+    rmdir(path);
+    return 0;
+  }
+  int root = open(*x->install_dir ? x->install_dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) return 0;
+  bool only_directory = e.name[length - 1] == '/';
+  size_t end = length;
+  while (end > 0 && e.name[end - 1] == '/') end--;
+  size_t parent = end;
+  while (parent > 0 && e.name[parent - 1] != '/') parent--;
+  char base[EXTRACTION_PATH_SIZE];
+  memcpy(base, e.name + parent, end - parent);
+  base[end - parent] = 0;
+  int dir = open_directory_below(root, e.name, parent, false, nullptr);
+  close(root);
+  if (dir < 0) return 0;
+  if (*base && strcmp(base, ".") != 0 && strcmp(base, "..") != 0) {
+    if (only_directory || unlinkat(dir, base, 0) != 0) unlinkat(dir, base, AT_REMOVEDIR);
+  }
+  close(dir);
+  return 0;
 }
 
 }  // namespace
@@ -77,74 +183,83 @@ int make_directories(char* path, StaleIndex* made) {
 
 int extraction_begin(Extraction* x, const char* install_dir) {
   x->install_dir = install_dir;
+  x->root_fd = x->dir_fd = -1;
+  x->dir_path[0] = 0;
+  x->temp_serial = 0;
   return stale_index_build(&x->stale, install_dir);
 }
 
-void extraction_end(Extraction* x) { stale_index_release(&x->stale); }
+void extraction_end(Extraction* x) {
+  close_root(x);
+  stale_index_release(&x->stale);
+}
 
 int extract_entry(Extraction* x, const Entry& e, ExtractFailure* f) {
-  const char* work = x->install_dir;
-  if (*e.name) stale_index_sweep(&x->stale, entry_base_name(e.name));
-
-  char* entry_path = join(work, ends_with_slash(work) ? "" : "/", e.name);
-  if (!entry_path) return fail(f, "Memory allocation error (err=4).");
+  const char* base = entry_base_name(e.name);
   if (e.type == ENTRY_DELETE) {
-    remove(entry_path);
-    rmdir(entry_path);
-    free(entry_path);
-    return 0;
+    if (*e.name) stale_index_sweep(&x->stale, base);
+    return delete_entry(x, e);
   }
 
-  cut_to_directory(entry_path);
-  errno = 0;
-  int made = make_directories(entry_path, &x->stale);
-  int mkdir_error = errno;
-  free(entry_path);
-  if (!made) return fail(f, "Can't create directory", "(err=4).", mkdir_error, 1);
+  if (open_root(x, f) != 0) return -1;
+  // What the system could not name by path is refused as it would refuse it.
+  size_t dir_length = strlen(x->install_dir) + (ends_with_slash(x->install_dir) ? 0 : 1);
+  if (dir_length + directory_part(e.name) >= EXTRACTION_PATH_SIZE)
+    return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+  if (dir_length + strlen(e.name) >= EXTRACTION_PATH_SIZE)
+    return fail_errno(f, "Can't create file", "(err=5).", ENAMETOOLONG);
 
-  // Joined as above, so that the file lands in the directories just made. A
-  // backslash is an ordinary character of a Linux name: taking one at the end
-  // of the installation directory as a separator would put the file beside
-  // that directory instead of inside it.
-  bool separated = !*work || ends_with_slash(work);
-  char* file_path = join(work, separated ? "" : "/", e.name);
-  if (!file_path) return fail(f, "Insufficient memory (err=4).");
+  if (open_file_directory(x, e.name, f) != 0) return -1;
 
-  // Created or truncated as by fopen "wb". O_NONBLOCK, which regular files
-  // ignore, keeps a FIFO that the sweep could not remove from the entry's
-  // place (below a directory of the entry's own name) from holding the open
-  // until a reader comes: it fails with ENXIO instead.
-  errno = 0;
-  int fd = open(file_path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0666);
-  FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-  if (!out) {
-    int open_error = errno;
-    if (fd >= 0) close(fd);
-    free(file_path);
-    return fail(f, "Can't create file", "(err=5).", open_error, 1);
+  const char* file_name = e.name + parent_part(e.name) + (strchr(e.name, '/') ? 1 : 0);
+  if (!*file_name || strcmp(file_name, ".") == 0) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
+
+  // A new name is written in place; an existing one gets a temporary
+  // beside it. O_EXCL never opens what is there, so a link, a FIFO or a
+  // device in the file's place is replaced, never written through.
+  char temp[64];
+  bool replacing = false;
+  int fd = openat(x->dir_fd, file_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    replacing = true;
+    fd = create_temporary(x, temp, sizeof temp);
   }
-  if (stale_index_mark_made(&x->stale, file_path) != 0) {
-    fclose(out);
-    free(file_path);
+  if (fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
+  const char* written_name = replacing ? temp : file_name;
+
+  struct stat st;
+  if (fstat(fd, &st) == 0 && stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
+    close(fd);
+    unlinkat(x->dir_fd, written_name, 0);
     return fail(f, "Memory allocation error (err=3).");
   }
-  size_t written = e.file_size ? fwrite(e.data, 1, e.file_size, out) : 0;
-  // A write error can also surface only when the buffer is flushed.
+  int result = write_all(fd, e.data, e.file_size);
   int write_error = errno;
-  if (written == e.file_size && fflush(out) != 0) {
-    written = 0;
+  if (result == 0 && e.mod_time != 0) {
+    const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
+    futimens(fd, times);
+    fchmod(fd, mode_t(e.mode));
+  }
+  // Some file systems report a failed write only when the file is closed.
+  if (close(fd) != 0 && result == 0) {
+    result = -1;
     write_error = errno;
   }
-  fclose(out);
-  if (written != e.file_size) {
-    free(file_path);
-    return fail(f, "Error saving data", "(err=1).", write_error, 1);
+  if (result != 0) {
+    unlinkat(x->dir_fd, written_name, 0);
+    return fail_errno(f, "Error saving data", "(err=1).", write_error);
   }
-  if (e.mod_time != 0) {
-    utimbuf times{e.mod_time, e.mod_time};
-    utime(file_path, &times);
-    chmod(file_path, e.mode);
+
+  // The old copy in the file's own place goes with the stale ones; the
+  // rename is onto a name that is free again, unless something the sweep
+  // leaves (a directory, or a file this run wrote before) still holds it.
+  stale_index_sweep(&x->stale, base);
+  if (replacing && renameat(x->dir_fd, temp, x->dir_fd, file_name) != 0) {
+    int rename_error = errno;
+    unlinkat(x->dir_fd, temp, 0);
+    // A directory in the way: reported as opening it for writing would be.
+    if (rename_error == ENOTEMPTY || rename_error == EEXIST) rename_error = EISDIR;
+    return fail_errno(f, "Can't create file", "(err=5).", rename_error);
   }
-  free(file_path);
   return 0;
 }

@@ -50,7 +50,7 @@ bool grow(void** array, size_t* capacity, size_t element, size_t needed) {
   return true;
 }
 
-bool add_record(StaleIndex* x, char* path) {
+bool add_record(StaleIndex* x, char* path, int directory) {
   if (!grow(reinterpret_cast<void**>(&x->records), &x->record_capacity, sizeof(StaleRecord),
             x->record_count + 1))
     return false;
@@ -61,6 +61,7 @@ bool add_record(StaleIndex* x, char* path) {
   r.hash = name_hash(r.name);
   r.next = -1;
   r.removed = 0;
+  r.directory = directory;
   return true;
 }
 
@@ -80,9 +81,20 @@ bool index_buckets(StaleIndex* x) {
   return true;
 }
 
+bool is_real_directory(const char* root, const char* relative) {
+  char* full = join_path(root, relative);
+  if (!full) return false;
+  struct stat st;
+  bool yes = lstat(full, &st) == 0 && S_ISDIR(st.st_mode);
+  free(full);
+  return yes;
+}
+
 // Lists one directory into the index. Its subdirectories, which are records
 // themselves, are walked later from the record list, so that no recursion
-// and only one open directory are needed whatever the depth.
+// and only one open directory are needed whatever the depth. The listing's
+// own file types spare one lstat per name; only file systems that do not
+// give them are asked.
 bool list_directory(StaleIndex* x, const char* relative) {
   char* full = *relative ? join_path(x->root, relative) : strdup(x->root);
   if (!full) return false;
@@ -95,7 +107,9 @@ bool list_directory(StaleIndex* x, const char* relative) {
   while (dirent* d = readdir(dir)) {
     if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0) continue;
     char* path = *relative ? join_path(relative, d->d_name) : strdup(d->d_name);
-    if (!path || !add_record(x, path)) {
+    int directory = d->d_type == DT_DIR;
+    if (path && d->d_type == DT_UNKNOWN) directory = is_real_directory(x->root, path);
+    if (!path || !add_record(x, path, directory)) {
       free(path);
       ok = false;
       break;
@@ -104,15 +118,6 @@ bool list_directory(StaleIndex* x, const char* relative) {
   closedir(dir);
   free(full);
   return ok;
-}
-
-bool is_real_directory(const char* root, const char* relative) {
-  char* full = join_path(root, relative);
-  if (!full) return false;
-  struct stat st;
-  bool yes = lstat(full, &st) == 0 && S_ISDIR(st.st_mode);
-  free(full);
-  return yes;
 }
 
 size_t identity_slot(const StaleIndex* x, dev_t device, ino_t inode) {
@@ -141,7 +146,7 @@ int stale_index_build(StaleIndex* x, const char* root) {
     for (size_t i = 0; ok && i < x->record_count; i++) {
       // The string outlives the record array, which list_directory may move.
       const char* path = x->records[i].path;
-      if (is_real_directory(root, path)) ok = list_directory(x, path);
+      if (x->records[i].directory) ok = list_directory(x, path);
     }
   }
   // Drop what the rule can never select: paths through a directory of their
@@ -202,7 +207,11 @@ size_t stale_index_sweep(StaleIndex* x, const char* name) {
 int stale_index_mark_made(StaleIndex* x, const char* path) {
   struct stat st;
   if (lstat(path, &st) != 0) return 0;
-  if (st.st_ino == 0) return 0;  // cannot be told apart from a free slot; never seen on Linux
+  return stale_index_mark_identity(x, st.st_dev, st.st_ino);
+}
+
+int stale_index_mark_identity(StaleIndex* x, dev_t device, ino_t inode) {
+  if (inode == 0) return 0;  // cannot be told apart from a free slot; never seen on Linux
   if ((x->made_count + 1) * 2 > x->made_capacity) {
     size_t capacity = x->made_capacity ? x->made_capacity * 2 : 256;
     FileIdentity* old = x->made;
@@ -217,9 +226,9 @@ int stale_index_mark_made(StaleIndex* x, const char* path) {
       if (old[i].inode != 0) x->made[identity_slot(x, old[i].device, old[i].inode)] = old[i];
     free(old);
   }
-  size_t slot = identity_slot(x, st.st_dev, st.st_ino);
+  size_t slot = identity_slot(x, device, inode);
   if (x->made[slot].inode == 0) {
-    x->made[slot] = FileIdentity{st.st_dev, st.st_ino};
+    x->made[slot] = FileIdentity{device, inode};
     x->made_count++;
   }
   return 0;

@@ -24,6 +24,7 @@ struct StaleRecord {
   uint32_t hash;
   int32_t next;       // next record in the same bucket, -1 at the end
   int removed;
+  int directory;      // a directory (not a link to one) when the walk saw it
 };
 
 struct FileIdentity {
@@ -51,6 +52,7 @@ void stale_index_release(StaleIndex* index);
 // not reported (a non-empty directory stays). Returns the number removed.
 size_t stale_index_sweep(StaleIndex* index, const char* name);
 
-// Remembers the object at `path` (lstat) as made by this run: it is never
-// swept. 0, or -1 when memory runs out.
+// Remembers the object at `path` (lstat), or with that identity, as made by
+// this run: it is never swept. 0, or -1 when memory runs out.
 int stale_index_mark_made(StaleIndex* index, const char* path);
+int stale_index_mark_identity(StaleIndex* index, dev_t device, ino_t inode);

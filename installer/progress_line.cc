@@ -7,6 +7,7 @@
 #include "installer/progress_line.h"
 
 #include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,7 +47,16 @@ char* shortened_name(const char* name) {
   return text;
 }
 
-void drain_stderr() { tcdrain(fileno(stderr)); }
+// Only a terminal has output to wait for; on a pipe or a file tcdrain
+// merely fails, one system call per update for nothing.
+// Asked once; a plain flag rather than a function-local static, whose
+// thread-safe initialisation would pull C++ run-time support into the stub.
+int stderr_terminal = -1;
+
+void drain_stderr() {
+  if (stderr_terminal < 0) stderr_terminal = isatty(fileno(stderr)) == 1;
+  if (stderr_terminal) tcdrain(fileno(stderr));
+}
 
 }  // namespace
 

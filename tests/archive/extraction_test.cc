@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -209,12 +211,19 @@ TEST_F(Extraction, FileSystemFailures) {
             "Can't create file - " + std::string(strerror(EISDIR)) + " (err=5).");
   EXPECT_TRUE(path_exists(target + "/made"));
 
+  // A write that fails leaves the old file as it was and nothing beside it.
+  write_file(target + "/big.bin", "the old big.bin");
   write_installer(installer, {stored("big.bin", std::string(100000, 'b'))});
   ProcessOptions limited;
   limited.limits = {{RLIMIT_FSIZE, 4096}};
   limited.ignore_sigxfsz = true;
   EXPECT_EQ(tail_message(install(installer, target, limited).err),
             "Error saving data - " + std::string(strerror(EFBIG)) + " (err=1).");
+  EXPECT_EQ(read_file(target + "/big.bin"), "the old big.bin");
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(target)) names.push_back(item.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "made", "plain"}));
 }
 
 // Damages one entry of a three-entry attachment and checks the message and

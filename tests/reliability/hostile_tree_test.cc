@@ -1,7 +1,7 @@
-// Installation trees that fight back: symbolic links to /, in loops and to
-// files outside, 10,000 nested directories, names of 255 bytes, a FIFO in the
-// way, and installation directories of 4094 characters or ending in a
-// backslash. Every run ends in the defined way, writes only below the
+// Installation trees that fight back: symbolic links to /, in loops, to
+// files and directories outside, 10,000 nested directories, names of 255
+// bytes, a FIFO in the way, and installation directories of 4094 characters
+// or ending in a backslash. Every run ends in the defined way, writes only below the
 // installation directory and leaves what lies outside it as it was.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -192,18 +192,60 @@ TEST_F(HostileTree, InstallationDirectoryEndingInABackslash) {
   EXPECT_TRUE(now == around) << snapshot_diff(around, now);
 }
 
-// Objects the sweep cannot remove in the entry's own place: a FIFO below a
-// directory of the entry's base name. Opening it must not wait for a reader.
-TEST_F(HostileTree, FifoInTheEntrysPlace) {
+// Objects the sweep cannot remove in the entry's own place (below a
+// directory of the entry's base name): a FIFO, which opening for writing
+// would wait on, and a link to a file outside, which writing would follow.
+// Both are replaced by the new file; neither is opened.
+TEST_F(HostileTree, SpecialFilesInTheEntrysPlace) {
   mkdir((target + "/qumba").c_str(), 0755);
   ASSERT_EQ(mkfifo((target + "/qumba/qumba").c_str(), 0644), 0);
+  mkdir((target + "/notes.txt").c_str(), 0755);
+  ASSERT_EQ(symlink((outside + "/notes.txt").c_str(), (target + "/notes.txt/notes.txt").c_str()), 0);
   remember_outside();
   ProcessOptions options;
   options.timeout_seconds = 10;
-  ProcessResult r = install_in_child(stub_installer({stored("first.txt", "1"), stored("qumba/qumba", "q")}), target,
-                                     options);
-  EXPECT_EQ(final_message(r.err), "Can't create file - " + system_text(ENXIO) + " (err=5).");
+  ProcessResult r = install_in_child(
+      stub_installer({stored("first.txt", "1"), stored("qumba/qumba", "q"), stored("notes.txt/notes.txt", "n")}),
+      target, options);
+  EXPECT_EQ(r.err.find(kTerminatedEnding), std::string::npos) << r.err;
   EXPECT_EQ(read_file(target + "/first.txt"), "1");
+  for (const char* name : {"/qumba/qumba", "/notes.txt/notes.txt"}) {
+    struct stat st;
+    EXPECT_TRUE(lstat((target + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) << name;
+  }
+  EXPECT_EQ(read_file(target + "/qumba/qumba"), "q");
+  expect_outside_untouched();
+}
+
+// Directory links planted in the tree: one that leads out of it is never
+// written through, not even where the sweep would not look; one that stays
+// inside is used like the directory it names.
+TEST_F(HostileTree, DirectoryLinksThatLeadOutOrStayInside) {
+  ASSERT_EQ(symlink(outside.c_str(), (target + "/lib").c_str()), 0);
+  ASSERT_EQ(symlink("/", (target + "/include").c_str()), 0);
+  remember_outside();
+  const std::string refused = "Can't create directory - " + system_text(EEXIST) + " (err=4).";
+  for (const char* name : {"lib/libqumba.a", "include/qumba.h", "lib/deeper/x.h"}) {
+    ProcessResult r = install_in_child(stub_installer({stored(name, "through the link")}), target);
+    EXPECT_EQ(final_message(r.err), refused) << name;
+  }
+  // Deletions do not go through it either.
+  TestEntry gone;
+  gone.name = "lib/libqumba.a";
+  gone.type = ENTRY_DELETE;
+  write_file(outside + "/keep-me", "outside");
+  remember_outside();
+  install_in_child(stub_installer({gone, stored("x", "x")}), target);
+  expect_outside_untouched();
+
+  mkdir((target + "/real").c_str(), 0755);
+  ASSERT_EQ(symlink("real", (target + "/alias").c_str()), 0);
+  ASSERT_EQ(symlink("../real", (target + "/doc/up-alias").c_str()), 0);
+  ProcessResult r =
+      install_in_child(stub_installer({stored("alias/a.txt", "a"), stored("doc/up-alias/b.txt", "b")}), target);
+  EXPECT_EQ(r.err.find(kTerminatedEnding), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(target + "/real/a.txt"), "a");
+  EXPECT_EQ(read_file(target + "/real/b.txt"), "b");
   expect_outside_untouched();
 }
 

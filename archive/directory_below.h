@@ -1,0 +1,19 @@
+// Reaching directories below the installation directory without leaving it:
+// the path is walked one component at a time from a descriptor of that
+// directory, so that a symbolic link planted in the tree cannot carry writes
+// elsewhere, and missing directories are made on the way.
+#pragma once
+
+#include <cstddef>
+
+struct StaleIndex;
+
+// Opens the directory `path` (`length` bytes, '/'-separated, relative; empty
+// components and "." are allowed) below the directory open at `root_fd`.
+// With `create` set, missing directories are made with mode 0755 and each one
+// is remembered in `made` (when not null) as made by this run. A symbolic link
+// on the way is entered only when it leads to a directory that still lies
+// below `root_fd`; anything else in the way (a file, a link that leads out of
+// the tree or nowhere, "..") fails with EEXIST, as mkdir fails on it.
+// Returns a new descriptor, or -1 with errno set.
+int open_directory_below(int root_fd, const char* path, size_t length, bool create, StaleIndex* made);
