@@ -29,12 +29,11 @@ int32_t fill_text(CodecContext* c, uint8_t* dest, int32_t n) {
   return int32_t(take);
 }
 
-// Once every 8192 positions: the last 8448 bytes move to the front and up to
-// 8192 more are read behind them. Kept out of line, away from the hot path.
-void MatchFinder::move_window() {
-  memmove(text_, text_ + CODEC_WINDOW, CODEC_WINDOW + CODEC_MAX_MATCH);
-  text_left_ += fill_text(context_, text_ + CODEC_WINDOW + CODEC_MAX_MATCH, CODEC_WINDOW);
-  pos_ = TEXT_START;
+// Kept out of line, away from the hot path.
+int32_t slide_text(CodecContext* c) {
+  uint8_t* text = c->text_buf;
+  memmove(text, text + CODEC_WINDOW, CODEC_WINDOW + CODEC_MAX_MATCH);
+  return fill_text(c, text + CODEC_WINDOW + CODEC_MAX_MATCH, CODEC_WINDOW);
 }
 
 // The free functions work through the context alone, one step at a time.

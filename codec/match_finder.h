@@ -57,6 +57,17 @@ void insert_position(CodecContext* context);
 // removes the leaf that leaves the window, and inserts the new position.
 void advance_position(CodecContext* context);
 
+// The window move, once every 8192 positions: the last 8448 bytes of
+// text_buf go to its front and up to 8192 more are read behind them; returns
+// how many were read. It takes no finder, so that a finder held by its owner
+// never has its address taken and can live in registers.
+int32_t slide_text(CodecContext* context);
+
+// Everything the driver runs per position is inlined into it: a finder whose
+// members are read back from memory after every byte-wide store (which may
+// alias them) costs more than the duplicated code.
+#define ZOLT_HOT_INLINE [[gnu::always_inline]] inline
+
 // The match finder working on one context, for the driver's loop: the
 // search state (`text_pos`, `match_pos`, `match_len`, `text_left`,
 // `free_node`) and the array pointers live in the object, that is in
@@ -74,8 +85,8 @@ class MatchFinder {
   explicit MatchFinder(CodecContext* context);
   void store() const;
 
-  void insert();
-  void advance();
+  ZOLT_HOT_INLINE void insert();
+  ZOLT_HOT_INLINE void advance();
 
   int32_t match_len() const { return match_len_; }
   int32_t match_pos() const { return int16_t(match_pos_); }
@@ -88,11 +99,10 @@ class MatchFinder {
   }
 
  private:
-  uint32_t find_child(uint32_t q, uint32_t ch);
-  void add_child(uint32_t q, uint32_t ch, uint32_t r);
-  void split_node(uint32_t old);
-  void remove_leaf();
-  void move_window();
+  ZOLT_HOT_INLINE uint32_t find_child(uint32_t q, uint32_t ch);
+  ZOLT_HOT_INLINE void add_child(uint32_t q, uint32_t ch, uint32_t r);
+  ZOLT_HOT_INLINE void split_node(uint32_t old);
+  ZOLT_HOT_INLINE void remove_leaf();
 
   CodecContext* const context_;
   uint16_t* const parent_;
@@ -345,7 +355,10 @@ inline void MatchFinder::remove_leaf() {
 
 inline void MatchFinder::advance() {
   text_left_--;
-  if (++pos_ == TEXT_END) move_window();
+  if (++pos_ == TEXT_END) {
+    text_left_ += slide_text(context_);
+    pos_ = TEXT_START;
+  }
   if (parent_[pos_] != 0) remove_leaf();
   insert();
 }

@@ -9,7 +9,9 @@
 //   "Installation terminated.", and closed the attachment file;
 // - the parent directory holds the installation directory (which a deletion
 //   entry with an empty name may have removed, were it empty) and a canary
-//   directory beside it, and the canary is exactly as it was.
+//   directory beside it, and the canary is exactly as it was, although links
+//   in the installation directory lead into it;
+// - no temporary file is left behind.
 // Any violation traps, with the run's output on standard error.
 //
 // ZOLT_FUZZ_SHOW_OUTPUT=1 in the environment passes the installer's output
@@ -102,7 +104,8 @@ std::string describe(const std::string& dir) {
 }
 
 // The tree that each input is installed over: a stale copy, a file the seeds
-// replace, one they delete.
+// replace, one they delete, and directory links that lead into the canary
+// (relative, absolute, from below) for names that go through them.
 void make_target() {
   mkdir(target.c_str(), 0755);
   mkdir((target + "/old").c_str(), 0755);
@@ -110,6 +113,18 @@ void make_target() {
   put(target + "/old/a.txt", "stale");
   put(target + "/doc/gone.txt", "to be deleted");
   put(target + "/b.txt", "previous b");
+  if (symlink("../canary", (target + "/lib").c_str()) != 0 ||
+      symlink(canary.c_str(), (target + "/abs").c_str()) != 0 ||
+      symlink("../../canary/doc", (target + "/doc/up").c_str()) != 0)
+    abort();
+}
+
+bool temporary_left = false;
+
+int look_for_temporary(const char* path, const struct stat*, int, FTW*) {
+  const char* slash = strrchr(path, '/');
+  if (strncmp(slash ? slash + 1 : path, ".zolt-setup-", 12) == 0) temporary_left = true;
+  return 0;
 }
 
 void set_up() {
@@ -190,6 +205,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     closedir(listing);
   }
   if (describe(canary) != canary_state) fail("the canary beside the installation directory changed", output);
+  temporary_left = false;
+  nftw(target.c_str(), look_for_temporary, 16, FTW_PHYS);
+  if (temporary_left) fail("a temporary file was left in the installation directory", output);
   remove_below(target);
   return 0;
 }

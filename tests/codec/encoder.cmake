@@ -5,6 +5,7 @@ zolt_add_test(encoder_tests
   ${CMAKE_CURRENT_LIST_DIR}/encoder_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/block_writer_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/huffman_code_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/match_finder_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/encoder_roundtrip_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/encoder_interop_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/encoder_inputs.cc
