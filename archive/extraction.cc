@@ -217,10 +217,12 @@ int extract_entry(Extraction* x, const Entry& e, ExtractFailure* f) {
   // A new name is written in place; an existing one gets a temporary
   // beside it. O_EXCL never opens what is there, so a link, a FIFO or a
   // device in the file's place is replaced, never written through.
+  // The walk of the tree tells which names are most likely taken; for
+  // those the attempt under the name itself would only fail.
   char temp[64];
-  bool replacing = false;
-  int fd = openat(x->dir_fd, file_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == EEXIST) {
+  bool replacing = stale_index_lists(&x->stale, base, e.name);
+  int fd = replacing ? -1 : openat(x->dir_fd, file_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (replacing || (fd < 0 && errno == EEXIST)) {
     replacing = true;
     fd = create_temporary(x, temp, sizeof temp);
   }
@@ -253,7 +255,7 @@ int extract_entry(Extraction* x, const Entry& e, ExtractFailure* f) {
   // The old copy in the file's own place goes with the stale ones; the
   // rename is onto a name that is free again, unless something the sweep
   // leaves (a directory, or a file this run wrote before) still holds it.
-  stale_index_sweep(&x->stale, base);
+  stale_index_sweep(&x->stale, base, x->root_fd);
   if (replacing && renameat(x->dir_fd, temp, x->dir_fd, file_name) != 0) {
     int rename_error = errno;
     unlinkat(x->dir_fd, temp, 0);

@@ -1,7 +1,9 @@
 #include "archive/stale_index.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -185,23 +187,43 @@ void stale_index_release(StaleIndex* x) {
   memset(x, 0, sizeof *x);
 }
 
-size_t stale_index_sweep(StaleIndex* x, const char* name) {
+size_t stale_index_sweep(StaleIndex* x, const char* name, int root_fd) {
   if (!x->buckets || !*name) return 0;
   uint32_t h = name_hash(name);
+  const size_t root_length = strlen(x->root);
   size_t removed = 0;
   for (int32_t i = x->buckets[h & (x->bucket_count - 1)]; i >= 0; i = x->records[i].next) {
     StaleRecord& r = x->records[i];
     if (r.removed || r.hash != h || strcmp(r.name, name) != 0) continue;
-    char* full = join_path(x->root, r.path);
-    if (!full) continue;
+    // What the full path could not reach stays out of reach.
+    if (root_length + 1 + strlen(r.path) >= PATH_MAX) continue;
     struct stat st;
-    if (lstat(full, &st) == 0 && !made_by_run(x, st) && remove(full) == 0) {
+    bool gone = false;
+    if (root_fd >= 0) {
+      gone = fstatat(root_fd, r.path, &st, AT_SYMLINK_NOFOLLOW) == 0 && !made_by_run(x, st) &&
+             unlinkat(root_fd, r.path, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) == 0;
+    } else {
+      char* full = join_path(x->root, r.path);
+      if (!full) continue;
+      gone = lstat(full, &st) == 0 && !made_by_run(x, st) && remove(full) == 0;
+      free(full);
+    }
+    if (gone) {
       r.removed = 1;
       removed++;
     }
-    free(full);
   }
   return removed;
+}
+
+bool stale_index_lists(const StaleIndex* x, const char* name, const char* path) {
+  if (!x->buckets || !*name) return false;
+  uint32_t h = name_hash(name);
+  for (int32_t i = x->buckets[h & (x->bucket_count - 1)]; i >= 0; i = x->records[i].next) {
+    const StaleRecord& r = x->records[i];
+    if (!r.removed && !r.directory && r.hash == h && strcmp(r.path, path) == 0) return true;
+  }
+  return false;
 }
 
 int stale_index_mark_made(StaleIndex* x, const char* path) {

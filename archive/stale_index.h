@@ -49,8 +49,15 @@ int stale_index_build(StaleIndex* index, const char* root);
 void stale_index_release(StaleIndex* index);
 
 // Removes what the rule selects for base name `name`. Failures of removal are
-// not reported (a non-empty directory stays). Returns the number removed.
-size_t stale_index_sweep(StaleIndex* index, const char* name);
+// not reported (a non-empty directory stays). With `root_fd`, a descriptor
+// of the directory, paths are looked up from it rather than from / (the
+// same objects, fewer steps). Returns the number removed.
+size_t stale_index_sweep(StaleIndex* index, const char* name, int root_fd = -1);
+
+// True when the walk found a file or link at `path` (below the directory,
+// spelled as the walk spells it) whose base name is `name` and that no sweep
+// has removed since: most likely it is still there.
+bool stale_index_lists(const StaleIndex* index, const char* name, const char* path);
 
 // Remembers the object at `path` (lstat), or with that identity, as made by
 // this run: it is never swept. 0, or -1 when memory runs out.
