@@ -52,6 +52,12 @@ size_t parent_part(const char* name) {
   return slash ? size_t(slash - name) : 0;
 }
 
+// The installation directory itself is the user's choice and is reached by
+// its path, links and all. An empty one stands for the working directory.
+int open_install_dir(const Extraction* x) {
+  return open(*x->install_dir ? x->install_dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 void forget_directory(Extraction* x) {
   if (x->dir_fd >= 0) close(x->dir_fd);
   x->dir_fd = -1;
@@ -63,15 +69,14 @@ void close_root(Extraction* x) {
   x->root_fd = -1;
 }
 
-// The installation directory itself is the user's choice and is reached by
-// its path, links and all; it is made when missing.
+// Made when missing, as every directory on its path.
 int open_root(Extraction* x, ExtractFailure* f) {
   if (x->root_fd >= 0) return 0;
   char path[EXTRACTION_PATH_SIZE];
   snprintf(path, sizeof path, "%s", x->install_dir);
   errno = 0;
   if (!make_directories(path, &x->stale)) return fail_errno(f, "Can't create directory", "(err=4).", errno);
-  x->root_fd = open(*x->install_dir ? x->install_dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  x->root_fd = open_install_dir(x);
   if (x->root_fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
   return 0;
 }
@@ -135,7 +140,7 @@ int delete_entry(Extraction* x, const Entry& e) {
     rmdir(path);
     return 0;
   }
-  int root = open(*x->install_dir ? x->install_dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int root = open_install_dir(x);
   if (root < 0) return 0;
   bool only_directory = e.name[length - 1] == '/';
   size_t end = length;
@@ -211,7 +216,8 @@ int extract_entry(Extraction* x, const Entry& e, ExtractFailure* f) {
 
   if (open_file_directory(x, e.name, f) != 0) return -1;
 
-  const char* file_name = e.name + parent_part(e.name) + (strchr(e.name, '/') ? 1 : 0);
+  const char* slash = strrchr(e.name, '/');
+  const char* file_name = slash ? slash + 1 : e.name;
   if (!*file_name || strcmp(file_name, ".") == 0) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
 
   // A new name is written in place; an existing one gets a temporary
