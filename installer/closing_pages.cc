@@ -1,5 +1,6 @@
 // The pages after directory selection: the warning about an existing
-// directory and the notice after the files are installed.
+// directory and the notice after the files are installed, with the vendor's
+// notes when the installer carries them.
 #include <cstdio>
 
 #include "installer/answers.h"
@@ -10,8 +11,9 @@
 
 namespace {
 
-const char files_installed_text[] =
-    "\n\nFiles installed!\n"
+// The heading stays; a vendor's notes take the place of what follows it.
+const char files_installed_heading[] = "\n\nFiles installed!\n";
+const char files_installed_notes[] =
     "See \"Library Installation\" in the QUMBA 'C' Library Reference Manual\n"
     "for hardware and software configuration options.\n"
     "\n"
@@ -23,7 +25,7 @@ const char files_installed_text[] =
     "If the TORMA C/C++ Library was also installed:\n"
     "TORMADST.TXT Describes the various files installed.\n"
     "TORMARLS.TXT Up-to-the minute release notes.\n";
-static_assert(sizeof files_installed_text - 1 == 443);
+static_assert(sizeof files_installed_heading - 1 + sizeof files_installed_notes - 1 == 443);
 
 }  // namespace
 
@@ -46,6 +48,7 @@ int existing_directory_page() {
 }
 
 int files_installed_page() {
-  fputs(files_installed_text, stderr);
+  fputs(files_installed_heading, stderr);
+  fputs(vendor_text_or(VENDOR_NOTES, files_installed_notes), stderr);
   return ask_back_next_cancel();
 }

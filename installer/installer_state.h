@@ -2,12 +2,22 @@
 #pragma once
 
 #include "archive/format.h"
+#include "archive/vendor_texts.h"
 
 constexpr int INSTALL_DIR_SIZE = 4096;  // directory selection accepts at most 4094 characters
+static_assert(VENDOR_DIRECTORY_MAX + 2 <= INSTALL_DIR_SIZE, "a vendor's default directory must fit install_dir");
 
 // The header block found at start-up; never changes afterwards.
 extern AttachmentHeader attachment_header;
+// The vendor's texts found at start-up; where a text is null the page shows
+// its own.
+extern VendorTexts vendor_texts;
 // 1 when "-autonext" was given: prompts with a default answer themselves.
 extern int autonext;
 // The installation directory, NUL-terminated.
 extern char install_dir[INSTALL_DIR_SIZE];
+
+// The vendor's text `which`, or `built_in` when the installer carries none.
+inline const char* vendor_text_or(int which, const char* built_in) {
+  return vendor_texts.text[which] ? vendor_texts.text[which] : built_in;
+}

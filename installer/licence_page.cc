@@ -11,16 +11,24 @@
 
 #include "installer/answers.h"
 #include "installer/console_input.h"
+#include "installer/installer_state.h"
 #include "installer/licence_lines.h"
 #include "installer/pages.h"
 #include "installer/prompts.h"
 
+static_assert(VENDOR_LINE_MAX == LICENCE_LINE_MAX, "a vendor's agreement keeps to the page width");
+
 namespace {
+
+// The vendor's agreement, else the one built into the installer.
+const char* const* agreement() {
+  return vendor_texts.licence_lines ? vendor_texts.licence_lines : licence_lines;
+}
 
 // 0 when input ended during a slow display.
 int show_licence(bool slow) {
   fputs("\n\n", stderr);
-  for (const char* const* line = licence_lines; *line; line++) {
+  for (const char* const* line = agreement(); *line; line++) {
     fputs(*line, stderr);
     if (!slow)
       fputc('\n', stderr);
@@ -42,7 +50,7 @@ int print_licence(const char* device) {
     close(fd);
     return 0;
   }
-  for (const char* const* line = licence_lines; *line; line++) fprintf(printer, "%s\r\n", *line);
+  for (const char* const* line = agreement(); *line; line++) fprintf(printer, "%s\r\n", *line);
   fputc('\f', printer);
   fclose(printer);
   return 1;

@@ -26,6 +26,10 @@ void start_installer(int argc, char** argv) {
   if (!attachment_file) error("Can't find attachments (err=1).");
   locate_attachment(attachment_file, &attachment_header);
   if (header_volume(attachment_header) != VOLUME_WHOLE) error("Can't find attachments (err=2).");
+  // The vendor's texts end where the header block begins; a damaged block
+  // stops the installer before any page shows part of it.
+  int texts = read_vendor_texts(attachment_file, ftell(attachment_file) - long(HEADER_SIZE), &vendor_texts);
+  if (texts != VENDOR_TEXTS_OK) error(vendor_texts_message(texts));
   autonext = find_autonext(argc, argv);
-  strcpy(install_dir, "/usr/local/qumba");
+  strcpy(install_dir, vendor_text_or(VENDOR_DIRECTORY, "/usr/local/qumba"));
 }

@@ -1,6 +1,6 @@
-// The welcome page: the title, the product named by the attachment header and
-// the build stamp, which is given in UTC so that it reads the same wherever the
-// installer runs.
+// The welcome page: the title and thanks (the vendor's, else the installer's
+// own), the product named by the attachment header and the build stamp, which
+// is given in UTC so that it reads the same wherever the installer runs.
 #include <time.h>
 
 #include <cstdio>
@@ -14,6 +14,7 @@
 namespace {
 
 const char install_title[] = "ZOLT(R) Software Installation";
+const char install_thanks[] = "Thanks for purchasing ZOLT(R) imaging products.";
 
 }  // namespace
 
@@ -29,8 +30,8 @@ int welcome_page() {
   header_text(attachment_header, HEADER_PRODUCT_VERSION, version);
   header_text(attachment_header, HEADER_PLATFORM, platform);
 
-  fprintf(stderr, "\n\n%s\n\n", install_title);
-  fputs("Thanks for purchasing ZOLT(R) imaging products.\n\n", stderr);
+  fprintf(stderr, "\n\n%s\n\n", vendor_text_or(VENDOR_TITLE, install_title));
+  fprintf(stderr, "%s\n\n", vendor_text_or(VENDOR_THANKS, install_thanks));
   fprintf(stderr, "Let's install  %s %s %s software!", name, version, platform);
   fprintf(stderr, " (build %.2d%.2d%.2d.%.2d%.2d%.2d) ", (when.tm_year + 1900) % 100, when.tm_mon + 1,
           when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);

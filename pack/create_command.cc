@@ -1,11 +1,13 @@
 // zolt-pack create: a directory tree becomes an installer. The stub (the bare
-// installer) is copied, then the attachment is written behind it with the
-// project's one writer: deletion entries first, then every file in byte
-// order of its path, each compressed where that makes it smaller. Nothing
+// installer) is copied with the vendor's texts behind it, then the attachment
+// is written behind them with the project's one writer: deletion entries
+// first, then every file in byte order of its path, each compressed where
+// that makes it smaller. Nothing
 // appears under the output's name unless the whole installer was written.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
@@ -26,6 +28,7 @@
 #include "pack/progress_display.h"
 #include "pack/sha256.h"
 #include "pack/source_tree.h"
+#include "pack/vendor_text_input.h"
 
 namespace {
 
@@ -110,6 +113,20 @@ void drop_own_output(SourceTree* tree, const std::string& output, const std::str
   tree->files = std::move(kept);
 }
 
+// The block goes last in front of the attachment, so that it ends where the
+// header block begins: zero filler first, so that stub, filler and block fill
+// a multiple of 1024.
+void append_vendor_texts(std::vector<uint8_t>* image, const std::string& texts) {
+  if (texts.empty()) return;
+  // The installer takes the first marker it finds at a multiple of 1024.
+  uint8_t marker[MARKER_SIZE];
+  make_marker(marker);
+  if (std::search(texts.begin(), texts.end(), marker, marker + MARKER_SIZE) != texts.end())
+    throw Failure("the texts hold the attachment's marker, which would hide the attachment from the installer");
+  image->resize(image->size() + (HEADER_ALIGN - (image->size() + texts.size()) % HEADER_ALIGN) % HEADER_ALIGN);
+  image->insert(image->end(), texts.begin(), texts.end());
+}
+
 std::string base_name(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -132,7 +149,9 @@ int create_command(const Arguments& args) {
   struct stat existing;
   if (stat(o.output.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
     throw Failure(o.output + ": is a directory; name the installer file with -o");
+  std::string texts = vendor_texts_block(o);
   std::vector<uint8_t> stub = read_stub(o.stub);
+  append_vendor_texts(&stub, texts);
 
   SourceTree tree = scan_source_tree(o.directory);
   for (const std::string& note : tree.notes) print_note(note);

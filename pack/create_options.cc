@@ -34,12 +34,23 @@ const char* const CREATE_USAGE =
     "      --store              store every file uncompressed\n"
     "      --delete=NAME        add an entry that removes NAME, a file that an\n"
     "                           earlier version installed (repeatable)\n"
+    "      --title=TEXT         the welcome page's title line (default: the stub's)\n"
+    "      --thanks=TEXT        the welcome page's line under it; longer than 74\n"
+    "                           characters, it is wrapped at blanks\n"
+    "      --default-dir=DIR    the installation directory offered (and taken with\n"
+    "                           -autonext): absolute, without blanks\n"
+    "      --licence=FILE, --license=FILE\n"
+    "                           the licence agreement, plain text; lines longer than\n"
+    "                           74 characters are wrapped at blanks\n"
+    "      --notes=FILE         the notes shown under \"Files installed!\"\n"
     "  -j, --jobs=N             compress on N threads (default: online processors);\n"
     "                           the output is the same whatever N is\n"
     "  -q, --quiet              no progress line and no summary\n"
     "  -h, --help               show this help and exit\n"
     "\n"
-    "When SOURCE_DATE_EPOCH is set, file times later than it are recorded as it.\n";
+    "When SOURCE_DATE_EPOCH is set, file times later than it are recorded as it.\n"
+    "Without --title, --thanks, --default-dir, --licence or --notes the installer\n"
+    "shows the stub's own text there. Tabs in FILEs become blanks (stops of 8).\n";
 
 namespace {
 
@@ -56,6 +67,11 @@ enum {
   OPT_DELETE,
   OPT_JOBS,
   OPT_QUIET,
+  OPT_TITLE,
+  OPT_THANKS,
+  OPT_DEFAULT_DIR,
+  OPT_LICENCE,
+  OPT_NOTES,
 };
 
 constexpr unsigned MAX_JOBS = 1024;
@@ -126,7 +142,13 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"store", 0, false, OPT_STORE},
                                              {"delete", 0, true, OPT_DELETE},
                                              {"jobs", 'j', true, OPT_JOBS},
-                                             {"quiet", 'q', false, OPT_QUIET}});
+                                             {"quiet", 'q', false, OPT_QUIET},
+                                             {"title", 0, true, OPT_TITLE},
+                                             {"thanks", 0, true, OPT_THANKS},
+                                             {"default-dir", 0, true, OPT_DEFAULT_DIR},
+                                             {"licence", 0, true, OPT_LICENCE},
+                                             {"license", 0, true, OPT_LICENCE},
+                                             {"notes", 0, true, OPT_NOTES}});
   CreateOptions o;
   bool has_product = false, has_version = false, has_platform = false, has_build_time = false, has_jobs = false;
   std::set<std::string> seen_deletions;
@@ -177,6 +199,21 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         break;
       case OPT_QUIET:
         o.quiet = true;
+        break;
+      case OPT_TITLE:
+        o.title = p.value;
+        break;
+      case OPT_THANKS:
+        o.thanks = p.value;
+        break;
+      case OPT_DEFAULT_DIR:
+        o.default_dir = p.value;
+        break;
+      case OPT_LICENCE:
+        o.licence_file = p.value;
+        break;
+      case OPT_NOTES:
+        o.notes_file = p.value;
         break;
     }
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct CreateOptions {
   std::vector<std::string> deletions;  // in command-line order, without repeats
   unsigned jobs = 1;
   bool quiet = false;
+  // The vendor's texts: --title, --thanks, --default-dir as given, --licence
+  // and --notes as file names. Checked and read by vendor_texts_block.
+  std::optional<std::string> title, thanks, default_dir, licence_file, notes_file;
 };
 
 // `source_date_epoch` is the environment's value or null; `now` the time to

@@ -32,12 +32,23 @@ InstallerReader::InstallerReader(const std::string& path) : path_(path) {
     throw Failure(path + ": " + why + ": " + problem);
   }
   entries_offset_ = ftell(file_);
+  int texts = read_vendor_texts(file_, entries_offset_ - long(HEADER_SIZE), &texts_);
+  if (texts != VENDOR_TEXTS_OK) {
+    std::string why = texts == VENDOR_TEXTS_NO_MEMORY ? "not enough memory" : "vendor texts damaged";
+    if (texts_.problem)
+      why += std::string(" (") + (texts_.bad_line ? "line " + std::to_string(texts_.bad_line) + " of " : "") +
+             vendor_text_name(texts_.bad_text) + ": " + texts_.problem + ")";
+    fclose(file_);
+    free(crc_table_);
+    throw Failure(path + ": " + why + ": " + vendor_texts_message(texts));
+  }
 }
 
 InstallerReader::~InstallerReader() {
   if (attachment_file == file_) attachment_file = nullptr;
   fclose(file_);
   free(crc_table_);
+  release_vendor_texts(&texts_);
 }
 
 void InstallerReader::rewind() {
@@ -63,6 +74,11 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
   }
   next_index_++;
   return true;
+}
+
+const char* vendor_text_name(int which) {
+  static const char* const names[VENDOR_TEXT_COUNT] = {"title", "thanks", "default directory", "licence", "notes"};
+  return which >= 0 && which < VENDOR_TEXT_COUNT ? names[which] : "texts";
 }
 
 std::string mode_text(uint16_t mode) {

@@ -1,6 +1,6 @@
 // An installer file opened to read its attachment with the installer's own
-// reader and checks: the header block is located and checked as at the
-// installer's start-up, then entries are read and checked one by one with
+// reader and checks: the header block and the vendor's texts are located and
+// checked as at the installer's start-up, then entries are read and checked one by one with
 // read_entry. Faults become Failures that name the file, the entry and the
 // installer's own message.
 #pragma once
@@ -10,6 +10,7 @@
 
 #include "archive/entry_reader.h"
 #include "archive/format.h"
+#include "archive/vendor_texts.h"
 
 class InstallerReader {
  public:
@@ -21,6 +22,8 @@ class InstallerReader {
 
   const std::string& path() const { return path_; }
   const AttachmentHeader& header() const { return header_; }
+  // The vendor's texts, checked as the installer checks them.
+  const VendorTexts& texts() const { return texts_; }
   uint32_t entry_count() const { return header_entry_count(header_); }
 
   // Goes back to the first entry.
@@ -36,9 +39,13 @@ class InstallerReader {
   FILE* file_ = nullptr;
   uint8_t* crc_table_ = nullptr;
   AttachmentHeader header_;
+  VendorTexts texts_{};
   long entries_offset_ = 0;
   uint32_t next_index_ = 0;
 };
+
+// "licence" for VENDOR_LICENCE: the vendor's texts by their names.
+const char* vendor_text_name(int which);
 
 // "-rw-r--r--" for a mode word; the type letter from its file-type bits.
 std::string mode_text(uint16_t mode);

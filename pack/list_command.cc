@@ -14,8 +14,9 @@
 
 const char* const LIST_USAGE =
     "Usage: zolt-pack list FILE\n"
-    "Show the header of installer FILE and one line per entry: mode, size,\n"
-    "stored size, method (stored, lh5, delete), modification time (UTC), name.\n"
+    "Show the header of installer FILE, the vendor's texts (those of several\n"
+    "lines by their first line and line count), and one line per entry: mode,\n"
+    "size, stored size, method (stored, lh5, delete), modification time (UTC), name.\n"
     "Every entry is checked as the installer checks it; a damaged one ends the\n"
     "listing with exit status 1.\n"
     "\n"
@@ -35,6 +36,26 @@ std::string text_field(const AttachmentHeader& h, uint32_t offset) {
   char text[HEADER_TEXT_SIZE];
   header_text(h, offset, text);
   return text;
+}
+
+// A text of lines by its first line and line count (a newline at its end ends
+// its last line). The texts were checked to hold no control characters.
+std::string described(const char* text) {
+  if (!text) return "(the stub's own)";
+  std::string all = text;
+  uint64_t lines = 1;
+  for (size_t i = 0; i + 1 < all.size(); i++) lines += all[i] == '\n';
+  return all.substr(0, all.find('\n')) + " (" + counted(lines, "line") + ")";
+}
+
+void print_texts(const VendorTexts& t) {
+  printf("Title:     %s\n", t.text[VENDOR_TITLE] ? t.text[VENDOR_TITLE] : "(the stub's own)");
+  printf("Thanks:    %s\n", described(t.text[VENDOR_THANKS]).c_str());
+  printf("Directory: %s\n", t.text[VENDOR_DIRECTORY] ? t.text[VENDOR_DIRECTORY] : "(the stub's own)");
+  std::string licence = t.licence_lines ? std::string(t.licence_lines[0]) + " (" + counted(t.licence_line_count, "line") + ")"
+                                        : described(nullptr);
+  printf("Licence:   %s\n", licence.c_str());
+  printf("Notes:     %s\n", described(t.text[VENDOR_NOTES]).c_str());
 }
 
 }  // namespace
@@ -60,6 +81,7 @@ int list_command(const Arguments& args) {
   printf("Files:     %" PRIu32 " bytes\n", header_total_file_size(h));
   printf("Stored:    %" PRIu32 " bytes\n", get_u32(h.bytes + HEADER_TOTAL_STORED));
   printf("Space:     %" PRIu32 " bytes (%s)\n", space, short_size(space).c_str());
+  print_texts(reader.texts());
   printf("\n");
   fflush(stdout);
 
