@@ -13,6 +13,20 @@
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.
+#
+# The installer's own texts come from CPack's variables where CPack has one
+# (CPack gives the RESOURCE_FILE ones its generic texts when the project does
+# not, as it does for every generator):
+#   licence agreement      CPACK_RESOURCE_FILE_LICENSE
+#   welcome page title     CPACK_ZOLT_TITLE, else
+#                          "${CPACK_PACKAGE_VENDOR} Software Installation"
+#   line under the title   CPACK_ZOLT_THANKS, else the text of
+#                          CPACK_RESOURCE_FILE_WELCOME
+#   default directory      CPACK_ZOLT_DEFAULT_DIRECTORY, else
+#                          CPACK_PACKAGING_INSTALL_PREFIX when the project sets
+#                          it, else /usr/local/ and CPACK_PACKAGE_INSTALL_DIRECTORY
+#                          with its blanks as '-' (by default "NAME-VERSION")
+#   notes after install    CPACK_RESOURCE_FILE_README
 
 if(NOT CPACK_ZOLT_PACK_COMMAND)
   get_filename_component(CPACK_ZOLT_PACK_COMMAND "${CMAKE_CURRENT_LIST_DIR}/../../../bin/zolt-pack" ABSOLUTE)
@@ -34,6 +48,35 @@ if(DEFINED CPACK_ZOLT_PLATFORM)
 endif()
 if(CPACK_ZOLT_STORE)
   list(APPEND _zolt_command --store)
+endif()
+
+if(DEFINED CPACK_RESOURCE_FILE_LICENSE)
+  list(APPEND _zolt_command "--licence=${CPACK_RESOURCE_FILE_LICENSE}")
+endif()
+if(DEFINED CPACK_ZOLT_TITLE)
+  list(APPEND _zolt_command "--title=${CPACK_ZOLT_TITLE}")
+elseif(NOT "${CPACK_PACKAGE_VENDOR}" STREQUAL "")
+  list(APPEND _zolt_command "--title=${CPACK_PACKAGE_VENDOR} Software Installation")
+endif()
+if(DEFINED CPACK_ZOLT_THANKS)
+  list(APPEND _zolt_command "--thanks=${CPACK_ZOLT_THANKS}")
+elseif(DEFINED CPACK_RESOURCE_FILE_WELCOME)
+  file(READ "${CPACK_RESOURCE_FILE_WELCOME}" _zolt_welcome)
+  string(REGEX REPLACE "[\r\n]+$" "" _zolt_welcome "${_zolt_welcome}")
+  list(APPEND _zolt_command "--thanks=${_zolt_welcome}")
+endif()
+if(DEFINED CPACK_ZOLT_DEFAULT_DIRECTORY)
+  set(_zolt_directory "${CPACK_ZOLT_DEFAULT_DIRECTORY}")
+elseif(NOT "${CPACK_PACKAGING_INSTALL_PREFIX}" STREQUAL "" AND NOT CPACK_PACKAGING_INSTALL_PREFIX STREQUAL "/")
+  set(_zolt_directory "${CPACK_PACKAGING_INSTALL_PREFIX}")
+elseif(NOT "${CPACK_PACKAGE_INSTALL_DIRECTORY}" STREQUAL "")
+  string(REGEX REPLACE "[ \t]" "-" _zolt_directory "/usr/local/${CPACK_PACKAGE_INSTALL_DIRECTORY}")
+endif()
+if(DEFINED _zolt_directory)
+  list(APPEND _zolt_command "--default-dir=${_zolt_directory}")
+endif()
+if(DEFINED CPACK_RESOURCE_FILE_README)
+  list(APPEND _zolt_command "--notes=${CPACK_RESOURCE_FILE_README}")
 endif()
 foreach(_zolt_name IN LISTS CPACK_ZOLT_DELETE)
   list(APPEND _zolt_command "--delete=${_zolt_name}")

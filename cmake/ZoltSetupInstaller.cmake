@@ -14,10 +14,18 @@
 #     [STORE]                    store every file uncompressed
 #     [DELETE <name>...]         deletion entries for files of earlier versions
 #     [JOBS <n>]                 compression threads (default: online processors)
+#     [LICENSE <file>]           the licence agreement the installer shows
+#     [DEFAULT_DIRECTORY <dir>]  the installation directory it offers
+#     [TITLE <text>]             the welcome page's title line
+#     [THANKS <text>]            the welcome page's line under the title
+#     [NOTES <file>]             the notes shown once the files are installed
 #     [DEPENDS <target|file>...] what produces the tree, if the build does
 #     [EXCLUDE_FROM_ALL])        do not build it with the default target
 #
-# The installer is rebuilt when zolt-pack, a DEPENDS item or a file found in
+# LICENSE, DEFAULT_DIRECTORY, TITLE, THANKS and NOTES are zolt-pack's
+# --licence, --default-dir, --title, --thanks and --notes; without one the
+# installer shows the stub's own text there. The installer is rebuilt when
+# zolt-pack, a DEPENDS item, the LICENSE or NOTES file, or a file found in
 # DIRECTORY at configure time changes; files added later are seen at the next
 # build because the listing is re-checked (CONFIGURE_DEPENDS). The output is
 # reproducible: with SOURCE_DATE_EPOCH set, two builds of one tree give the
@@ -26,7 +34,8 @@ include_guard(GLOBAL)
 
 function(zolt_add_installer)
   cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;EXCLUDE_FROM_ALL"
-    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS" "DELETE;DEPENDS")
+    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
+    "DELETE;DEPENDS")
   if(ZI_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
   endif()
@@ -63,6 +72,20 @@ function(zolt_add_installer)
   if(ZI_STORE)
     list(APPEND command --store)
   endif()
+  set(text_files "")
+  foreach(option_flag LICENSE:--licence NOTES:--notes DEFAULT_DIRECTORY:--default-dir TITLE:--title THANKS:--thanks)
+    string(REPLACE ":" ";" option_flag "${option_flag}")
+    list(GET option_flag 0 option)
+    list(GET option_flag 1 flag)
+    if(DEFINED ZI_${option})
+      set(value "${ZI_${option}}")
+      if(option STREQUAL "LICENSE" OR option STREQUAL "NOTES")
+        get_filename_component(value "${value}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+        list(APPEND text_files "${value}")
+      endif()
+      list(APPEND command "${flag}=${value}")
+    endif()
+  endforeach()
   foreach(name IN LISTS ZI_DELETE)
     list(APPEND command "--delete=${name}")
   endforeach()
@@ -76,7 +99,7 @@ function(zolt_add_installer)
   add_custom_command(OUTPUT "${output}" "${output}.sha256"
     COMMAND ${CMAKE_COMMAND} -E make_directory "${output_dir}"
     COMMAND ZoltSetup::zolt-pack ${command}
-    DEPENDS ZoltSetup::zolt-pack ${tree_files} ${ZI_DEPENDS}
+    DEPENDS ZoltSetup::zolt-pack ${tree_files} ${text_files} ${ZI_DEPENDS}
     COMMENT "Packing ${ZI_PRODUCT} ${ZI_VERSION} into ${output}"
     VERBATIM)
   set(all ALL)
