@@ -1,0 +1,181 @@
+// A vendor's own installer, made with the real zolt-pack and run as a user
+// would: the vendor's texts on every page byte for byte, the stub's texts
+// where it gives none, a damaged texts block, and what create refuses.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/format.h"
+#include "archive/vendor_texts.h"
+#include "archive/vendor_texts_writer.h"
+#include "tests/installer/dialogue_texts.h"
+#include "tests/pack/pack_support.h"
+
+namespace {
+
+using namespace dialogue;
+
+// The header of the dialogue texts, so that only the vendor's texts differ.
+const std::vector<std::string> kHeader = {"create",     "-q",          "--product", "QUMBA",    "--version",
+                                          "7.1",        "--platform", "Linux x86_64", "--build-time", "1683062507",
+                                          "--space",    "14194286"};
+
+// The licence file: a line to be wrapped at its last blank within 74
+// characters, a tab, a DOS line end and an empty line.
+const std::string kLicenceFile =
+    "ACME LICENCE\r\n\nYou may use this product on as many machines as you like, for any purpose you see fit.\n"
+    "\tNo warranty.\n";
+const std::vector<std::string> kLicence = {
+    "ACME LICENCE", "", "You may use this product on as many machines as you like, for any purpose",
+    "you see fit.", "        No warranty."};
+const std::string kNotes = "See ACME.TXT.\n";
+
+class VendorTexts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_file(temp / "licence.txt", kLicenceFile);
+    write_file(temp / "notes.txt", kNotes);
+    ASSERT_EQ(mkdir((temp / "tree").c_str(), 0755), 0);
+  }
+  // Packs the empty tree with `extra` options into `out`.
+  ProcessResult create(const std::string& out, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = kHeader;
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), {"-o", out, temp / "tree"});
+    return run_pack(args);
+  }
+  ProcessResult run(const std::string& installer, const std::string& input, std::vector<std::string> args = {}) {
+    ProcessOptions o;
+    o.input = input;
+    o.args = std::move(args);
+    o.timeout_seconds = 20;
+    return run_process(installer, o);
+  }
+  TempDir temp;
+  std::string target = temp / "target";
+  std::string branded = temp / "acme.run";
+};
+
+TEST_F(VendorTexts, BrandedInstallerShowsThemOnEveryPage) {
+  ProcessResult c = create(branded, {"--title", "ACME Setup", "--thanks", "Thanks for choosing ACME.", "--licence",
+                                     temp / "licence.txt", "--default-dir", target, "--notes", temp / "notes.txt"});
+  ASSERT_EQ(c.exit_status, 0) << c.err;
+  // The directory lies outside /usr/ and /home/: create says what that means.
+  EXPECT_NE(c.err.find("warns about a place outside '/usr/' and '/home/' and waits"), std::string::npos) << c.err;
+
+  const std::string welcome =
+      "\n\nACME Setup\n\nThanks for choosing ACME.\n\n"
+      "Let's install  QUMBA 7.1 Linux x86_64 software! (build 230502.212147) !\n";
+  std::string display = "\n\n", slow = "\n\n", enters;
+  for (const std::string& line : kLicence) {
+    display += line + "\n";
+    slow += line;
+    enters += "\n";
+  }
+  const std::string offer = kHeading + "\n\nDefault directory: " + target + ".\n";
+  const std::string ending = kInstalling + "\n\nFiles installed!\n" + kNotes;
+  ProcessResult r = run(branded, "n\nd\ns\n" + enters + "a\ny\nn\nn\n");
+  EXPECT_EQ(r.err, welcome + kNextCancel + display + kLicenceQuestion + display + kLicenceQuestion + slow +
+                       kLicenceQuestion + offer + "\nUse the default directory? [No? Yes? Cancel?]: " + kPlace +
+                       ending + kBackNextCancel + kComplete);
+  EXPECT_EQ(r.exit_status, 0);
+  // With -autonext only the licence and the warning wait; the directory offered is taken.
+  r = run(branded, "a\nn\n", {"-autonext"});
+  EXPECT_EQ(r.err, welcome + display + kLicenceQuestion + offer + kPlace + ending + kComplete);
+
+  ProcessResult l = run_pack({"list", branded});
+  EXPECT_EQ(l.exit_status, 0) << l.err;
+  EXPECT_NE(l.out.find("bytes (13.5 MiB)\nTitle:     ACME Setup\nThanks:    Thanks for choosing ACME. (1 line)\n"
+                       "Directory: " + target + "\nLicence:   ACME LICENCE (5 lines)\nNotes:     See ACME.TXT. (1 line)\n\n"),
+            std::string::npos)
+      << l.out;
+  EXPECT_EQ(run_pack({"verify", "-q", branded}).exit_status, 0);
+}
+
+TEST_F(VendorTexts, WithoutThemEveryPageIsTheStubs) {
+  std::string bare = temp / "bare.run";
+  ASSERT_EQ(create(bare, {}).exit_status, 0);
+  // No block: the stub is followed by zero filler and the header block.
+  std::string bytes = read_file(bare), image = read_file(setup_binary());
+  EXPECT_EQ(bytes.substr(0, header_offset_for(image.size())),
+            image + std::string(header_offset_for(image.size()) - image.size(), '\0'));
+  ProcessResult r = run(bare, kInputToEntry + target + "\nn\nn\n");
+  EXPECT_EQ(r.err, output_to_entry() + kPlace + kOutputFromInstall);
+  ProcessResult l = run_pack({"list", bare});
+  EXPECT_NE(l.out.find("Title:     (the stub's own)\nThanks:    (the stub's own)\nDirectory: (the stub's own)\n"
+                       "Licence:   (the stub's own)\nNotes:     (the stub's own)\n"),
+            std::string::npos)
+      << l.out;
+}
+
+TEST_F(VendorTexts, DamagedBlockEndsBeforeTheFirstPage) {
+  ASSERT_EQ(create(branded, {"--licence", temp / "licence.txt"}).exit_status, 0);
+  const std::string good = read_file(branded);
+  const size_t trailer = good.rfind(VENDOR_TEXTS_MAGIC);
+  ASSERT_NE(trailer, std::string::npos);
+  ASSERT_EQ((trailer + VENDOR_TRAILER_SIZE) % HEADER_ALIGN, 0u);
+  // A failure of the stub alone gives the exit status every failure has.
+  ProcessResult stub = run(setup_binary(), "");
+  ASSERT_EQ(stub.err, "Can't find attachments (3).\n" + kTerminated);
+
+  // The same licence with a control character, in a block with a good CRC.
+  const size_t body = get_u32(reinterpret_cast<const uint8_t*>(good.data()) + trailer + VENDOR_TRAILER_BODY_SIZE);
+  std::optional<std::string> texts[VENDOR_TEXT_COUNT];
+  texts[VENDOR_LICENCE] = good.substr(trailer - body, body - 1);
+  (*texts[VENDOR_LICENCE])[3] = '\x1b';
+  struct Case {
+    const char* what;
+    size_t at;
+    std::string bytes;
+    const char* message;
+  } cases[] = {
+      {"a byte of the licence", trailer - 20, "X", "Installer texts corrupted (2)."},
+      {"a size beyond the limit", trailer + VENDOR_TRAILER_BODY_SIZE, std::string("\x01\x00\x04\x00", 4),
+       "Installer texts corrupted (1)."},
+      {"a control character", trailer - body, build_vendor_texts(texts), "Installer texts corrupted (3)."},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = good;
+    bytes.replace(c.at, c.bytes.size(), c.bytes);
+    write_file(branded, bytes, 0755);
+    ProcessResult r = run(branded, "n\na\n");
+    EXPECT_EQ(r.err, std::string(c.message) + "\n" + kTerminated) << c.what;
+    EXPECT_EQ(r.exit_status, stub.exit_status) << c.what;
+    for (const char* command : {"list", "verify"}) {
+      ProcessResult p = run_pack({command, branded});
+      EXPECT_EQ(p.exit_status, 1) << c.what;
+      EXPECT_NE(p.err.find(branded + ": vendor texts damaged"), std::string::npos) << p.err;
+      EXPECT_NE(p.err.find(c.message), std::string::npos) << p.err;
+    }
+  }
+}
+
+TEST_F(VendorTexts, CreateRefusesWhatThePagesCannotShow) {
+  write_file(temp / "long-word.txt", "fine\nfine\n" + std::string(75, 'w') + "\n");
+  write_file(temp / "control.txt", "fine\nbell\a\n");
+  struct Case {
+    std::vector<std::string> options;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"--default-dir", "usr/local/acme"}, 2, "'--default-dir': 'usr/local/acme': not an absolute path"},
+      {{"--default-dir", "/usr/local/my acme"}, 2, "a blank, which the directory page refuses"},
+      {{"--default-dir", "/" + std::string(4094, 'd')}, 2, "longer than the 4094 characters"},
+      {{"--title", std::string(75, 't')}, 2, "'--title': '" + std::string(75, 't') + "': a line longer than 74"},
+      {{"--licence", temp / "long-word.txt"}, 1, "long-word.txt, line 3: a word longer than the 74 characters"},
+      {{"--notes", temp / "control.txt"}, 1, "control.txt, line 2: a control character"},
+      {{"--license", temp / "missing.txt"}, 1, "missing.txt: cannot open the file of --licence"},
+  };
+  for (const Case& c : cases) {
+    ProcessResult r = create(branded, c.options);
+    EXPECT_EQ(r.exit_status, c.status) << c.options[0];
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(path_exists(branded));
+  }
+}
+
+}  // namespace
