@@ -48,7 +48,7 @@ const char* vendor_text_problem(int which, const char* text, size_t length, uint
     if (++line_length > VENDOR_LINE_MAX && which != VENDOR_NOTES && which != VENDOR_DIRECTORY)
       return "a line longer than 74 characters";
   }
-  static_assert(VENDOR_LINE_MAX == 74, "the message above names the page width");
+  static_assert(VENDOR_LINE_MAX == 74 && VENDOR_DIRECTORY_MAX == 4094, "the messages name these limits");
   if (which == VENDOR_DIRECTORY) {
     if (length == 0 || text[0] != '/') return "not an absolute path";
     if (length > VENDOR_DIRECTORY_MAX) return "longer than the 4094 characters the directory page accepts";
