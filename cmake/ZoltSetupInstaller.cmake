@@ -83,6 +83,8 @@ function(zolt_add_installer)
         get_filename_component(value "${value}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
         list(APPEND text_files "${value}")
       endif()
+      # A semicolon in a text would split it into two arguments.
+      string(REPLACE ";" "\\;" value "${value}")
       list(APPEND command "${flag}=${value}")
     endif()
   endforeach()
