@@ -22,7 +22,7 @@
 #include "pack/create_options.h"
 #include "pack/failure.h"
 #include "pack/messages.h"
-#include "pack/pending_file.h"
+#include "pack/output_file.h"
 #include "pack/progress_display.h"
 #include "pack/sha256.h"
 #include "pack/source_tree.h"
@@ -156,7 +156,13 @@ int create_command(const Arguments& args) {
   for (const SourceFile& f : tree.files) space += (f.size + 4095) / 4096 * 4096;
   uint32_t space_required = o.has_space ? uint32_t(o.space) : uint32_t(space > UINT32_MAX ? UINT32_MAX : space);
 
-  PendingFile output(o.output);
+  // Both places are checked before anything is written, and both files are
+  // complete before either is put in place.
+  OutputFile output(o.output, {o.stub});
+  if (!output.replaces())
+    throw Failure(o.output + ": not a regular file; an installer is written as a file of its own (nothing written)");
+  OutputFile checksum(checksum_path, {o.stub});
+
   AttachmentWriter writer;
   check_write(writer_begin(&writer, output.stream(), stub.data(), stub.size()), o.output);
   uint32_t adjusted_times = 0;
@@ -212,14 +218,14 @@ int create_command(const Arguments& args) {
   if (adjusted_times)
     print_note(std::to_string(adjusted_times) + (adjusted_times == 1 ? " file time" : " file times") +
                " recorded as the nearest the installer can restore (it holds 1901..2038 and takes 0 for 'no time')");
-  output.close(0755);
+  output.close(0755, true);
 
-  std::string digest = sha256_of_file(output.temp_path());
-  PendingFile checksum(checksum_path);
-  fprintf(checksum.stream(), "%s  %s\n", digest.c_str(), base_name(o.output).c_str());
-  mode_t mask = umask(0);
-  umask(mask);
-  checksum.close(0666 & ~mask);
+  std::string line = sha256_line(sha256_of_file(output.written_path()), base_name(o.output));
+  if (fwrite(line.data(), 1, line.size(), checksum.stream()) != line.size())
+    throw Failure(system_failure(checksum.label(), "cannot write", errno));
+  checksum.close(default_file_mode());
+  output.check_place();
+  checksum.check_place();
   output.commit();
   checksum.commit();
 
