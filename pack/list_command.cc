@@ -11,11 +11,13 @@
 #include "pack/failure.h"
 #include "pack/installer_reader.h"
 #include "pack/messages.h"
+#include "pack/text_escape.h"
 
 const char* const LIST_USAGE =
     "Usage: zolt-pack list FILE\n"
     "Show the header of installer FILE and one line per entry: mode, size,\n"
     "stored size, method (stored, lh5, delete), modification time (UTC), name.\n"
+    "Control characters and backslashes in names and texts are shown escaped.\n"
     "Every entry is checked as the installer checks it; a damaged one ends the\n"
     "listing with exit status 1.\n"
     "\n"
@@ -34,7 +36,7 @@ const char* method_name(uint32_t type) {
 std::string text_field(const AttachmentHeader& h, uint32_t offset) {
   char text[HEADER_TEXT_SIZE];
   header_text(h, offset, text);
-  return text;
+  return escaped_text(text);
 }
 
 }  // namespace
@@ -65,11 +67,11 @@ int list_command(const Arguments& args) {
 
   Entry entry;
   uint32_t index;
-  while (reader.next(&entry, &index)) {
+  while (reader.next(&entry, &index, nullptr, false)) {
     std::string time = entry.mod_time ? utc_time_text(entry.mod_time) : "-------------------";
     bool deletion = entry.type == ENTRY_DELETE;
     printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode_text(entry.mode).c_str(), deletion ? 0 : entry.file_size,
-           deletion ? 0 : entry.stored_size, method_name(entry.type), time.c_str(), entry.name);
+           deletion ? 0 : entry.stored_size, method_name(entry.type), time.c_str(), escaped_text(entry.name).c_str());
     release_entry(&entry);
   }
   if (fflush(stdout) != 0) throw Failure(system_failure("standard output", "cannot write", errno));
