@@ -150,11 +150,19 @@ TEST_F(CreateRefusal, DirectoryThatIsNone) {
                  "zolt-pack: " + out_dir + ": is a directory; name the installer file with -o\n");
 }
 
-TEST_F(CreateRefusal, StubThatIsAnInstallerAlready) {
+TEST_F(CreateRefusal, StubThatIsNoBareInstaller) {
   std::string first = temp / "first.run";
   ASSERT_EQ(run_pack({"create", "-q", "-o", first, "--product", "Q", "--version", "1", tree}).exit_status, 0);
   expect_refusal(run_pack(args({"--stub", first})), 1,
                  "zolt-pack: " + first + ": the stub is an installer already (it carries an attachment)");
+  write_file(temp / "empty", "");
+  for (const auto& [stub, why] : std::vector<std::pair<std::string, std::string>>{
+           {zolt_pack_binary(), "not a zolt-setup program"},
+           {"/bin/sh", "not a zolt-setup program"},
+           {temp / "empty", "not an ELF program"},
+           {"/dev/zero", "not a regular file"}})
+    expect_refusal(run_pack(args({"--stub", stub})), 1,
+                   "zolt-pack: " + stub + ": not a bare zolt-setup installer (" + why + "); name one with --stub\n");
   expect_refusal(run_pack(args({"--stub", temp / "nostub"})), 1,
                  "zolt-pack: " + temp / "nostub" +
                      ": cannot open the installer stub: No such file or directory (name one with --stub)\n");

@@ -3,6 +3,7 @@
 // files are written as they are and never removed, and an output that is an
 // input is refused.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,8 +11,10 @@
 #include <filesystem>
 #include <string>
 
+#include "archive/format.h"
 #include "tests/pack/pack_support.h"
 #include "tests/support/files.h"
+#include "tests/support/installer_builder.h"
 
 namespace {
 
@@ -73,6 +76,41 @@ TEST(OutputSafety, CreateReplacesNeitherFileUnlessItCanWriteBoth) {
   check.cwd = temp.path();
   EXPECT_EQ(run_process("/usr/bin/sha256sum", check).exit_status, 0);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 5);
+}
+
+}  // namespace
+
+namespace {
+
+// A compressed entry of one stored byte that declares `file_size` bytes.
+std::string inflated_installer(uint32_t file_size) {
+  TestEntry e;
+  e.name = "big";
+  e.type = ENTRY_COMPRESSED;
+  e.data = "x";
+  e.stored = std::string(1, '\0');
+  std::string bytes = build_installer(read_file(setup_binary()), TestHeader(), {e});
+  size_t record = header_offset_for(read_file(setup_binary()).size()) + HEADER_SIZE;
+  uint32_t length = uint8_t(bytes[record]) | uint8_t(bytes[record + 1]) << 8;
+  for (int i = 0; i < 4; i++) bytes[record + RECORD_FILE_SIZE + i] = char(file_size >> (8 * i));
+  bytes[record + RECORD_CRC] = bytes[record + RECORD_CRC + 1] = 0;
+  uint16_t crc = test_crc16(bytes.substr(record, length));
+  bytes[record + RECORD_CRC] = char(crc & 0xFF);
+  bytes[record + RECORD_CRC + 1] = char(crc >> 8);
+  return bytes;
+}
+
+TEST(VerifyMemory, BoundedWhateverSizeAnEntryDeclares) {
+  TempDir temp;
+  write_file(temp / "big.run", inflated_installer(uint32_t(160) << 20));
+  ProcessOptions o;
+  o.args = {"verify", "-q", temp / "big.run"};
+#ifndef ZOLT_SANITIZED_BUILD
+  o.limits = {{RLIMIT_AS, rlim_t(96) << 20}};
+#endif
+  ProcessResult r = run_process(zolt_pack_binary(), o);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "zolt-pack: " + temp / "big.run" + ": entry 1 of 1 (big): Corrupted file(s) (err=5).\n");
 }
 
 }  // namespace
