@@ -100,6 +100,21 @@ std::string inflated_installer(uint32_t file_size) {
   return bytes;
 }
 
+TEST(ListOutput, ShowsControlCharactersInNamesAndTextsEscaped) {
+  TempDir temp;
+  TestEntry forged;
+  forged.name = "a\n-rw-r--r--          0          0 stored 2023-05-02 21:21:47 forged\x1b[2J";
+  TestHeader header;
+  header.product_name = "Q\rProduct:   Other";
+  write_installer(temp / "i.run", {forged}, header);
+  ProcessResult r = run_pack({"list", temp / "i.run"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("Product:   Q\\rProduct:   Other\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" a\\n-rw-r--r--          0          0 stored 2023-05-02 21:21:47 forged\\033[2J\n"),
+            std::string::npos)
+      << r.out;
+}
+
 TEST(VerifyMemory, BoundedWhateverSizeAnEntryDeclares) {
   TempDir temp;
   write_file(temp / "big.run", inflated_installer(uint32_t(160) << 20));
