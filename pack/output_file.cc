@@ -56,6 +56,8 @@ OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& 
   refuse_inputs(st, label_, inputs);
   if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory; nothing written");
   if (S_ISREG(st.st_mode)) {
+    // A file that could not be written in place is not replaced either.
+    if (access(path.c_str(), W_OK) != 0) throw Failure(system_failure(path, "cannot write", errno));
     struct stat link;
     if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
       char resolved[PATH_MAX];
