@@ -47,7 +47,9 @@ bool name_stays_inside(const char* name) {
   return true;
 }
 
-int read_record(const uint8_t* crc_table, Entry* e) {
+}  // namespace
+
+int read_entry_record(const uint8_t* crc_table, Entry* e) {
   uint8_t* r = e->record;
   if (read_attachment(r, 4) < 4) return ENTRY_FAULT_RECORD_LENGTH;
   e->record_length = get_u32(r + RECORD_LENGTH);
@@ -69,6 +71,8 @@ int read_record(const uint8_t* crc_table, Entry* e) {
   e->mode = get_u16(r + RECORD_MODE);
   return ENTRY_FAULT_NONE;
 }
+
+namespace {
 
 // Decodes the stored stream into e->data in slices of at most one window:
 // every call but the last must produce exactly CODEC_WINDOW bytes.
@@ -104,7 +108,7 @@ int decode_entry(Entry* e, const EntryProgress* progress) {
 
 int read_entry(const uint8_t* crc_table, Entry* e, const EntryProgress* progress) {
   e->stored = e->data = nullptr;
-  int fault = read_record(crc_table, e);
+  int fault = read_entry_record(crc_table, e);
   if (fault != ENTRY_FAULT_NONE || e->type == ENTRY_DELETE) return fault;
   // A stored file is copied out of its stored data: it cannot be longer.
   bool stored = e->type == ENTRY_STORED;

@@ -54,6 +54,11 @@ int read_entry(const uint8_t* crc_table, Entry* entry, const EntryProgress* prog
 
 void release_entry(Entry* entry);
 
+// The first part of read_entry: the record and its name, checked, into
+// `entry` (whose buffers it leaves alone); the stored data is next in
+// attachment_file. For a reader that takes the data its own way.
+int read_entry_record(const uint8_t* crc_table, Entry* entry);
+
 // The part of `name` behind its last '/' or '\\', the final character never
 // counting as that separator; a name without one is its own base name.
 const char* entry_base_name(const char* name);

@@ -86,7 +86,7 @@ std::string fuzz_installer_file(const uint8_t* data, size_t size) {
   return file;
 }
 
-bool fuzz_decodes_too_much(const std::string& file) {
+bool fuzz_decodes_too_much(const std::string& file, uint32_t allocation_limit) {
   // The entries behind the first aligned block that holds the marker, where
   // the installer looks for them.
   uint8_t marker[MARKER_SIZE];
@@ -104,7 +104,7 @@ bool fuzz_decodes_too_much(const std::string& file) {
     const uint64_t stored_size = type == ENTRY_DELETE ? 0 : get_u32(r + RECORD_STORED_SIZE);
     if (stored_size > file.size() - at - length) break;
     if (type != ENTRY_STORED && type != ENTRY_DELETE && file_size > FUZZ_DECODE_BUDGET &&
-        file_size <= FUZZ_ALLOCATION_LIMIT)
+        file_size <= allocation_limit)
       return true;
     at += length + stored_size;
   }

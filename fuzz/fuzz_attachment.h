@@ -36,7 +36,8 @@ std::string fuzz_installer_file(const uint8_t* data, size_t size);
 // decoded to its whole file_size, junk or not; up to that limit, under the
 // sanitizers and coverage, that takes seconds. True when `file` holds such
 // an entry of more than FUZZ_DECODE_BUDGET bytes: a target skips the input,
-// whose only news would be time.
+// whose only news would be time. A target whose reader decodes any declared
+// size in bounded memory raises `allocation_limit` to UINT32_MAX.
 constexpr uint32_t FUZZ_ALLOCATION_LIMIT = 64 << 20;
 constexpr uint32_t FUZZ_DECODE_BUDGET = 4 << 20;
-bool fuzz_decodes_too_much(const std::string& file);
+bool fuzz_decodes_too_much(const std::string& file, uint32_t allocation_limit = FUZZ_ALLOCATION_LIMIT);

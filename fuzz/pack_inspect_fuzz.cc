@@ -3,12 +3,14 @@
 // behind the two subcommands. Each must succeed or throw Failure (or
 // bad_alloc), which zolt-pack reports with a message and status 1; nothing
 // else may escape, and the two must reach the same verdict, since both check
-// every entry as the installer does. Any violation traps.
+// every entry as the installer does. What verify passes must extract into an
+// empty directory. Any violation traps.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <string>
 
@@ -16,9 +18,9 @@
 #include "pack/commands.h"
 #include "pack/failure.h"
 
-// As in install_fuzz.cc: declared sizes are allocated before their data is
-// read; above FUZZ_ALLOCATION_LIMIT allocations fail instead of ending the
-// run, and inputs that would decode much below it are skipped.
+// As in install_fuzz.cc: above FUZZ_ALLOCATION_LIMIT allocations fail
+// instead of ending the run. list and verify decode any declared size one
+// window at a time, so every input that would decode much is skipped.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:max_allocation_size_mb=64"; }
 
 namespace {
@@ -33,10 +35,7 @@ void set_up() {
   directory = pattern;
   path = directory + "/installer";
   discard = fopen("/dev/null", "w");
-  atexit([] {
-    unlink(path.c_str());
-    rmdir(directory.c_str());
-  });
+  atexit([] { std::filesystem::remove_all(directory); });
 }
 
 [[noreturn]] void fail(const std::string& what) {
@@ -71,7 +70,7 @@ int run(int (*command)(const Arguments&), const Arguments& args, const char* nam
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (directory.empty()) set_up();
   std::string file = fuzz_installer_file(data, size);
-  if (fuzz_decodes_too_much(file)) return 0;
+  if (fuzz_decodes_too_much(file, UINT32_MAX)) return 0;
   FILE* f = fopen(path.c_str(), "wb");
   if (!f) abort();
   fwrite(file.data(), 1, file.size(), f);
@@ -81,5 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (listed != verified)
     fail("list " + std::string(listed ? "refused" : "accepted") + " what verify " +
          std::string(verified ? "refused" : "accepted"));
+  if (verified == 0) {
+    const std::string target = directory + "/target";
+    const int extracted = run(extract_command, {"-q", "-C", target, path}, "extract");
+    std::error_code ignored;
+    std::filesystem::remove_all(target, ignored);
+    if (extracted != 0) fail("extract failed on what verify accepted");
+  }
   return 0;
 }

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 #include "archive/attachment_reader.h"
@@ -24,7 +25,7 @@
 #include "pack/create_options.h"
 #include "pack/failure.h"
 #include "pack/messages.h"
-#include "pack/pending_file.h"
+#include "pack/output_file.h"
 #include "pack/progress_display.h"
 #include "pack/sha256.h"
 #include "pack/source_tree.h"
@@ -32,26 +33,58 @@
 
 namespace {
 
+// A bare installer made by this project: a 64-bit little-endian ELF program
+// for x86-64 or AArch64 of a sane size whose image holds the installer's two
+// endings, the texts it closes every run with, whole as string constants
+// are kept. And it carries no attachment yet: the installer takes the first
+// header block it finds. (The marker copy that the locator searches with
+// would be more telling, but compilers may scatter a constant array that
+// is only copied.)
+constexpr size_t STUB_SIZE_LIMIT = size_t(64) << 20;
+constexpr uint16_t ELF_MACHINE_X86_64 = 62, ELF_MACHINE_AARCH64 = 183;
+// Written backwards, so that zolt-pack itself does not hold them.
+constexpr const char* STUB_TEXTS_REVERSED[] = {"\n.detanimret noitallatsnI\n\n", "\n\n.etelpmoc noitallatsnI\n\n"};
+
+std::string stub_problem(const std::vector<uint8_t>& image) {
+  const uint8_t* p = image.data();
+  if (image.size() < 64 || memcmp(p, "\x7f" "ELF", 4) != 0) return "not an ELF program";
+  uint16_t machine = uint16_t(p[18] | p[19] << 8);
+  if (p[4] != 2 || p[5] != 1 || (machine != ELF_MACHINE_X86_64 && machine != ELF_MACHINE_AARCH64))
+    return "not a program for x86-64 or AArch64";
+  for (const char* reversed : STUB_TEXTS_REVERSED) {
+    std::string text(reversed);
+    std::reverse(text.begin(), text.end());
+    if (!memmem(image.data(), image.size(), text.data(), text.size())) return "not a zolt-setup program";
+  }
+  return "";
+}
+
 std::vector<uint8_t> read_stub(const std::string& path) {
   FILE* f = fopen(path.c_str(), "rb");
   if (!f) throw Failure(system_failure(path, "cannot open the installer stub", errno) + " (name one with --stub)");
-  // A stub that carries an attachment already would install that one: the
-  // installer takes the first header block it finds.
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > STUB_SIZE_LIMIT) {
+    fclose(f);
+    throw Failure(path + ": not a bare zolt-setup installer (" +
+                  (S_ISREG(st.st_mode) ? "larger than 64 MiB" : "not a regular file") + "); name one with --stub");
+  }
+  // A stub that carries an attachment already would install that one.
   AttachmentHeader ignored;
   int located = find_attachment(f, &ignored);
   if (located == LOCATE_OK || located == LOCATE_CORRUPTED) {
     fclose(f);
     throw Failure(path + ": the stub is an installer already (it carries an attachment); use the bare zolt-setup");
   }
-  std::vector<uint8_t> image;
-  uint8_t buffer[1 << 16];
+  std::vector<uint8_t> image(size_t(st.st_size));
   rewind(f);
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) image.insert(image.end(), buffer, buffer + n);
+  size_t n = fread(image.data(), 1, image.size(), f);
   bool failed = ferror(f);
   int error_number = errno;
   fclose(f);
   if (failed) throw Failure(system_failure(path, "cannot read the installer stub", error_number));
+  image.resize(n);
+  std::string problem = stub_problem(image);
+  if (!problem.empty()) throw Failure(path + ": not a bare zolt-setup installer (" + problem + "); name one with --stub");
   return image;
 }
 
@@ -175,7 +208,13 @@ int create_command(const Arguments& args) {
   for (const SourceFile& f : tree.files) space += (f.size + 4095) / 4096 * 4096;
   uint32_t space_required = o.has_space ? uint32_t(o.space) : uint32_t(space > UINT32_MAX ? UINT32_MAX : space);
 
-  PendingFile output(o.output);
+  // Both places are checked before anything is written, and both files are
+  // complete before either is put in place.
+  OutputFile output(o.output, {o.stub});
+  if (!output.replaces())
+    throw Failure(o.output + ": not a regular file; an installer is written as a file of its own (nothing written)");
+  OutputFile checksum(checksum_path, {o.stub});
+
   AttachmentWriter writer;
   check_write(writer_begin(&writer, output.stream(), stub.data(), stub.size()), o.output);
   uint32_t adjusted_times = 0;
@@ -231,14 +270,14 @@ int create_command(const Arguments& args) {
   if (adjusted_times)
     print_note(std::to_string(adjusted_times) + (adjusted_times == 1 ? " file time" : " file times") +
                " recorded as the nearest the installer can restore (it holds 1901..2038 and takes 0 for 'no time')");
-  output.close(0755);
+  output.close(0755, true);
 
-  std::string digest = sha256_of_file(output.temp_path());
-  PendingFile checksum(checksum_path);
-  fprintf(checksum.stream(), "%s  %s\n", digest.c_str(), base_name(o.output).c_str());
-  mode_t mask = umask(0);
-  umask(mask);
-  checksum.close(0666 & ~mask);
+  std::string line = sha256_line(sha256_of_file(output.written_path()), base_name(o.output));
+  if (fwrite(line.data(), 1, line.size(), checksum.stream()) != line.size())
+    throw Failure(system_failure(checksum.label(), "cannot write", errno));
+  checksum.close(default_file_mode());
+  output.check_place();
+  checksum.check_place();
   output.commit();
   checksum.commit();
 

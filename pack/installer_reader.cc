@@ -1,12 +1,59 @@
 #include "pack/installer_reader.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
+#include "codec/codec_context.h"
+#include "codec/decoder.h"
 #include "pack/failure.h"
+#include "pack/text_escape.h"
+
+namespace {
+
+// The checks of read_entry on the data behind a record already read, with
+// the decoded data taken one window at a time and only its CRC kept.
+int check_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* progress) {
+  std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[e->stored_size ? e->stored_size : 1]);
+  if (!stored) return ENTRY_FAULT_NO_MEMORY;
+  if (read_attachment(stored.get(), e->stored_size) < e->stored_size) return ENTRY_FAULT_STORED_SHORT;
+  if (crc16(crc_table, stored.get(), e->stored_size) != get_u16(e->record + RECORD_STORED_CRC))
+    return ENTRY_FAULT_STORED_CRC;
+  uint16_t crc = 0;
+  if (e->type == ENTRY_STORED) {
+    crc = crc16(crc_table, stored.get(), e->file_size);
+  } else {
+    CodecContext* codec = nullptr;
+    if (codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
+    uint8_t window[CODEC_WINDOW];
+    ByteRange in{}, out{};
+    in.cur = in.start = stored.get();
+    in.end = stored.get() + e->stored_size;
+    in.size = int32_t(e->stored_size);
+    uint32_t done = 0;
+    int32_t result;
+    do {
+      uint32_t chunk = e->file_size - done < CODEC_WINDOW ? e->file_size - done : CODEC_WINDOW;
+      out.cur = out.start = window;
+      out.end = window + chunk;
+      out.size = int32_t(chunk);
+      result = codec_decode(codec, &in, &out);
+      crc = crc16_continue(crc_table, crc, window, chunk);
+      done += chunk;
+      if (done < e->file_size && progress) progress->slice_done(progress->context, *e, done);
+    } while (result >= 0 && done < e->file_size);
+    codec_release(&codec);
+    if (result < 0) return ENTRY_FAULT_DECODE;
+  }
+  return crc == get_u16(e->record + RECORD_FILE_CRC) ? ENTRY_FAULT_NONE : ENTRY_FAULT_FILE_CRC;
+}
+
+}  // namespace
 
 InstallerReader::InstallerReader(const std::string& path) : path_(path) {
   file_ = fopen(path.c_str(), "rb");
@@ -42,6 +89,8 @@ InstallerReader::InstallerReader(const std::string& path) : path_(path) {
     free(crc_table_);
     throw Failure(path + ": " + why + ": " + vendor_texts_message(texts));
   }
+  struct stat st;
+  file_size_ = fstat(fileno(file_), &st) == 0 ? uint64_t(st.st_size) : 0;
 }
 
 InstallerReader::~InstallerReader() {
@@ -54,20 +103,42 @@ InstallerReader::~InstallerReader() {
 void InstallerReader::rewind() {
   if (fseek(file_, entries_offset_, SEEK_SET) != 0) throw Failure(system_failure(path_, "cannot read", errno));
   next_index_ = 0;
+  tree_.clear();
 }
 
-bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* progress) {
+bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* progress, bool keep_data) {
   if (next_index_ >= entry_count()) return false;
   *index = next_index_;
   long offset = ftell(file_);
   attachment_file = file_;
   entry->name = nullptr;
-  int fault = read_entry(crc_table_, entry, progress);
+  entry->stored = entry->data = nullptr;
+  std::string where = "entry " + std::to_string(next_index_ + 1) + " of " + std::to_string(entry_count());
+  int fault = read_entry_record(crc_table_, entry);
+  if (fault == ENTRY_FAULT_NONE) {
+    // Where the installer would stop on the name, it stops before the data.
+    std::string problem = tree_.add(*entry, next_index_);
+    if (!problem.empty())
+      throw Failure(path_ + ": " + where + " (" + escaped_text(entry->name) + "): the installer cannot install it: " +
+                    "the name " + problem);
+  }
+  if (fault == ENTRY_FAULT_NONE && entry->type != ENTRY_DELETE) {
+    // Data declared beyond the end of the file is never read in, whatever
+    // its size; the installer's read of it would come up short.
+    uint64_t left = file_size_ - uint64_t(ftell(file_));
+    if ((entry->type == ENTRY_STORED && entry->file_size > entry->stored_size) || entry->stored_size > left)
+      fault = ENTRY_FAULT_STORED_SHORT;
+    else if (!keep_data)
+      fault = check_entry_data(crc_table_, entry, progress);
+    else if (fseek(file_, offset, SEEK_SET) != 0)
+      throw Failure(system_failure(path_, "cannot read", errno));
+    else
+      fault = read_entry(crc_table_, entry, progress);
+  }
   if (fault != ENTRY_FAULT_NONE) {
-    std::string where = "entry " + std::to_string(next_index_ + 1) + " of " + std::to_string(entry_count());
     // The name is only known once the record has passed its checks.
     if (entry->name)
-      where += " (" + std::string(entry->name) + ")";
+      where += " (" + escaped_text(entry->name) + ")";
     else
       where += ", record at offset " + std::to_string(offset);
     throw Failure(path_ + ": " + where + ": " + entry_fault_message(fault));

@@ -1,8 +1,11 @@
 // An installer file opened to read its attachment with the installer's own
 // reader and checks: the header block and the vendor's texts are located and
-// checked as at the installer's start-up, then entries are read and checked one by one with
-// read_entry. Faults become Failures that name the file, the entry and the
-// installer's own message.
+// checked as at the installer's start-up, then entries are read and checked
+// one by one with the installer's record checks, and their names against the
+// tree the entries before them make (entry_tree.h), so that what passes
+// installs into an empty directory. Faults become Failures that name the
+// file, the entry and the installer's own message, or what the installer
+// would meet.
 #pragma once
 
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include "archive/entry_reader.h"
 #include "archive/format.h"
 #include "archive/vendor_texts.h"
+#include "pack/entry_tree.h"
 
 class InstallerReader {
  public:
@@ -31,8 +35,11 @@ class InstallerReader {
   // Reads and checks the next entry into `entry`, which the caller then
   // releases with release_entry. False once entry_count entries are read.
   // `index` learns the entry's number, from 0. Throws Failure on a fault;
-  // nothing stays allocated then.
-  bool next(Entry* entry, uint32_t* index, const EntryProgress* progress = nullptr);
+  // nothing stays allocated then. Without `keep_data` the data is checked
+  // and dropped (entry->data stays null): memory then follows the stored
+  // size, which the file bounds, plus one window, whatever size an entry
+  // declares.
+  bool next(Entry* entry, uint32_t* index, const EntryProgress* progress = nullptr, bool keep_data = true);
 
  private:
   std::string path_;
@@ -41,6 +48,8 @@ class InstallerReader {
   AttachmentHeader header_;
   VendorTexts texts_{};
   long entries_offset_ = 0;
+  uint64_t file_size_ = 0;
+  EntryTree tree_;
   uint32_t next_index_ = 0;
 };
 

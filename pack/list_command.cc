@@ -11,12 +11,14 @@
 #include "pack/failure.h"
 #include "pack/installer_reader.h"
 #include "pack/messages.h"
+#include "pack/text_escape.h"
 
 const char* const LIST_USAGE =
     "Usage: zolt-pack list FILE\n"
     "Show the header of installer FILE, the vendor's texts (those of several\n"
     "lines by their first line and line count), and one line per entry: mode,\n"
     "size, stored size, method (stored, lh5, delete), modification time (UTC), name.\n"
+    "Control characters and backslashes in names and texts are shown escaped.\n"
     "Every entry is checked as the installer checks it; a damaged one ends the\n"
     "listing with exit status 1.\n"
     "\n"
@@ -35,7 +37,7 @@ const char* method_name(uint32_t type) {
 std::string text_field(const AttachmentHeader& h, uint32_t offset) {
   char text[HEADER_TEXT_SIZE];
   header_text(h, offset, text);
-  return text;
+  return escaped_text(text);
 }
 
 // A text of lines by its first line and line count (a newline at its end ends
@@ -45,14 +47,14 @@ std::string described(const char* text) {
   std::string all = text;
   uint64_t lines = 1;
   for (size_t i = 0; i + 1 < all.size(); i++) lines += all[i] == '\n';
-  return all.substr(0, all.find('\n')) + " (" + counted(lines, "line") + ")";
+  return escaped_text(all.substr(0, all.find('\n'))) + " (" + counted(lines, "line") + ")";
 }
 
 void print_texts(const VendorTexts& t) {
-  printf("Title:     %s\n", t.text[VENDOR_TITLE] ? t.text[VENDOR_TITLE] : "(the stub's own)");
+  printf("Title:     %s\n", t.text[VENDOR_TITLE] ? escaped_text(t.text[VENDOR_TITLE]).c_str() : "(the stub's own)");
   printf("Thanks:    %s\n", described(t.text[VENDOR_THANKS]).c_str());
-  printf("Directory: %s\n", t.text[VENDOR_DIRECTORY] ? t.text[VENDOR_DIRECTORY] : "(the stub's own)");
-  std::string licence = t.licence_lines ? std::string(t.licence_lines[0]) + " (" + counted(t.licence_line_count, "line") + ")"
+  printf("Directory: %s\n", t.text[VENDOR_DIRECTORY] ? escaped_text(t.text[VENDOR_DIRECTORY]).c_str() : "(the stub's own)");
+  std::string licence = t.licence_lines ? escaped_text(t.licence_lines[0]) + " (" + counted(t.licence_line_count, "line") + ")"
                                         : described(nullptr);
   printf("Licence:   %s\n", licence.c_str());
   printf("Notes:     %s\n", described(t.text[VENDOR_NOTES]).c_str());
@@ -87,11 +89,11 @@ int list_command(const Arguments& args) {
 
   Entry entry;
   uint32_t index;
-  while (reader.next(&entry, &index)) {
+  while (reader.next(&entry, &index, nullptr, false)) {
     std::string time = entry.mod_time ? utc_time_text(entry.mod_time) : "-------------------";
     bool deletion = entry.type == ENTRY_DELETE;
     printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode_text(entry.mode).c_str(), deletion ? 0 : entry.file_size,
-           deletion ? 0 : entry.stored_size, method_name(entry.type), time.c_str(), entry.name);
+           deletion ? 0 : entry.stored_size, method_name(entry.type), time.c_str(), escaped_text(entry.name).c_str());
     release_entry(&entry);
   }
   if (fflush(stdout) != 0) throw Failure(system_failure("standard output", "cannot write", errno));

@@ -105,3 +105,14 @@ std::string sha256_of_file(const std::string& path) {
   if (failed) throw Failure(system_failure(path, "cannot read", error_number));
   return sha.hex_digest();
 }
+
+std::string sha256_line(const std::string& hex_digest, const std::string& name) {
+  std::string escaped;
+  for (char c : name) {
+    if (c == '\\') escaped += "\\\\";
+    else if (c == '\n') escaped += "\\n";
+    else if (c == '\r') escaped += "\\r";
+    else escaped += c;
+  }
+  return (escaped.size() == name.size() ? "" : "\\") + hex_digest + "  " + escaped + "\n";
+}

@@ -24,3 +24,8 @@ class Sha256 {
 
 // The digest of a whole file; throws Failure when it cannot be read.
 std::string sha256_of_file(const std::string& path);
+
+// The line sha256sum prints for `name`: a name with a backslash, newline or
+// carriage return has them escaped and the line begins with a backslash, so
+// that "sha256sum -c" reads it back.
+std::string sha256_line(const std::string& hex_digest, const std::string& name);

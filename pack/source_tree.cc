@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "archive/entry_names.h"
 #include "archive/format.h"
 #include "pack/failure.h"
 
@@ -29,6 +30,11 @@ struct Walker {
     if (name.size() > RECORD_MAX_NAME) {
       refuse(path, "name of " + std::to_string(name.size()) + " bytes; an installer holds names of at most " +
                        std::to_string(RECORD_MAX_NAME));
+      return;
+    }
+    // A name the installer would install otherwise than the tree shows it.
+    if (int problem = entry_name_problem(name.c_str()); problem != ENTRY_NAME_OK) {
+      refuse(path, std::string("the name ") + entry_name_problem_text(problem));
       return;
     }
     if (access(path.c_str(), R_OK) != 0 && errno == EACCES) {

@@ -29,8 +29,9 @@ struct SourceTree {
 // Walks `directory` (followed if it is itself a symbolic link). Below it,
 // symbolic links to regular files are taken as copies of their targets and
 // named in a note; links to anything else, special files, unreadable files
-// and directories, sizes of 4 GiB or more and names longer than a record
-// holds are refusals. Directories without entries are named in notes, since
+// and directories, sizes of 4 GiB or more, names longer than a record
+// holds and names that the installer would install otherwise than the tree
+// shows them (entry_names.h) are refusals. Directories without entries are named in notes, since
 // the installer only makes directories that lead to a file. Throws Failure
 // when `directory` itself is no readable directory.
 SourceTree scan_source_tree(const std::string& directory);

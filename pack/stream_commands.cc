@@ -17,6 +17,7 @@
 #include "pack/command_line.h"
 #include "pack/commands.h"
 #include "pack/failure.h"
+#include "pack/output_file.h"
 
 const char* const ENCODE_USAGE =
     "Usage: zolt-pack encode [-o OUT] [IN]\n"
@@ -89,48 +90,11 @@ std::vector<uint8_t> read_input(const std::string& name) {
   return bytes;
 }
 
-// Standard output, or a file that is removed again if the command fails.
-class Output {
- public:
-  explicit Output(const std::string& name) : name_(name) {
-    if (name == "-") {
-      file_ = stdout;
-      label_ = "standard output";
-    } else {
-      file_ = fopen(name.c_str(), "wb");
-      label_ = name;
-      if (!file_) throw Failure(system_failure(name, "cannot create", errno));
-    }
-  }
-  ~Output() {
-    if (file_ && file_ != stdout) {
-      fclose(file_);
-      remove(name_.c_str());
-    }
-  }
-  void write(const uint8_t* data, size_t size) {
-    if (size && fwrite(data, 1, size, file_) != size) throw Failure(system_failure(label_, "cannot write", errno));
-  }
-  void close() {
-    FILE* f = file_;
-    file_ = nullptr;
-    bool failed = fflush(f) != 0 || ferror(f);
-    int error_number = errno;
-    if (f != stdout && fclose(f) != 0 && !failed) {
-      failed = true;
-      error_number = errno;
-    }
-    if (failed) {
-      if (f != stdout) remove(name_.c_str());
-      throw Failure(system_failure(label_, "cannot write", error_number));
-    }
-  }
-  bool is_terminal() const { return file_ == stdout && isatty(STDOUT_FILENO); }
-
- private:
-  std::string name_, label_;
-  FILE* file_ = nullptr;
-};
+// Writes everything or throws Failure naming the output.
+void write_out(OutputFile& out, const uint8_t* data, size_t size) {
+  if (size && fwrite(data, 1, size, out.stream()) != size)
+    throw Failure(system_failure(out.label(), "cannot write", errno));
+}
 
 struct CodecHandle {
   CodecContext* context = nullptr;
@@ -148,7 +112,7 @@ int encode_command(const Arguments& args) {
     fputs(ENCODE_USAGE, stdout);
     return 0;
   }
-  Output out(o.output);
+  OutputFile out(o.output, {o.input});
   if (out.is_terminal()) throw UsageError("encode", "compressed data is not written to a terminal; use -o or a pipe");
   std::vector<uint8_t> input = read_input(o.input);
   CodecHandle codec;
@@ -167,12 +131,13 @@ int encode_command(const Arguments& args) {
     int32_t r = codec_encode(codec.context, &in, &result);
     if (r < 0) throw Failure("encode: compression failed (codec result " + std::to_string(r) + ")");
     if (r == 1) {
-      out.write(stream.get(), size_t(result.cur - stream.get()));
+      write_out(out, stream.get(), size_t(result.cur - stream.get()));
       break;
     }
     room *= 2;
   }
-  out.close();
+  out.close(default_file_mode());
+  out.commit();
   return 0;
 }
 
@@ -183,8 +148,8 @@ int decode_command(const Arguments& args) {
     return 0;
   }
   if (!o.has_size) throw UsageError("decode", "the decoded size is required: give --size N");
+  OutputFile out(o.output, {o.input});
   std::vector<uint8_t> input = read_input(o.input);
-  Output out(o.output);
   CodecHandle codec;
   ByteRange in{};
   in.cur = in.start = input.data();
@@ -207,10 +172,11 @@ int decode_command(const Arguments& args) {
     buffered += chunk;
     left -= chunk;
     if (buffered == kWindowsPerWrite * CODEC_WINDOW || left == 0) {
-      out.write(buffer.get(), buffered);
+      write_out(out, buffer.get(), buffered);
       buffered = 0;
     }
   } while (left > 0);
-  out.close();
+  out.close(default_file_mode());
+  out.commit();
   return 0;
 }

@@ -1,5 +1,6 @@
 // zolt-pack verify: every check the installer makes, from the header block
-// to the CRC of every decoded file, with nothing written.
+// to the CRC of every decoded file, and the names against the tree they
+// make, with nothing written: what passes installs into an empty directory.
 #include <cinttypes>
 #include <cstdio>
 
@@ -10,11 +11,13 @@
 #include "pack/installer_reader.h"
 #include "pack/messages.h"
 #include "pack/progress_display.h"
+#include "pack/text_escape.h"
 
 const char* const VERIFY_USAGE =
     "Usage: zolt-pack verify [-q] FILE\n"
     "Check installer FILE as the installer itself would: the header block, every\n"
-    "entry record, the stored data and the decoded data with their CRCs. Nothing\n"
+    "entry record, the stored data and the decoded data with their CRCs, and\n"
+    "that every name installs as it reads, into an empty directory. Nothing\n"
     "is written. Prints \"FILE: OK\" and the counts, or names the damaged entry\n"
     "and the installer's message for it and exits with status 1.\n"
     "\n"
@@ -32,7 +35,7 @@ struct VerifyProgress {
 
 void show_slice(void* context, const Entry& entry, uint32_t decoded) {
   auto* p = static_cast<VerifyProgress*>(context);
-  p->display->update("[" + std::to_string(p->index + 1) + "/" + std::to_string(p->count) + "] " + entry.name + " " +
+  p->display->update("[" + std::to_string(p->index + 1) + "/" + std::to_string(p->count) + "] " + escaped_text(entry.name) + " " +
                      std::to_string(uint64_t(decoded) * 100 / (entry.file_size ? entry.file_size : 1)) + "%");
 }
 
@@ -63,14 +66,14 @@ int verify_command(const Arguments& args) {
   try {
     for (;;) {
       progress.index = files + deletions;
-      if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr)) break;
+      if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr, false)) break;
       if (entry.type == ENTRY_DELETE) {
         deletions++;
       } else {
         files++;
         bytes += entry.file_size;
       }
-      display.update("[" + std::to_string(index + 1) + "/" + std::to_string(progress.count) + "] " + entry.name);
+      display.update("[" + std::to_string(index + 1) + "/" + std::to_string(progress.count) + "] " + escaped_text(entry.name));
       release_entry(&entry);
     }
   } catch (...) {

@@ -117,6 +117,7 @@ TEST_F(CreateRefusal, SpecialFilesAndLinksThatAreNotFiles) {
   std::filesystem::create_directory_symlink("dir", tree + "/dirlink");
   std::filesystem::create_symlink("nowhere", tree + "/dangling");
   std::filesystem::create_symlink("/dev/null", tree + "/devlink");
+  put_file(tree + "/dir/a\\b", "the installer would make a directory 'a' for it", 0644, 1683062507);
   ProcessResult r = run_pack(args());
   expect_refusal(r, 1, "zolt-pack: " + tree + "/pipe: special file (device, FIFO or socket)");
   EXPECT_NE(r.err.find("zolt-pack: " + tree + "/dirlink: symbolic link to a directory"), std::string::npos) << r.err;
@@ -124,7 +125,8 @@ TEST_F(CreateRefusal, SpecialFilesAndLinksThatAreNotFiles) {
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("zolt-pack: " + tree + "/devlink: symbolic link to a special file"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("zolt-pack: " + tree + ": 4 paths cannot be packed; nothing written\n"), std::string::npos)
+  EXPECT_NE(r.err.find("zolt-pack: " + tree + "/dir/a\\b: the name holds a backslash"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("zolt-pack: " + tree + ": 5 paths cannot be packed; nothing written\n"), std::string::npos)
       << r.err;
 }
 
@@ -150,11 +152,18 @@ TEST_F(CreateRefusal, DirectoryThatIsNone) {
                  "zolt-pack: " + out_dir + ": is a directory; name the installer file with -o\n");
 }
 
-TEST_F(CreateRefusal, StubThatIsAnInstallerAlready) {
+TEST_F(CreateRefusal, StubThatIsNoBareInstaller) {
   std::string first = temp / "first.run";
   ASSERT_EQ(run_pack({"create", "-q", "-o", first, "--product", "Q", "--version", "1", tree}).exit_status, 0);
   expect_refusal(run_pack(args({"--stub", first})), 1,
                  "zolt-pack: " + first + ": the stub is an installer already (it carries an attachment)");
+  write_file(temp / "empty", "");
+  for (const auto& [stub, why] : std::vector<std::pair<std::string, std::string>>{
+           {zolt_pack_binary(), "not a zolt-setup program"},
+           {temp / "empty", "not an ELF program"},
+           {"/dev/zero", "not a regular file"}})
+    expect_refusal(run_pack(args({"--stub", stub})), 1,
+                   "zolt-pack: " + stub + ": not a bare zolt-setup installer (" + why + "); name one with --stub\n");
   expect_refusal(run_pack(args({"--stub", temp / "nostub"})), 1,
                  "zolt-pack: " + temp / "nostub" +
                      ": cannot open the installer stub: No such file or directory (name one with --stub)\n");

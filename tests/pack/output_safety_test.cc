@@ -1,0 +1,101 @@
+// No subcommand destroys a file it was not asked to create, nor the one it
+// was when it fails: outputs are put in place whole or not at all, special
+// files are written as they are and never removed, and an output that is an
+// input is refused.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "archive/format.h"
+#include "tests/pack/pack_support.h"
+#include "tests/support/files.h"
+#include "tests/support/installer_builder.h"
+
+namespace {
+
+TEST(OutputSafety, FailingOrSelfOverwritingCommandsLeaveTheOutputAsItWas) {
+  TempDir temp;
+  write_file(temp / "same.txt", random_bytes(4000, 3) + std::string(9000, 'z'));
+  write_file(temp / "old", "an earlier result");
+  write_file(temp / "bad", std::string(64, '\xff'));  // a block head that is no code
+  ASSERT_EQ(mkfifo((temp / "fifo").c_str(), 0600), 0);
+  int reader = open((temp / "fifo").c_str(), O_RDONLY | O_NONBLOCK);  // so that writing does not wait
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"encode", "-o", temp / "same.txt", temp / "same.txt"}, "is the same file as the input"},
+           {{"decode", "-o", temp / "old", "--size=99999", temp / "bad"}, "not a valid stream"},
+           {{"decode", "-o", temp / "fifo", "--size=99999", temp / "bad"}, "not a valid stream"},
+           {{"decode", "-o", temp / "old", "--size=9", temp / "missing"}, "cannot open"}}) {
+    bool fifo = std::filesystem::is_fifo(args[2]);
+    std::string before = fifo ? "" : read_file(args[2]);
+    ProcessResult r = run_pack(args);
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_TRUE(fifo ? std::filesystem::is_fifo(args[2]) : read_file(args[2]) == before) << args[2];
+  }
+  close(reader);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 4);  // no temporaries
+}
+
+TEST(OutputSafety, CreateReplacesNeitherFileUnlessItCanWriteBoth) {
+  TempDir temp;
+  put_file(temp / "tree/a.txt", "a", 0644, 1683062507);
+  write_file(temp / "q.run", "the installer of yesterday");
+  std::filesystem::create_directory(temp / "q.run.sha256");
+  ProcessResult r = run_pack({"create", "-q", "--product", "Q", "--version", "1", "-o", temp / "q.run", temp / "tree"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("q.run.sha256: is a directory"), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(temp / "q.run"), "the installer of yesterday");
+  // A name that sha256sum must escape still gives a line it reads back.
+  const std::string odd = "odd\nname\\.run";
+  r = run_pack({"create", "-q", "--product", "Q", "--version", "1", "-o", temp / odd, temp / "tree"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  ProcessOptions check;
+  check.args = {"-C", temp.path(), "sha256sum", "-c", odd + ".sha256"};
+  EXPECT_EQ(run_process("/usr/bin/env", check).exit_status, 0);
+}
+
+// A compressed entry of one stored byte that declares `file_size` bytes,
+// each of them zero.
+std::string inflated_installer(uint32_t file_size) {
+  TestEntry e;
+  e.name = "big";
+  e.type = ENTRY_COMPRESSED;
+  e.stored = std::string(1, '\0');
+  std::string bytes = build_installer(read_file(setup_binary()), TestHeader(), {e});
+  auto* record = reinterpret_cast<uint8_t*>(&bytes[header_offset_for(read_file(setup_binary()).size()) + HEADER_SIZE]);
+  put_u32(record + RECORD_FILE_SIZE, file_size);
+  put_u16(record + RECORD_CRC, 0);
+  put_u16(record + RECORD_CRC, test_crc16(std::string(reinterpret_cast<char*>(record), get_u32(record))));
+  return bytes;
+}
+
+TEST(ListOutput, ShowsControlCharactersInNamesAndTextsEscaped) {
+  TempDir temp;
+  TestEntry forged;
+  forged.name = "a\n-rw-r--r-- 0 0 stored 2023-05-02 21:21:47 forged\x1b[2J";
+  write_installer(temp / "i.run", {forged}, TestHeader{"Q\rProduct:   Other", "7.1", "Linux x86_64", 1683062507, 0});
+  ProcessResult r = run_pack({"list", temp / "i.run"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("Product:   Q\\rProduct:   Other\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" a\\n-rw-r--r-- 0 0 stored 2023-05-02 21:21:47 forged\\033[2J\n"), std::string::npos) << r.out;
+}
+
+TEST(VerifyMemory, BoundedWhateverSizeAnEntryDeclares) {
+  TempDir temp;
+  write_file(temp / "big.run", inflated_installer(uint32_t(160) << 20));
+  ProcessOptions o;
+  o.args = {"verify", "-q", temp / "big.run"};
+#ifndef ZOLT_SANITIZED_BUILD
+  o.limits = {{RLIMIT_AS, rlim_t(96) << 20}};
+#endif
+  // Zero bits decode to zeros, whose CRC is that of no data: the entry is sound.
+  ProcessResult r = run_process(zolt_pack_binary(), o);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// verify OK means the installer installs: names and trees that the real
+// zolt-setup fails on (or installs otherwise than they read) are refused,
+// and every installer of the fuzz corpus that verify passes installs
+// cleanly into an empty directory.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "archive/format.h"
+#include "fuzz/fuzz_attachment.h"
+#include "tests/pack/pack_support.h"
+#include "tests/support/files.h"
+#include "tests/support/installer_builder.h"
+
+namespace {
+
+// Runs the installer with the answers of a whole dialogue; true when it completed.
+bool installs(const std::string& path, const std::string& target, std::string* err) {
+  ProcessOptions o;
+  o.input = "n\na\nn\n" + target + "\nn\nn\n";
+  *err = run_process(path, o).err;
+  return err->find("\nInstallation complete.\n") != std::string::npos;
+}
+
+TestEntry file(const std::string& name, uint32_t type = ENTRY_STORED) {
+  TestEntry e;
+  e.name = name;
+  e.type = type;
+  e.data = type == ENTRY_DELETE ? "" : "data of " + name;
+  return e;
+}
+TestEntry deletion(const std::string& name) { return file(name, ENTRY_DELETE); }
+
+TEST(VerifyAgreement, NamesAndTreesAsTheInstallerTakesThem) {
+  const std::string long_part(256, 'n');
+  struct Case {
+    std::vector<TestEntry> entries;
+    std::string refusal;  // empty: verify passes and the installer installs each file
+  };
+  for (const Case& c : std::vector<Case>{
+           {{file("doc/")}, "(doc/): the installer cannot install it: the name names a directory"},
+           {{file("sub/.")}, "the name names a directory"},
+           {{file(long_part + "/a")}, "the name has a component longer than 255 bytes"},
+           {{file("x"), file("x\\y")}, "the name holds a backslash"},
+           {{file("x"), file("x/y")}, "entry 2 of 2 (x/y): the installer cannot install it: the name needs 'x' as a "
+                                      "directory, where entry 1 installs a file"},
+           {{file("d/f"), file("./d")}, "the name is a directory that entry 1 needs"},
+           {{file("d/f"), deletion("d"), file("d")}, "is a directory that entry 1 needs"},
+           // What installs as it reads.
+           {{file("a//b"), file("./c"), file("a/./d"), file("a/b")}, ""},
+           {{file("one/same"), file("two/same"), file("same")}, ""},
+           {{file("d/f"), deletion("d/f"), deletion("d/"), file("d")}, ""},
+           {{file("x"), deletion("x"), file("x/y")}, ""},
+       }) {
+    SCOPED_TRACE(c.entries.back().name.substr(0, 40));
+    TempDir temp;
+    write_installer(temp / "i.run", c.entries);
+    ProcessResult v = run_pack({"verify", "-q", temp / "i.run"});
+    std::string err;
+    bool installed = installs(temp / "i.run", temp / "target", &err);
+    if (!c.refusal.empty()) {
+      EXPECT_EQ(v.exit_status, 1);
+      EXPECT_NE(v.err.find(c.refusal), std::string::npos) << v.err;
+      // The installer fails on it, or makes what the name does not show.
+      bool extra_directory = std::filesystem::is_directory(temp / "target/x") && path_exists(temp / "target/x\\y");
+      EXPECT_TRUE(!installed || extra_directory) << err;
+      continue;
+    }
+    EXPECT_EQ(v.exit_status, 0) << v.err;
+    ASSERT_TRUE(installed) << err;
+    std::map<std::string, std::string> last;  // what each path holds at the end
+    for (const TestEntry& e : c.entries) last[std::filesystem::path(temp / "target/" + e.name).lexically_normal()] = e.data;
+    for (const auto& [path, data] : last) EXPECT_EQ(data.empty() ? "" : read_file(path), data) << path;
+  }
+}
+
+// The attachment that `file` carries, behind the real zolt-setup instead of
+// the fuzz targets' small stub.
+std::string on_real_stub(const std::string& file, const std::string& image) {
+  size_t at = HEADER_ALIGN;
+  while (at + HEADER_SIZE <= file.size() && file.compare(at, 7, "ZOLT(R)") != 0) at += HEADER_ALIGN;
+  if (at + HEADER_SIZE > file.size()) return "";
+  return image + std::string(header_offset_for(image.size()) - image.size(), '\0') + file.substr(at);
+}
+
+TEST(VerifyAgreement, WhatVerifyPassesInTheFuzzCorpusInstallsIntoAnEmptyDirectory) {
+  const std::string image = read_file(setup_binary());
+  int passed = 0;
+  for (const auto& input : std::filesystem::directory_iterator(ZOLT_SOURCE_DIR "/fuzz/corpus/attachment")) {
+    SCOPED_TRACE(input.path().string());
+    const std::string in = read_file(input.path());
+    const std::string file = on_real_stub(fuzz_installer_file(reinterpret_cast<const uint8_t*>(in.data()), in.size()), image);
+    TempDir temp;
+    write_file(temp / "i.run", file, 0755);
+    if (file.empty() || run_pack({"verify", "-q", temp / "i.run"}).exit_status != 0) continue;
+    passed++;
+    std::string err;
+    EXPECT_TRUE(installs(temp / "i.run", temp / "target", &err)) << err;
+  }
+  EXPECT_GE(passed, 3);
+}
+
+}  // namespace
