@@ -84,12 +84,16 @@ int32_t build_decode_table(CodecContext* context, uint32_t symbol_count, const u
       fill_entries(at, weight[length], by_length[k]);
   }
 
-  // Long codes in symbol order, which fixes the numbers their nodes get.
+  // Long codes in symbol order, which fixes the numbers their nodes get; the
+  // walk ends with the last of them (often there are none).
+  uint32_t long_left = 0;
+  for (uint32_t i = width + 1; i <= CODEC_MAX_CODE_BITS; ++i) long_left += count[i];
   uint32_t next_node = symbol_count;
   const uint32_t branch_bit = 1u << (CODEC_MAX_CODE_BITS - 1 - width);  // first bit after the table's
-  for (uint32_t s = 0; s < symbol_count; ++s) {
+  for (uint32_t s = 0; long_left != 0; ++s) {
     const uint32_t length = lengths[s];
     if (length <= width) continue;
+    --long_left;
     // 0 in a slot means "no node yet": symbol 0 can never sit on the path
     // of another code, since the code is a prefix code.
     uint32_t code = start[length];

@@ -476,8 +476,10 @@ int32_t codec_decode(CodecContext* c, ByteRange* input, ByteRange* output) {
       bits.load(c);
       uint32_t block_left = c->block_left;
       const uint8_t* match_end = nullptr;  // window position after the last match's source
+      // When a head is due first, the table is made after it: a fresh
+      // stream's first call would otherwise make one from the empty tables.
       uint16_t fast[1u << CODEC_LIT_TABLE_BITS];
-      make_fast_table(fast, c);
+      if (block_left != 0) make_fast_table(fast, c);
       do {
         // A head is read only when a symbol is due, so a call that ends with
         // the last symbol of a block leaves the next head for the next call.
