@@ -43,7 +43,11 @@ uint8_t* crc16_table() {
 // groups of eight bytes go through the sliced tables (the same register,
 // h << 8 | l), the rest through the caller's byte table.
 uint16_t crc16(const uint8_t* table, const uint8_t* data, uint32_t length) {
-  uint32_t r = 0;
+  return crc16_continue(table, 0, data, length);
+}
+
+uint16_t crc16_continue(const uint8_t* table, uint16_t crc, const uint8_t* data, uint32_t length) {
+  uint32_t r = uint32_t(crc >> 8 | (crc & 0xFF) << 8);
   uint32_t i = 0;
   for (; length - i >= 8; i += 8) {
     const uint8_t* p = data + i;

@@ -12,3 +12,7 @@ uint8_t* crc16_table();
 // The CRC of `length` bytes in stored form: the CRC-16/ARC value with its two
 // bytes exchanged, i.e. what a CRC field gives when read as a little-endian u16.
 uint16_t crc16(const uint8_t* table, const uint8_t* data, uint32_t length);
+
+// The CRC of data that continues the bytes whose CRC (stored form) is `crc`:
+// crc16_continue(t, crc16(t, a, n), b, m) is the CRC of a then b.
+uint16_t crc16_continue(const uint8_t* table, uint16_t crc, const uint8_t* data, uint32_t length);

@@ -1,13 +1,18 @@
 // zolt-pack extract: installs an attachment into a directory without the
 // dialogue, with the installer's own extraction code, so that packagers and
 // pipelines get exactly the tree that users get. Unlike the installer, which
-// reads its attachment once and stops at the first damaged entry, extract
-// checks the whole attachment first and writes nothing if any entry is bad.
+// The whole attachment is checked first, as the installer checks it, so that
+// a damaged entry changes nothing on disk.
+#include <cerrno>
 #include <cinttypes>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "archive/attachment_check.h"
+#include "archive/attachment_reader.h"
+#include "archive/crc16.h"
 #include "archive/extraction.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
@@ -20,8 +25,9 @@
 const char* const EXTRACT_USAGE =
     "Usage: zolt-pack extract [-q] FILE -C DIR\n"
     "Install the files of installer FILE into DIR without the dialogue, by the\n"
-    "installer's own rules: before each entry is written, files of the same base\n"
-    "name elsewhere below DIR are removed; deletion entries remove their file;\n"
+    "installer's own rules: before each entry is written, stale copies of the\n"
+    "same base name that an earlier installation of the product recorded below\n"
+    "DIR are removed (never other files); deletion entries remove their file;\n"
     "directories are made with mode 0755; times and modes are restored. The\n"
     "whole attachment is checked first: if any entry is damaged, nothing is\n"
     "written and the exit status is 1.\n"
@@ -45,6 +51,32 @@ std::string failure_text(const ExtractFailure& f) {
     text += std::string(" ") + f.detail;
   }
   return text;
+}
+
+int expect_entry(void* context, const Entry& entry) {
+  return extraction_expect(static_cast<Extraction*>(context), entry) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_NO_MEMORY;
+}
+
+// The first pass: every record and the stored data's CRCs, without decoding,
+// through the installer's own check; `extraction` learns the paths the
+// attachment installs. The fault, ENTRY_FAULT_NONE when all passed.
+int check_entries(const InstallerReader& reader, Extraction* extraction) {
+  FILE* file = fopen(reader.path().c_str(), "rb");
+  if (!file) throw Failure(system_failure(reader.path(), "cannot open", errno));
+  uint8_t* table = crc16_table();
+  AttachmentHeader header;
+  int fault = ENTRY_FAULT_NO_MEMORY;
+  if (table && find_attachment(file, &header) == LOCATE_OK) {
+    FILE* saved = attachment_file;
+    attachment_file = file;
+    const CheckedEntry expect{expect_entry, extraction};
+    uint32_t index;
+    fault = check_attachment(table, header_entry_count(header), &expect, &index);
+    attachment_file = saved;
+  }
+  free(table);
+  fclose(file);
+  return fault;
 }
 
 std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e) {
@@ -78,52 +110,56 @@ int extract_command(const Arguments& args) {
   std::string count = std::to_string(reader.entry_count());
   Entry entry;
   uint32_t index;
+  Extraction extraction;
+  extraction_prepare(&extraction, directory.c_str());
   try {
-    // First pass: everything checked, nothing written.
-    while (reader.next(&entry, &index)) {
-      display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
-      release_entry(&entry);
+    display.update("checking");
+    if (check_entries(reader, &extraction) != ENTRY_FAULT_NONE) {
+      // Read again entry by entry, for the message that names the entry.
+      while (reader.next(&entry, &index)) release_entry(&entry);
+      throw Failure(reader.path() + ": not enough memory");
     }
 
     std::vector<char> made(directory.begin(), directory.end());
     made.push_back(0);
     errno = 0;
-    if (!make_directories(made.data(), nullptr))
+    if (!make_directories(made.data()))
       throw Failure(system_failure(made.data(), "cannot make directory", errno));
 
-    Extraction extraction;
-    if (extraction_begin(&extraction, directory.c_str()) != 0) throw Failure("not enough memory");
+    char product[HEADER_TEXT_SIZE + 1];
+    memcpy(product, reader.header().bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
+    product[HEADER_TEXT_SIZE] = 0;
+    ExtractFailure failure;
+    if (extraction_begin(&extraction, product, &failure) != 0)
+      throw Failure(directory + ": " + failure_text(failure));
     uint32_t files = 0, deletions = 0;
     uint64_t bytes = 0;
     reader.rewind();
-    try {
-      while (reader.next(&entry, &index)) {
-        display.update("[" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
-        ExtractFailure failure;
-        int result = extract_entry(&extraction, entry, &failure);
-        if (result != 0) {
-          std::string label = entry_label(reader, index, entry);
-          release_entry(&entry);
-          throw Failure(reader.path() + ": " + label + ": " + failure_text(failure));
-        }
-        if (entry.type == ENTRY_DELETE) {
-          deletions++;
-        } else {
-          files++;
-          bytes += entry.file_size;
-        }
+    while (reader.next(&entry, &index)) {
+      display.update("[" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
+      int result = extract_entry(&extraction, entry, &failure);
+      if (result != 0) {
+        std::string label = entry_label(reader, index, entry);
         release_entry(&entry);
+        throw Failure(reader.path() + ": " + label + ": " + failure_text(failure));
       }
-    } catch (...) {
-      extraction_end(&extraction);
-      throw;
+      if (entry.type == ENTRY_DELETE) {
+        deletions++;
+      } else {
+        files++;
+        bytes += entry.file_size;
+      }
+      release_entry(&entry);
     }
+    // What the sweep removed counts with the deletion entries.
+    deletions += uint32_t(extraction.swept);
     extraction_end(&extraction);
     display.clear();
     if (!quiet)
       printf("%s: installed %s (%s), %s, into %s\n", reader.path().c_str(), counted(files, "file").c_str(),
              counted(bytes, "byte").c_str(), counted(deletions, "deletion").c_str(), directory.c_str());
   } catch (...) {
+    extraction_end(&extraction);
     display.clear();
     throw;
   }
