@@ -100,7 +100,8 @@ int install_files() {
   memcpy(product, attachment_header.bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
   product[HEADER_TEXT_SIZE] = 0;
   ExtractFailure failure;
-  if (extraction_begin(&extraction, product, &failure) != 0) stop(failure);
+  // An empty attachment touches nothing, not even the record.
+  if (count > 0 && extraction_begin(&extraction, product, &failure) != 0) stop(failure);
 
   Progress progress{0, 0};
   const EntryProgress on_slice{show_slice, &progress};
