@@ -1,18 +1,14 @@
 // zolt-pack extract: installs an attachment into a directory without the
 // dialogue, with the installer's own extraction code, so that packagers and
 // pipelines get exactly the tree that users get. Unlike the installer, which
-// The whole attachment is checked first, as the installer checks it, so that
-// a damaged entry changes nothing on disk.
+// The whole attachment is checked first, decoded data included, so that no
+// damaged entry changes anything on disk.
 #include <cerrno>
 #include <cinttypes>
-#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "archive/attachment_check.h"
-#include "archive/attachment_reader.h"
-#include "archive/crc16.h"
 #include "archive/extraction.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
@@ -53,32 +49,6 @@ std::string failure_text(const ExtractFailure& f) {
   return text;
 }
 
-int expect_entry(void* context, const Entry& entry) {
-  return extraction_expect(static_cast<Extraction*>(context), entry) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_NO_MEMORY;
-}
-
-// The first pass: every record and the stored data's CRCs, without decoding,
-// through the installer's own check; `extraction` learns the paths the
-// attachment installs. The fault, ENTRY_FAULT_NONE when all passed.
-int check_entries(const InstallerReader& reader, Extraction* extraction) {
-  FILE* file = fopen(reader.path().c_str(), "rb");
-  if (!file) throw Failure(system_failure(reader.path(), "cannot open", errno));
-  uint8_t* table = crc16_table();
-  AttachmentHeader header;
-  int fault = ENTRY_FAULT_NO_MEMORY;
-  if (table && find_attachment(file, &header) == LOCATE_OK) {
-    FILE* saved = attachment_file;
-    attachment_file = file;
-    const CheckedEntry expect{expect_entry, extraction};
-    uint32_t index;
-    fault = check_attachment(table, header_entry_count(header), &expect, &index);
-    attachment_file = saved;
-  }
-  free(table);
-  fclose(file);
-  return fault;
-}
-
 std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e) {
   return "entry " + std::to_string(index + 1) + " of " + std::to_string(r.entry_count()) + " (" + e.name + ")";
 }
@@ -113,11 +83,13 @@ int extract_command(const Arguments& args) {
   Extraction extraction;
   extraction_prepare(&extraction, directory.c_str());
   try {
-    display.update("checking");
-    if (check_entries(reader, &extraction) != ENTRY_FAULT_NONE) {
-      // Read again entry by entry, for the message that names the entry.
-      while (reader.next(&entry, &index)) release_entry(&entry);
-      throw Failure(reader.path() + ": not enough memory");
+    // First pass: everything checked, decoded data included, nothing
+    // written; the sweep learns which paths the attachment installs.
+    while (reader.next(&entry, &index)) {
+      display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
+      int expected = extraction_expect(&extraction, entry);
+      release_entry(&entry);
+      if (expected != 0) throw Failure("not enough memory");
     }
 
     std::vector<char> made(directory.begin(), directory.end());
