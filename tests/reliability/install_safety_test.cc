@@ -118,6 +118,36 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
   }
 }
 
+// Permissions as a user who is not root meets them: a directory with write
+// and search permission but no read permission takes its files; a writable
+// file in a directory that takes no new names is written where it is.
+TEST(InstallSafety, DirectoriesWithoutReadOrWritePermission) {
+  TempDir work;
+  const std::string dir = work / "target";
+  put(dir + "/d/f", "old");
+  put(dir + "/g/x", "old");
+  write_installer(work / "setup", {file("d/f", "new"), file("g/x", "new")});
+  chmod((dir + "/g/x").c_str(), 0666);
+  chmod((dir + "/d").c_str(), 0333);
+  chmod((dir + "/g").c_str(), 0555);
+  ProcessOptions o;
+  o.input = answers(dir);
+  std::string program = work / "setup";
+  if (geteuid() == 0) {
+    for (const std::string& path : {work.path(), dir, dir + "/d", dir + "/g", dir + "/d/f", dir + "/g/x"})
+      ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    chmod(work.path().c_str(), 0755);
+    o.args = {"--reuid=65534", "--regid=65534", "--clear-groups", program};
+    program = "/usr/bin/setpriv";
+  }
+  ProcessResult r = run_process(program, o);
+  if (r.err.find("setpriv") != std::string::npos) GTEST_SKIP() << r.err;
+  EXPECT_NE(r.err.find("Installation complete."), std::string::npos) << r.err;
+  chmod((dir + "/d").c_str(), 0755);
+  EXPECT_EQ(read_file(dir + "/d/f"), "new");
+  EXPECT_EQ(read_file(dir + "/g/x"), "new");
+}
+
 // What the whole attachment's check and the lock refuse changes nothing, in
 // the installer and in zolt-pack extract.
 TEST(InstallSafety, RefusedRunsChangeNothing) {
