@@ -276,6 +276,11 @@ int extract_write(Extraction* x, const Entry& e, ExtractFailure* f) {
     // writable file in it is written where it is, as it always was.
     int fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
+      close(fd);
+      return fail(f, "Memory allocation error (err=3).");
+    }
     if (fill_file(fd, e) != 0) return fail_errno(f, "Error saving data", "(err=1).", errno);
     return written(x, e, f);
   }
