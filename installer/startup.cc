@@ -1,5 +1,8 @@
 #include "installer/startup.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "archive/attachment_reader.h"
@@ -20,6 +23,10 @@ int find_autonext(int argc, char** argv) {
 }
 
 void start_installer(int argc, char** argv) {
+  // A standard stream that was closed is taken by /dev/null first: the
+  // installer's own file must not become its standard input.
+  for (int fd = 0; fd < 3; fd++)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
   // The kernel's own link to the running program: argv[0] is whatever the
   // caller chose, and a bare name found through PATH would be looked up in
   // the working directory. Only where /proc is missing is argv[0] trusted.

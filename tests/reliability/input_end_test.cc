@@ -88,7 +88,7 @@ TEST_F(InputEnds, StandardInputClosed) {
   o.timeout_seconds = 20;
   ProcessResult r = run_process("/bin/sh", o);
   EXPECT_FALSE(r.timed_out);
-  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.substr(r.err.size() - std::string(kTerminatedEnding).size()), kTerminatedEnding);
 }
