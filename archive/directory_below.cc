@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr int DIRECTORY_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
 // The link case: the whole prefix is resolved again by the kernel, which
 // refuses (EXDEV) any step that would leave root_fd, absolute links included.
@@ -33,24 +33,18 @@ int open_beneath(int root_fd, const char* prefix) {
 #endif
 }
 
-int remember_made(StaleIndex* made, int fd) {
-  struct stat st;
-  if (!made || fstat(fd, &st) != 0) return 0;
-  return stale_index_mark_identity(made, st.st_dev, st.st_ino);
-}
-
 // One step down from `at` into `component`, the last component of `prefix`.
-int enter(int root_fd, int at, const char* prefix, const char* component, bool create, StaleIndex* made) {
+int enter(int root_fd, int at, const char* prefix, const char* component, int flags, StaleIndex* made) {
   if (strcmp(component, "..") == 0) {
     errno = EEXIST;
     return -1;
   }
   int fd = openat(at, component, DIRECTORY_FLAGS | O_NOFOLLOW);
   if (fd >= 0) return fd;
-  if (errno == ENOENT && create) {
+  if (errno == ENOENT && (flags & BELOW_CREATE)) {
     if (mkdirat(at, component, 0755) != 0) return -1;
     fd = openat(at, component, DIRECTORY_FLAGS | O_NOFOLLOW);
-    if (fd >= 0 && remember_made(made, fd) != 0) {
+    if (fd >= 0 && made && stale_index_add(made, prefix, strlen(prefix), STALE_MADE_DIRECTORY) != 0) {
       close(fd);
       errno = ENOMEM;
       return -1;
@@ -59,6 +53,10 @@ int enter(int root_fd, int at, const char* prefix, const char* component, bool c
   }
   // O_NOFOLLOW with O_DIRECTORY reports a link as ENOTDIR, like a file.
   if (errno != ENOTDIR && errno != ELOOP) return -1;
+  if (!(flags & BELOW_LINKS)) {
+    errno = EEXIST;
+    return -1;
+  }
   fd = open_beneath(root_fd, prefix);
   if (fd >= 0) return fd;
   errno = EEXIST;
@@ -67,7 +65,7 @@ int enter(int root_fd, int at, const char* prefix, const char* component, bool c
 
 }  // namespace
 
-int open_directory_below(int root_fd, const char* path, size_t length, bool create, StaleIndex* made) {
+int open_directory_below(int root_fd, const char* path, size_t length, int flags, StaleIndex* made) {
   char prefix[PATH_MAX];
   if (length >= sizeof prefix) {
     errno = ENAMETOOLONG;
@@ -83,7 +81,7 @@ int open_directory_below(int root_fd, const char* path, size_t length, bool crea
     while (end < length && prefix[end] != '/') end++;
     prefix[end] = 0;
     int fd = strcmp(prefix + i, ".") == 0 ? openat(at, ".", DIRECTORY_FLAGS)
-                                          : enter(root_fd, at, prefix, prefix + i, create, made);
+                                          : enter(root_fd, at, prefix, prefix + i, flags, made);
     int saved = errno;
     if (at != root_fd) close(at);
     if (fd < 0) {

@@ -8,12 +8,17 @@
 
 struct StaleIndex;
 
+enum {
+  BELOW_CREATE = 1,  // make missing directories (mode 0755)
+  BELOW_LINKS = 2,   // enter links that lead to a directory still below root_fd
+};
+
 // Opens the directory `path` (`length` bytes, '/'-separated, relative; empty
-// components and "." are allowed) below the directory open at `root_fd`.
-// With `create` set, missing directories are made with mode 0755 and each one
-// is remembered in `made` (when not null) as made by this run. A symbolic link
-// on the way is entered only when it leads to a directory that still lies
-// below `root_fd`; anything else in the way (a file, a link that leads out of
-// the tree or nowhere, "..") fails with EEXIST, as mkdir fails on it.
-// Returns a new descriptor, or -1 with errno set.
-int open_directory_below(int root_fd, const char* path, size_t length, bool create, StaleIndex* made);
+// components and "." are allowed) below the directory open at `root_fd`, as
+// an O_PATH descriptor: search permission suffices. With BELOW_CREATE,
+// each directory made is added to `made` (when not null) as made by this run.
+// A symbolic link on the way is entered only with BELOW_LINKS and only when
+// it leads to a directory that still lies below `root_fd`; anything else in
+// the way (a file, another link, "..") fails with EEXIST, as mkdir fails on
+// it. Returns a new descriptor, or -1 with errno set.
+int open_directory_below(int root_fd, const char* path, size_t length, int flags, StaleIndex* made);

@@ -109,7 +109,12 @@ int decode_entry(Entry* e, const EntryProgress* progress) {
 int read_entry(const uint8_t* crc_table, Entry* e, const EntryProgress* progress) {
   e->stored = e->data = nullptr;
   int fault = read_entry_record(crc_table, e);
-  if (fault != ENTRY_FAULT_NONE || e->type == ENTRY_DELETE) return fault;
+  return fault != ENTRY_FAULT_NONE ? fault : read_entry_data(crc_table, e, progress);
+}
+
+int read_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* progress) {
+  e->stored = e->data = nullptr;
+  if (e->type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
   // A stored file is copied out of its stored data: it cannot be longer.
   bool stored = e->type == ENTRY_STORED;
   if (stored && e->file_size > e->stored_size) return ENTRY_FAULT_STORED_SHORT;
@@ -117,6 +122,7 @@ int read_entry(const uint8_t* crc_table, Entry* e, const EntryProgress* progress
   // its stored data, so it needs no second buffer.
   e->stored = static_cast<uint8_t*>(malloc(e->stored_size ? e->stored_size : 1));
   e->data = stored ? e->stored : static_cast<uint8_t*>(malloc(e->file_size ? e->file_size : 1));
+  int fault = ENTRY_FAULT_NONE;
   if (!e->stored || !e->data) fault = ENTRY_FAULT_NO_MEMORY;
   else if (read_attachment(e->stored, e->stored_size) < e->stored_size) fault = ENTRY_FAULT_STORED_SHORT;
   else if (crc16(crc_table, e->stored, e->stored_size) != get_u16(e->record + RECORD_STORED_CRC))

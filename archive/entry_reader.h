@@ -54,10 +54,10 @@ int read_entry(const uint8_t* crc_table, Entry* entry, const EntryProgress* prog
 
 void release_entry(Entry* entry);
 
-// The first part of read_entry: the record and its name, checked, into
-// `entry` (whose buffers it leaves alone); the stored data is next in
-// attachment_file. For a reader that takes the data its own way.
+// read_entry in two steps: the record alone (length, CRC, name; the buffers
+// stay null), then the data behind it.
 int read_entry_record(const uint8_t* crc_table, Entry* entry);
+int read_entry_data(const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
 
 // The part of `name` behind its last '/' or '\\', the final character never
 // counting as that separator; a name without one is its own base name.

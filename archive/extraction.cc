@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,8 @@
 static_assert(EXTRACTION_PATH_SIZE == PATH_MAX, "a path that fits the buffer is one the system can name");
 
 namespace {
+
+constexpr unsigned EXCHANGE = 1u << 1;  // RENAME_EXCHANGE, which musl's headers may lack
 
 int path_is_directory(const char* path) {
   struct stat st;
@@ -52,33 +56,9 @@ size_t parent_part(const char* name) {
   return slash ? size_t(slash - name) : 0;
 }
 
-// The installation directory itself is the user's choice and is reached by
-// its path, links and all. An empty one stands for the working directory.
-int open_install_dir(const Extraction* x) {
-  return open(*x->install_dir ? x->install_dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
 void forget_directory(Extraction* x) {
   if (x->dir_fd >= 0) close(x->dir_fd);
   x->dir_fd = -1;
-}
-
-void close_root(Extraction* x) {
-  forget_directory(x);
-  if (x->root_fd >= 0) close(x->root_fd);
-  x->root_fd = -1;
-}
-
-// Made when missing, as every directory on its path.
-int open_root(Extraction* x, ExtractFailure* f) {
-  if (x->root_fd >= 0) return 0;
-  char path[EXTRACTION_PATH_SIZE];
-  snprintf(path, sizeof path, "%s", x->install_dir);
-  errno = 0;
-  if (!make_directories(path, &x->stale)) return fail_errno(f, "Can't create directory", "(err=4).", errno);
-  x->root_fd = open_install_dir(x);
-  if (x->root_fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
-  return 0;
 }
 
 // The descriptor of the directory below install_dir that the file of `name`
@@ -88,28 +68,17 @@ int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
   if (x->dir_fd >= 0 && make == parent && strlen(x->dir_path) == parent && memcmp(x->dir_path, name, parent) == 0)
     return 0;
   forget_directory(x);
-  int fd = open_directory_below(x->root_fd, name, make, true, &x->stale);
+  const int flags = BELOW_CREATE | BELOW_LINKS;
+  int fd = open_directory_below(x->root_fd, name, make, flags, &x->stale);
   if (fd >= 0 && parent != make) {
     close(fd);
-    fd = open_directory_below(x->root_fd, name, parent, true, &x->stale);
+    fd = open_directory_below(x->root_fd, name, parent, flags, &x->stale);
   }
   if (fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
   x->dir_fd = fd;
   memcpy(x->dir_path, name, parent);
   x->dir_path[parent] = 0;
   return 0;
-}
-
-// A fresh name beside the file; never one the sweep knows, since it did
-// not exist when the tree was walked.
-int create_temporary(Extraction* x, char* temp, size_t size) {
-  for (int attempt = 0; attempt < 100; attempt++) {
-    snprintf(temp, size, ".zolt-setup-%ld-%u", long(getpid()), x->temp_serial++);
-    int fd = openat(x->dir_fd, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
 }
 
 int write_all(int fd, const uint8_t* data, size_t size) {
@@ -126,22 +95,51 @@ int write_all(int fd, const uint8_t* data, size_t size) {
   return 0;
 }
 
+// The data, then the times and the mode; a failed write or close is the
+// write's error.
+int fill_file(int fd, const Entry& e) {
+  int result = write_all(fd, e.data, e.file_size);
+  if (result == 0 && e.mod_time != 0) {
+    const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
+    futimens(fd, times);
+    fchmod(fd, mode_t(e.mode));
+  }
+  int saved = errno;
+  // Some file systems report a failed write only when the file is closed.
+  if (close(fd) != 0 && result == 0) return -1;
+  errno = saved;
+  return result;
+}
+
+// The new file takes the name in one step. An existing object is exchanged
+// with it and then removed; a directory exchanged by a race goes back.
+int take_name(int from_dir, const char* temp, int to_dir, const char* name) {
+#ifdef SYS_renameat2
+  if (syscall(SYS_renameat2, from_dir, temp, to_dir, name, EXCHANGE) == 0) {
+    if (unlinkat(from_dir, temp, 0) == 0) return 0;
+    syscall(SYS_renameat2, from_dir, temp, to_dir, name, EXCHANGE);
+    errno = EISDIR;
+    return -1;
+  }
+  // Nothing there yet (ENOENT), or a file system that cannot exchange.
+  if (errno != ENOENT && errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+  return renameat(from_dir, temp, to_dir, name);
+}
+
 int delete_entry(Extraction* x, const Entry& e) {
-  // Whatever goes may be a directory the cached descriptors stand for.
-  close_root(x);
+  forget_directory(x);  // whatever goes may be the cached directory
   size_t length = strlen(e.name);
   size_t dir_length = strlen(x->install_dir);
   if (dir_length + 1 + length >= EXTRACTION_PATH_SIZE) return 0;
   if (length == 0) {
-    // The entry path is the installation directory itself, as chosen.
+    // The entry path is the installation directory itself, as chosen; it
+    // holds the record, so it is never empty.
     char path[EXTRACTION_PATH_SIZE];
     snprintf(path, sizeof path, "%s%s", x->install_dir, ends_with_slash(x->install_dir) ? "" : "/");
-    remove(path);
     rmdir(path);
     return 0;
   }
-  int root = open_install_dir(x);
-  if (root < 0) return 0;
   bool only_directory = e.name[length - 1] == '/';
   size_t end = length;
   while (end > 0 && e.name[end - 1] == '/') end--;
@@ -150,13 +148,25 @@ int delete_entry(Extraction* x, const Entry& e) {
   char base[EXTRACTION_PATH_SIZE];
   memcpy(base, e.name + parent, end - parent);
   base[end - parent] = 0;
-  int dir = open_directory_below(root, e.name, parent, false, nullptr);
-  close(root);
+  int dir = open_directory_below(x->root_fd, e.name, parent, 0, nullptr);
   if (dir < 0) return 0;
   if (*base && strcmp(base, ".") != 0 && strcmp(base, "..") != 0) {
-    if (only_directory || unlinkat(dir, base, 0) != 0) unlinkat(dir, base, AT_REMOVEDIR);
+    struct stat st;
+    if (fstatat(dir, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      stale_index_forget(&x->stale, e.name, length);
+    } else if (S_ISDIR(st.st_mode) ? unlinkat(dir, base, AT_REMOVEDIR) == 0
+                                   : !only_directory && unlinkat(dir, base, 0) == 0) {
+      stale_index_forget(&x->stale, e.name, length);
+    }
   }
   close(dir);
+  return 0;
+}
+
+// The record lists the file once it holds its name.
+int written(Extraction* x, const Entry& e, ExtractFailure* f) {
+  if (stale_index_add(&x->stale, e.name, strlen(e.name), STALE_WRITTEN) != 0)
+    return fail(f, "Memory allocation error (err=3).");
   return 0;
 }
 
@@ -167,107 +177,149 @@ int ends_with_slash(const char* text) {
   return n > 0 && text[n - 1] == '/';
 }
 
-int make_directories(char* path, StaleIndex* made) {
+int make_directories(char* path) {
   if (!path || !*path) return 1;
   char* p = path + (path[0] == '/');
   for (;; p++) {
     if (*p != '/' && *p != 0) continue;
     char saved = *p;
     *p = 0;
-    if (path_is_directory(path) != 1) {
-      if (mkdir(path, 0755) != 0) return 0;
-      if (made && stale_index_mark_made(made, path) != 0) {
-        errno = ENOMEM;
-        return 0;
-      }
-    }
+    if (path_is_directory(path) != 1 && mkdir(path, 0755) != 0) return 0;
     *p = saved;
     if (saved == 0 || p[1] == 0) return 1;
   }
 }
 
-int extraction_begin(Extraction* x, const char* install_dir) {
+int extraction_prepare(Extraction* x, const char* install_dir) {
+  memset(x, 0, sizeof *x);
   x->install_dir = install_dir;
-  x->root_fd = x->dir_fd = -1;
-  x->dir_path[0] = 0;
-  x->temp_serial = 0;
-  return stale_index_build(&x->stale, install_dir);
+  x->root_fd = x->dir_fd = x->record.dir_fd = x->record.lock_fd = -1;
+  stale_index_init(&x->stale);
+  return 0;
+}
+
+int extraction_expect(Extraction* x, const Entry& e) {
+  if (e.type == ENTRY_DELETE) return 0;
+  return stale_index_add(&x->stale, e.name, strlen(e.name), STALE_INSTALLS);
+}
+
+int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
+  // A file-size limit is then an error of the write, reported, with the old
+  // file kept, rather than a signal that ends the run without a word.
+  signal(SIGXFSZ, SIG_IGN);
+  char path[EXTRACTION_PATH_SIZE];
+  snprintf(path, sizeof path, "%s", x->install_dir);
+  errno = 0;
+  if (!make_directories(path)) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  // The installation directory itself is the user's choice and is reached by
+  // its path, links and all. An empty one stands for the working directory.
+  x->root_fd = open(*x->install_dir ? x->install_dir : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (x->root_fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  int result = install_record_open(&x->record, x->root_fd, product, &x->stale);
+  if (result == RECORD_BUSY) return fail(f, EXTRACTION_BUSY_MESSAGE);
+  if (result == RECORD_NO_MEMORY) return fail(f, "Memory allocation error (err=3).");
+  if (result != RECORD_OK) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  struct stat st;
+  if (fstat(x->record.dir_fd, &st) != 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  x->record_device = st.st_dev;
+  x->begun = 1;
+  return 0;
 }
 
 void extraction_end(Extraction* x) {
-  close_root(x);
+  // Failing to write the record loses nothing: the old one stays, and what
+  // it does not list is merely not swept later.
+  if (x->begun) install_record_write(&x->record, &x->stale);
+  install_record_close(&x->record);
+  forget_directory(x);
+  if (x->root_fd >= 0) close(x->root_fd);
+  x->root_fd = -1;
+  x->begun = 0;
   stale_index_release(&x->stale);
 }
 
-int extract_entry(Extraction* x, const Entry& e, ExtractFailure* f) {
+int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
   const char* base = entry_base_name(e.name);
-  if (e.type == ENTRY_DELETE) {
-    if (*e.name) stale_index_sweep(&x->stale, base);
-    return delete_entry(x, e);
-  }
+  if (*e.name) x->swept += stale_index_sweep(&x->stale, base, x->root_fd);
+  if (e.type == ENTRY_DELETE) return delete_entry(x, e);
 
-  if (open_root(x, f) != 0) return -1;
   // What the system could not name by path is refused as it would refuse it.
   size_t dir_length = strlen(x->install_dir) + (ends_with_slash(x->install_dir) ? 0 : 1);
   if (dir_length + directory_part(e.name) >= EXTRACTION_PATH_SIZE)
     return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
   if (dir_length + strlen(e.name) >= EXTRACTION_PATH_SIZE)
     return fail_errno(f, "Can't create file", "(err=5).", ENAMETOOLONG);
-
   if (open_file_directory(x, e.name, f) != 0) return -1;
 
   const char* slash = strrchr(e.name, '/');
-  const char* file_name = slash ? slash + 1 : e.name;
-  if (!*file_name || strcmp(file_name, ".") == 0) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
-
-  // A new name is written in place; an existing one gets a temporary
-  // beside it. O_EXCL never opens what is there, so a link, a FIFO or a
-  // device in the file's place is replaced, never written through.
-  // The walk of the tree tells which names are most likely taken; for
-  // those the attempt under the name itself would only fail.
-  char temp[64];
-  bool replacing = stale_index_lists(&x->stale, base, e.name);
-  int fd = replacing ? -1 : openat(x->dir_fd, file_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (replacing || (fd < 0 && errno == EEXIST)) {
-    replacing = true;
-    fd = create_temporary(x, temp, sizeof temp);
-  }
-  if (fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
-  const char* written_name = replacing ? temp : file_name;
-
+  x->file_name = slash ? slash + 1 : e.name;
+  if (!*x->file_name || strcmp(x->file_name, ".") == 0) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
+  // What opening the name for writing would meet is reported now, before the
+  // data: a directory in the way, or a directory that takes no new name.
+  x->in_place = 0;
   struct stat st;
-  if (fstat(fd, &st) == 0 && stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
-    close(fd);
-    unlinkat(x->dir_fd, written_name, 0);
-    return fail(f, "Memory allocation error (err=3).");
-  }
-  int result = write_all(fd, e.data, e.file_size);
-  int write_error = errno;
-  if (result == 0 && e.mod_time != 0) {
-    const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
-    futimens(fd, times);
-    fchmod(fd, mode_t(e.mode));
-  }
-  // Some file systems report a failed write only when the file is closed.
-  if (close(fd) != 0 && result == 0) {
-    result = -1;
-    write_error = errno;
-  }
-  if (result != 0) {
-    unlinkat(x->dir_fd, written_name, 0);
-    return fail_errno(f, "Error saving data", "(err=1).", write_error);
-  }
-
-  // The old copy in the file's own place goes with the stale ones; the
-  // rename is onto a name that is free again, unless something the sweep
-  // leaves (a directory, or a file this run wrote before) still holds it.
-  stale_index_sweep(&x->stale, base, x->root_fd);
-  if (replacing && renameat(x->dir_fd, temp, x->dir_fd, file_name) != 0) {
-    int rename_error = errno;
-    unlinkat(x->dir_fd, temp, 0);
-    // A directory in the way: reported as opening it for writing would be.
-    if (rename_error == ENOTEMPTY || rename_error == EEXIST) rename_error = EISDIR;
-    return fail_errno(f, "Can't create file", "(err=5).", rename_error);
+  bool exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (exists && S_ISDIR(st.st_mode)) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
+  if (faccessat(x->dir_fd, ".", W_OK, AT_EACCESS) != 0) {
+    int error = errno;
+    if (!exists || !S_ISREG(st.st_mode) || faccessat(x->dir_fd, x->file_name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+      return fail_errno(f, "Can't create file", "(err=5).", error);
+    x->in_place = 1;
   }
   return 0;
+}
+
+int extract_write(Extraction* x, const Entry& e, ExtractFailure* f) {
+  if (e.type == ENTRY_DELETE) return 0;
+  if (x->in_place) {
+    // A directory without write permission cannot take a temporary; the
+    // writable file in it is written where it is, as it always was.
+    int fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
+      close(fd);
+      return fail(f, "Memory allocation error (err=3).");
+    }
+    if (fill_file(fd, e) != 0) return fail_errno(f, "Error saving data", "(err=1).", errno);
+    return written(x, e, f);
+  }
+  // The temporary lies in the record directory, where the next run clears
+  // what a killed one left, unless the file's directory is on another file
+  // system; then it lies beside the file.
+  struct stat st;
+  int temp_dir = x->record.dir_fd;
+  char temp[64];
+  int fd;
+  if (fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device) {
+    fd = install_record_temporary(&x->record, temp, sizeof temp);
+  } else {
+    temp_dir = x->dir_fd;
+    snprintf(temp, sizeof temp, ".zolt-setup-%ld-%u", long(getpid()), x->record.temp_serial++);
+    fd = openat(temp_dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  }
+  if (fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
+  if (fstat(fd, &st) != 0 || stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
+    close(fd);
+    unlinkat(temp_dir, temp, 0);
+    return fail(f, "Memory allocation error (err=3).");
+  }
+  if (fill_file(fd, e) != 0) {
+    int error = errno;
+    unlinkat(temp_dir, temp, 0);
+    return fail_errno(f, "Error saving data", "(err=1).", error);
+  }
+  if (take_name(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
+    int error = errno;
+    unlinkat(temp_dir, temp, 0);
+    // A directory in the way: reported as opening it for writing would be.
+    if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
+    return fail_errno(f, "Can't create file", "(err=5).", error);
+  }
+  return written(x, e, f);
+}
+
+int extract_entry(Extraction* x, const Entry& e, ExtractFailure* f) {
+  if (extract_prepare(x, e, f) != 0) return -1;
+  return extract_write(x, e, f);
 }

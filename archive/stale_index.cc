@@ -1,125 +1,65 @@
 #include "archive/stale_index.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-uint32_t name_hash(const char* s) {
+uint32_t hash_bytes(const char* s, size_t n) {
   uint32_t h = 2166136261u;
-  for (; *s; s++) h = (h ^ uint8_t(*s)) * 16777619u;
+  for (size_t i = 0; i < n; i++) h = (h ^ uint8_t(s[i])) * 16777619u;
   return h;
 }
 
-char* join_path(const char* a, const char* b) {
-  size_t la = strlen(a), lb = strlen(b);
-  char* p = static_cast<char*>(malloc(la + 1 + lb + 1));
-  if (!p) return nullptr;
-  memcpy(p, a, la);
-  p[la] = '/';
-  memcpy(p + la + 1, b, lb + 1);
-  return p;
-}
-
-// True when a component of the directory path `dir` equals `name`.
-bool has_component(const char* dir, const char* name) {
+// True when a component of the first `length` bytes of `path` equals `name`.
+bool has_component(const char* path, size_t length, const char* name) {
   size_t n = strlen(name);
-  for (const char* p = dir; *p;) {
-    const char* end = strchr(p, '/');
-    size_t length = end ? size_t(end - p) : strlen(p);
-    if (length == n && memcmp(p, name, n) == 0) return true;
-    if (!end) break;
-    p = end + 1;
+  for (size_t i = 0; i < length;) {
+    size_t end = i;
+    while (end < length && path[end] != '/') end++;
+    if (end - i == n && memcmp(path + i, name, n) == 0) return true;
+    i = end + 1;
   }
   return false;
 }
 
-bool grow(void** array, size_t* capacity, size_t element, size_t needed) {
-  if (needed <= *capacity) return true;
-  size_t wanted = *capacity ? *capacity * 2 : 256;
-  while (wanted < needed) wanted *= 2;
-  void* bigger = realloc(*array, wanted * element);
-  if (!bigger) return false;
-  *array = bigger;
-  *capacity = wanted;
-  return true;
-}
-
-bool add_record(StaleIndex* x, char* path, int directory) {
-  if (!grow(reinterpret_cast<void**>(&x->records), &x->record_capacity, sizeof(StaleRecord),
-            x->record_count + 1))
+bool rebuild(StaleIndex* x, size_t buckets) {
+  int32_t* by_name = static_cast<int32_t*>(malloc(buckets * sizeof(int32_t)));
+  int32_t* by_path = static_cast<int32_t*>(malloc(buckets * sizeof(int32_t)));
+  if (!by_name || !by_path) {
+    free(by_name);
+    free(by_path);
     return false;
-  const char* slash = strrchr(path, '/');
-  StaleRecord& r = x->records[x->record_count++];
-  r.path = path;
-  r.name = slash ? slash + 1 : path;
-  r.hash = name_hash(r.name);
-  r.next = -1;
-  r.removed = 0;
-  r.directory = directory;
+  }
+  for (size_t i = 0; i < buckets; i++) by_name[i] = by_path[i] = -1;
+  for (size_t i = x->count; i-- > 0;) {
+    StalePath& p = x->paths[i];
+    p.next_name = by_name[p.name_hash & (buckets - 1)];
+    by_name[p.name_hash & (buckets - 1)] = int32_t(i);
+    p.next_path = by_path[p.path_hash & (buckets - 1)];
+    by_path[p.path_hash & (buckets - 1)] = int32_t(i);
+  }
+  free(x->name_buckets);
+  free(x->path_buckets);
+  x->name_buckets = by_name;
+  x->path_buckets = by_path;
+  x->bucket_count = buckets;
   return true;
 }
 
-bool index_buckets(StaleIndex* x) {
-  size_t n = 64;
-  while (n < x->record_count * 2) n *= 2;
-  x->buckets = static_cast<int32_t*>(malloc(n * sizeof(int32_t)));
-  if (!x->buckets) return false;
-  x->bucket_count = n;
-  for (size_t i = 0; i < n; i++) x->buckets[i] = -1;
-  for (size_t i = x->record_count; i-- > 0;) {
-    StaleRecord& r = x->records[i];
-    size_t b = r.hash & (n - 1);
-    r.next = x->buckets[b];
-    x->buckets[b] = int32_t(i);
+int32_t find_path(const StaleIndex* x, const char* path, size_t length, uint32_t hash) {
+  if (!x->bucket_count) return -1;
+  for (int32_t i = x->path_buckets[hash & (x->bucket_count - 1)]; i >= 0; i = x->paths[i].next_path) {
+    const StalePath& p = x->paths[i];
+    if (p.path_hash == hash && strlen(p.path) == length && memcmp(p.path, path, length) == 0) return i;
   }
-  return true;
-}
-
-bool is_real_directory(const char* root, const char* relative) {
-  char* full = join_path(root, relative);
-  if (!full) return false;
-  struct stat st;
-  bool yes = lstat(full, &st) == 0 && S_ISDIR(st.st_mode);
-  free(full);
-  return yes;
-}
-
-// Lists one directory into the index. Its subdirectories, which are records
-// themselves, are walked later from the record list, so that no recursion
-// and only one open directory are needed whatever the depth. The listing's
-// own file types spare one lstat per name; only file systems that do not
-// give them are asked.
-bool list_directory(StaleIndex* x, const char* relative) {
-  char* full = *relative ? join_path(x->root, relative) : strdup(x->root);
-  if (!full) return false;
-  DIR* dir = strlen(full) < PATH_MAX ? opendir(full) : nullptr;
-  if (!dir) {
-    free(full);
-    return true;
-  }
-  bool ok = true;
-  while (dirent* d = readdir(dir)) {
-    if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0) continue;
-    char* path = *relative ? join_path(relative, d->d_name) : strdup(d->d_name);
-    int directory = d->d_type == DT_DIR;
-    if (path && d->d_type == DT_UNKNOWN) directory = is_real_directory(x->root, path);
-    if (!path || !add_record(x, path, directory)) {
-      free(path);
-      ok = false;
-      break;
-    }
-  }
-  closedir(dir);
-  free(full);
-  return ok;
+  return -1;
 }
 
 size_t identity_slot(const StaleIndex* x, dev_t device, ino_t inode) {
@@ -129,107 +69,142 @@ size_t identity_slot(const StaleIndex* x, dev_t device, ino_t inode) {
   return i;
 }
 
-bool made_by_run(const StaleIndex* x, const struct stat& st) {
-  if (x->made_count == 0) return false;
-  return x->made[identity_slot(x, st.st_dev, st.st_ino)].inode != 0;
+bool written_by_run(const StaleIndex* x, const struct stat& st) {
+  return x->made_count != 0 && x->made[identity_slot(x, st.st_dev, st.st_ino)].inode != 0;
+}
+
+// Removes one candidate. 1 removed, 0 left, -1 not there (any more).
+int remove_candidate(const StaleIndex* x, const StalePath& p, int root_fd) {
+  constexpr int STEP = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  char component[NAME_MAX + 1];
+  int at = root_fd;
+  const char* c = p.path;
+  int result = 0;
+  for (;;) {
+    const char* slash = strchr(c, '/');
+    if (!slash) break;
+    size_t n = size_t(slash - c);
+    if (n > NAME_MAX) break;
+    memcpy(component, c, n);
+    component[n] = 0;
+    int fd = openat(at, component, STEP);
+    int saved = errno;
+    if (at != root_fd) close(at);
+    at = -1;
+    if (fd < 0) return saved == ENOENT ? -1 : 0;
+    at = fd;
+    c = slash + 1;
+  }
+  struct stat st;
+  bool reached = at >= 0 && !strchr(c, '/');
+  if (reached && fstatat(at, c, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(st.st_mode))
+      result = unlinkat(at, c, AT_REMOVEDIR) == 0;
+    else if (!(p.flags & STALE_INSTALLS) && !written_by_run(x, st))
+      result = unlinkat(at, c, 0) == 0;
+  } else if (reached && errno == ENOENT) {
+    result = -1;
+  }
+  if (at >= 0 && at != root_fd) close(at);
+  return result;
 }
 
 }  // namespace
 
-int stale_index_build(StaleIndex* x, const char* root) {
+void stale_index_init(StaleIndex* x) { memset(x, 0, sizeof *x); }
+
+void stale_index_release(StaleIndex* x) {
+  for (size_t i = 0; i < x->count; i++) free(x->paths[i].path);
+  free(x->paths);
+  free(x->name_buckets);
+  free(x->path_buckets);
+  free(x->made);
   memset(x, 0, sizeof *x);
-  x->root = strdup(root);
-  if (!x->root) return -1;
-  struct stat st;
-  // The directory itself may be a link; what lies below it is not followed.
-  bool ok = true;
-  if (stat(root, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ok = list_directory(x, "");
-    for (size_t i = 0; ok && i < x->record_count; i++) {
-      // The string outlives the record array, which list_directory may move.
-      const char* path = x->records[i].path;
-      if (x->records[i].directory) ok = list_directory(x, path);
+}
+
+size_t normalize_path(const char* path, size_t length, char* out) {
+  size_t n = 0;
+  for (size_t i = 0; i < length;) {
+    size_t end = i;
+    while (end < length && path[end] != '/') end++;
+    size_t k = end - i;
+    if (k == 2 && path[i] == '.' && path[i + 1] == '.') return 0;
+    if (k > 0 && !(k == 1 && path[i] == '.')) {
+      if (n > 0) out[n++] = '/';
+      memcpy(out + n, path + i, k);
+      n += k;
     }
+    i = end + 1;
   }
-  // Drop what the rule can never select: paths through a directory of their
-  // own name. Such directories were walked all the same, since what lies
-  // below them can match other names.
-  size_t kept = 0;
-  for (size_t i = 0; ok && i < x->record_count; i++) {
-    StaleRecord r = x->records[i];
-    size_t dir_length = size_t(r.name - r.path);
-    bool through_same = false;
-    if (dir_length > 0) {
-      r.path[dir_length - 1] = 0;
-      through_same = has_component(r.path, r.name);
-      r.path[dir_length - 1] = '/';
+  out[n] = 0;
+  return n;
+}
+
+int stale_index_add(StaleIndex* x, const char* path, size_t length, unsigned flags) {
+  char* normal = static_cast<char*>(malloc(length + 1));
+  if (!normal) return -1;
+  length = normalize_path(path, length, normal);
+  if (length == 0) {
+    free(normal);
+    return 0;
+  }
+  uint32_t hash = hash_bytes(normal, length);
+  int32_t found = find_path(x, normal, length, hash);
+  if (found >= 0) {
+    free(normal);
+    StalePath& p = x->paths[found];
+    if (flags & (STALE_WRITTEN | STALE_MADE_DIRECTORY)) p.flags &= uint8_t(~STALE_GONE);
+    p.flags |= uint8_t(flags);
+    return 0;
+  }
+  if (x->count == x->capacity) {
+    size_t capacity = x->capacity ? x->capacity * 2 : 256;
+    void* bigger = realloc(x->paths, capacity * sizeof(StalePath));
+    if (!bigger) {
+      free(normal);
+      return -1;
     }
-    if (through_same) {
-      free(r.path);
-    } else {
-      x->records[kept++] = r;
-    }
+    x->paths = static_cast<StalePath*>(bigger);
+    x->capacity = capacity;
   }
-  if (ok) x->record_count = kept;
-  if (!ok || !index_buckets(x)) {
-    stale_index_release(x);
-    return -1;
-  }
+  StalePath& p = x->paths[x->count++];
+  const char* slash = strrchr(normal, '/');
+  p.path = normal;
+  p.name = slash ? slash + 1 : normal;
+  p.name_hash = hash_bytes(p.name, strlen(p.name));
+  p.path_hash = hash;
+  p.flags = uint8_t(flags);
+  if (x->count * 2 > x->bucket_count) return rebuild(x, x->bucket_count ? x->bucket_count * 2 : 512) ? 0 : -1;
+  size_t b = hash & (x->bucket_count - 1), nb = p.name_hash & (x->bucket_count - 1);
+  p.next_path = x->path_buckets[b];
+  x->path_buckets[b] = int32_t(x->count - 1);
+  p.next_name = x->name_buckets[nb];
+  x->name_buckets[nb] = int32_t(x->count - 1);
   return 0;
 }
 
-void stale_index_release(StaleIndex* x) {
-  for (size_t i = 0; i < x->record_count; i++) free(x->records[i].path);
-  free(x->records);
-  free(x->buckets);
-  free(x->made);
-  free(x->root);
-  memset(x, 0, sizeof *x);
+void stale_index_forget(StaleIndex* x, const char* path, size_t length) {
+  char normal[PATH_MAX];
+  if (length >= sizeof normal) return;
+  length = normalize_path(path, length, normal);
+  int32_t found = length ? find_path(x, normal, length, hash_bytes(normal, length)) : -1;
+  if (found >= 0) x->paths[found].flags |= STALE_GONE;
 }
 
 size_t stale_index_sweep(StaleIndex* x, const char* name, int root_fd) {
-  if (!x->buckets || !*name) return 0;
-  uint32_t h = name_hash(name);
-  const size_t root_length = strlen(x->root);
+  if (!x->bucket_count || !*name) return 0;
+  uint32_t h = hash_bytes(name, strlen(name));
   size_t removed = 0;
-  for (int32_t i = x->buckets[h & (x->bucket_count - 1)]; i >= 0; i = x->records[i].next) {
-    StaleRecord& r = x->records[i];
-    if (r.removed || r.hash != h || strcmp(r.name, name) != 0) continue;
-    // What the full path could not reach stays out of reach.
-    if (root_length + 1 + strlen(r.path) >= PATH_MAX) continue;
-    struct stat st;
-    bool gone = false;
-    if (root_fd >= 0) {
-      gone = fstatat(root_fd, r.path, &st, AT_SYMLINK_NOFOLLOW) == 0 && !made_by_run(x, st) &&
-             unlinkat(root_fd, r.path, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) == 0;
-    } else {
-      char* full = join_path(x->root, r.path);
-      if (!full) continue;
-      gone = lstat(full, &st) == 0 && !made_by_run(x, st) && remove(full) == 0;
-      free(full);
-    }
-    if (gone) {
-      r.removed = 1;
-      removed++;
-    }
+  for (int32_t i = x->name_buckets[h & (x->bucket_count - 1)]; i >= 0; i = x->paths[i].next_name) {
+    StalePath& p = x->paths[i];
+    if ((p.flags & STALE_GONE) || !(p.flags & (STALE_RECORDED | STALE_MADE_DIRECTORY))) continue;
+    if (p.name_hash != h || strcmp(p.name, name) != 0) continue;
+    if (has_component(p.path, size_t(p.name - p.path), name)) continue;
+    int result = remove_candidate(x, p, root_fd);
+    if (result != 0) p.flags |= STALE_GONE;
+    if (result > 0) removed++;
   }
   return removed;
-}
-
-bool stale_index_lists(const StaleIndex* x, const char* name, const char* path) {
-  if (!x->buckets || !*name) return false;
-  uint32_t h = name_hash(name);
-  for (int32_t i = x->buckets[h & (x->bucket_count - 1)]; i >= 0; i = x->records[i].next) {
-    const StaleRecord& r = x->records[i];
-    if (!r.removed && !r.directory && r.hash == h && strcmp(r.path, path) == 0) return true;
-  }
-  return false;
-}
-
-int stale_index_mark_made(StaleIndex* x, const char* path) {
-  struct stat st;
-  if (lstat(path, &st) != 0) return 0;
-  return stale_index_mark_identity(x, st.st_dev, st.st_ino);
 }
 
 int stale_index_mark_identity(StaleIndex* x, dev_t device, ino_t inode) {
@@ -252,6 +227,15 @@ int stale_index_mark_identity(StaleIndex* x, dev_t device, ino_t inode) {
   if (x->made[slot].inode == 0) {
     x->made[slot] = FileIdentity{device, inode};
     x->made_count++;
+  }
+  return 0;
+}
+
+int stale_index_each_recorded(const StaleIndex* x, int (*each)(void*, const char*), void* context) {
+  for (size_t i = 0; i < x->count; i++) {
+    const StalePath& p = x->paths[i];
+    if ((p.flags & STALE_GONE) || !(p.flags & (STALE_RECORDED | STALE_WRITTEN | STALE_MADE_DIRECTORY))) continue;
+    if (int result = each(context, p.path)) return result;
   }
   return 0;
 }

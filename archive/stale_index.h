@@ -1,16 +1,16 @@
-// What the stale-copy sweep may remove, found with one walk of the
-// installation tree instead of one walk per entry.
+// What the stale-copy sweep may remove: the paths that an earlier
+// installation of this product recorded (see install_record.h) and the
+// directories this run made, never a user's own file.
 //
-// The rule: before an entry whose base name is B is written or deleted, every
-// file, symbolic link and empty directory named B below the installation
-// directory is removed, except those whose path below it passes through a
-// directory named B or through a symbolic link, and except what this run has
-// written or created. The walk records every path that the rule can ever
-// select (a name with no ancestor of the same name, reached without crossing
-// a link), keyed by its name; what the run writes and creates is remembered by
-// device and inode, so that any spelling of a path to it is recognised.
-// Objects that appear later were made by this run and never qualify, so the
-// index stays exact as the run goes on.
+// The rule: before an entry whose base name is B is written or deleted, the
+// objects named B below the installation directory are removed, except those
+// whose path passes through a directory named B or through a symbolic link.
+// Of those, only the ones listed here qualify, and of the files among them
+// only those that this attachment does not install itself (they are replaced
+// in place, atomically, when their turn comes, so a run that ends early never
+// loses them) and that this run has not written. Removal walks one component
+// at a time from the installation directory's descriptor without following
+// any link, so a tree changed under the run cannot lead it elsewhere.
 #pragma once
 
 #include <sys/types.h>
@@ -18,13 +18,20 @@
 #include <cstddef>
 #include <cstdint>
 
-struct StaleRecord {
-  char* path;         // below the directory, '/'-separated, no leading '/'
-  const char* name;   // last component of `path`
-  uint32_t hash;
-  int32_t next;       // next record in the same bucket, -1 at the end
-  int removed;
-  int directory;      // a directory (not a link to one) when the walk saw it
+enum StaleFlag : uint8_t {
+  STALE_RECORDED = 1,        // listed by an earlier installation
+  STALE_INSTALLS = 2,        // this attachment installs a file there
+  STALE_WRITTEN = 4,         // this run wrote the file there
+  STALE_MADE_DIRECTORY = 8,  // this run made the directory there
+  STALE_GONE = 16,           // removed (or found missing) since
+};
+
+struct StalePath {
+  char* path;        // below the directory, '/'-separated, no empty or "." component
+  const char* name;  // last component of `path`
+  uint32_t name_hash, path_hash;
+  int32_t next_name, next_path;  // chains of the two hash tables, -1 at the end
+  uint8_t flags;
 };
 
 struct FileIdentity {
@@ -33,33 +40,40 @@ struct FileIdentity {
 };
 
 struct StaleIndex {
-  char* root;  // the installation directory as given
-  StaleRecord* records;
-  size_t record_count, record_capacity;
-  int32_t* buckets;  // heads of the name chains, -1 when empty
+  StalePath* paths;
+  size_t count, capacity;
+  int32_t* name_buckets;
+  int32_t* path_buckets;
   size_t bucket_count;
-  FileIdentity* made;  // open addressing; inode 0 marks a free slot
+  FileIdentity* made;  // files written by this run; open addressing, inode 0 marks a free slot
   size_t made_count, made_capacity;
 };
 
-// Walks `root` once (not through symbolic links below it; directories that
-// cannot be read, or whose paths are too long to open, are skipped). 0, or -1
-// when memory runs out (the index is then released).
-int stale_index_build(StaleIndex* index, const char* root);
+void stale_index_init(StaleIndex* index);
 void stale_index_release(StaleIndex* index);
 
-// Removes what the rule selects for base name `name`. Failures of removal are
-// not reported (a non-empty directory stays). With `root_fd`, a descriptor
-// of the directory, paths are looked up from it rather than from / (the
-// same objects, fewer steps). Returns the number removed.
-size_t stale_index_sweep(StaleIndex* index, const char* name, int root_fd = -1);
+// Writes `path` (`length` bytes) without empty and "." components into `out`
+// (at least length + 1 bytes). Returns the new length; 0 when nothing is
+// left or a component is "..".
+size_t normalize_path(const char* path, size_t length, char* out);
 
-// True when the walk found a file or link at `path` (below the directory,
-// spelled as the walk spells it) whose base name is `name` and that no sweep
-// has removed since: most likely it is still there.
-bool stale_index_lists(const StaleIndex* index, const char* name, const char* path);
+// Adds `flags` to the path (normalised here); adding STALE_WRITTEN or
+// STALE_MADE_DIRECTORY clears STALE_GONE. 0, or -1 when memory runs out.
+// Paths that normalise to nothing are ignored.
+int stale_index_add(StaleIndex* index, const char* path, size_t length, unsigned flags);
 
-// Remembers the object at `path` (lstat), or with that identity, as made by
-// this run: it is never swept. 0, or -1 when memory runs out.
-int stale_index_mark_made(StaleIndex* index, const char* path);
+// Marks the path gone (no longer to be recorded).
+void stale_index_forget(StaleIndex* index, const char* path, size_t length);
+
+// Removes what the rule selects for base name `name` below the directory open
+// at `root_fd`. Failures are not reported (a non-empty directory stays).
+// Returns the number removed.
+size_t stale_index_sweep(StaleIndex* index, const char* name, int root_fd);
+
+// Remembers a file written by this run: it is never swept, however it is
+// reached. 0, or -1 when memory runs out.
 int stale_index_mark_identity(StaleIndex* index, dev_t device, ino_t inode);
+
+// Calls `each` for every path that an installation record should list now.
+// Stops at the first nonzero result and returns it.
+int stale_index_each_recorded(const StaleIndex* index, int (*each)(void* context, const char* path), void* context);

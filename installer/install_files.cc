@@ -3,7 +3,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "archive/attachment_check.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "archive/entry_reader.h"
@@ -57,30 +59,62 @@ void release_installation() {
   installation = Installation{};
 }
 
+namespace {
+
+// The record is brought up to date before the process ends.
+[[noreturn]] void stop(const char* message) {
+  release_installation();
+  error(message);
+}
+
+[[noreturn]] void stop(const ExtractFailure& f) {
+  release_installation();
+  if (f.with_error_number) error_errno(f.message, f.detail, f.error_number);
+  error(f.message);
+}
+
+int expect_entry(void* context, const Entry& entry) {
+  return extraction_expect(static_cast<Extraction*>(context), entry) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_NO_MEMORY;
+}
+
+}  // namespace
+
 int install_files() {
   release_installation();
   uint8_t* crc_table = installation.crc_table = crc16_table();
-  if (!crc_table) error("Insufficient memory (err=3).");
+  if (!crc_table) stop("Insufficient memory (err=3).");
   fputs("\n\n.... Installing files ....\n\n", stderr);
   progress_line(nullptr, 0, 0);
 
   Extraction& extraction = installation.extraction;
-  if (extraction_begin(&extraction, install_dir) != 0) error("Insufficient memory (err=3).");
+  extraction_prepare(&extraction, install_dir);
   installation.extracting = true;
+  uint32_t count = header_entry_count(attachment_header);
+  // The whole attachment is checked before anything on disk changes: a
+  // damaged or truncated installer leaves the old installation as it was.
+  const CheckedEntry expect{expect_entry, &extraction};
+  uint32_t bad;
+  int fault = check_attachment(crc_table, count, &expect, &bad);
+  if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
+  char product[HEADER_TEXT_SIZE + 1];
+  memcpy(product, attachment_header.bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
+  product[HEADER_TEXT_SIZE] = 0;
+  ExtractFailure failure;
+  // An empty attachment touches nothing, not even the record.
+  if (count > 0 && extraction_begin(&extraction, product, &failure) != 0) stop(failure);
+
   Progress progress{0, 0};
   const EntryProgress on_slice{show_slice, &progress};
-  uint32_t count = header_entry_count(attachment_header);
   for (; progress.index < count; progress.index++) {
     Entry entry;
-    int fault = read_entry(crc_table, &entry, &on_slice);
-    if (fault != ENTRY_FAULT_NONE) error(entry_fault_message(fault));
-    ExtractFailure failure;
-    int result = extract_entry(&extraction, entry, &failure);
+    fault = read_entry_record(crc_table, &entry);
+    if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
+    if (extract_prepare(&extraction, entry, &failure) != 0) stop(failure);
+    fault = read_entry_data(crc_table, &entry, &on_slice);
+    if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
+    int result = extract_write(&extraction, entry, &failure);
     release_entry(&entry);
-    if (result != 0) {
-      if (failure.with_error_number) error_errno(failure.message, failure.detail, failure.error_number);
-      error(failure.message);
-    }
+    if (result != 0) stop(failure);
     if (entry.type == ENTRY_DELETE) continue;
     progress.bytes_done += entry.file_size;
     progress_line(entry.name, entries_percent(progress), bytes_percent(progress.bytes_done));

@@ -1,5 +1,8 @@
 #include "installer/startup.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "archive/attachment_reader.h"
@@ -20,9 +23,15 @@ int find_autonext(int argc, char** argv) {
 }
 
 void start_installer(int argc, char** argv) {
-  // argv[0] as given: a bare name started through the search path is not
-  // looked up, so it names the installer only relative to the working directory.
-  attachment_file = argc > 0 && argv[0] ? fopen(argv[0], "rb") : nullptr;
+  // A standard stream that was closed is taken by /dev/null first: the
+  // installer's own file must not become its standard input.
+  for (int fd = 0; fd < 3; fd++)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+  // The kernel's own link to the running program: argv[0] is whatever the
+  // caller chose, and a bare name found through PATH would be looked up in
+  // the working directory. Only where /proc is missing is argv[0] trusted.
+  attachment_file = fopen("/proc/self/exe", "rb");
+  if (!attachment_file && argc > 0 && argv[0]) attachment_file = fopen(argv[0], "rb");
   if (!attachment_file) error("Can't find attachments (err=1).");
   locate_attachment(attachment_file, &attachment_header);
   if (header_volume(attachment_header) != VOLUME_WHOLE) error("Can't find attachments (err=2).");

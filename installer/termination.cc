@@ -8,8 +8,13 @@
 
 namespace {
 
-[[noreturn]] void terminate_installation() {
+int exit_status = 0;
+
+// A failure, or input that ended before the dialogue did, is not a choice
+// the user made: scripts must be able to tell it from success.
+[[noreturn]] void terminate_installation(int status) {
   fputs("\n\nInstallation terminated.\n", stderr);
+  exit_status = status;
   close_and_exit();
 }
 
@@ -21,7 +26,7 @@ std::jmp_buf* termination_jump = nullptr;
 
 void error(const char* message) {
   if (message) fprintf(stderr, "%s\n", message);
-  terminate_installation();
+  terminate_installation(message || feof(stdin) || ferror(stdin) ? 1 : 0);
 }
 
 void error_errno(const char* message, const char* detail, int error_number) {
@@ -32,7 +37,7 @@ void error_errno(const char* message, const char* detail, int error_number) {
   }
   if (detail) fprintf(stderr, " %s", detail);
   fputc('\n', stderr);
-  terminate_installation();
+  terminate_installation(1);
 }
 
 void close_and_exit() {
@@ -43,5 +48,5 @@ void close_and_exit() {
 #ifdef ZOLT_FUZZ_HOOKS
   if (termination_jump) std::longjmp(*termination_jump, 1);
 #endif
-  exit(0);
+  exit(exit_status);
 }

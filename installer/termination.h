@@ -1,5 +1,6 @@
 // The one way the installer ends early: a message, "Installation terminated.",
-// the attachment file closed, exit status 0. Nothing is undone.
+// the attachment file closed. The exit status is 1 after a message or when
+// standard input ended, 0 after a cancellation chosen with a key.
 #pragma once
 
 #ifdef ZOLT_FUZZ_HOOKS
@@ -14,7 +15,8 @@
 // the ending. Any argument may be null or 0.
 [[noreturn]] void error_errno(const char* message, const char* detail, int error_number);
 
-// Closes attachment_file if it is open and exits with status 0.
+// Closes attachment_file if it is open and exits: status 0 unless error or
+// error_errno chose 1.
 [[noreturn]] void close_and_exit();
 
 #ifdef ZOLT_FUZZ_HOOKS

@@ -1,8 +1,9 @@
 // zolt-pack extract: installs an attachment into a directory without the
 // dialogue, with the installer's own extraction code, so that packagers and
 // pipelines get exactly the tree that users get. Unlike the installer, which
-// reads its attachment once and stops at the first damaged entry, extract
-// checks the whole attachment first and writes nothing if any entry is bad.
+// The whole attachment is checked first, decoded data included, so that no
+// damaged entry changes anything on disk.
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -20,8 +21,9 @@
 const char* const EXTRACT_USAGE =
     "Usage: zolt-pack extract [-q] FILE -C DIR\n"
     "Install the files of installer FILE into DIR without the dialogue, by the\n"
-    "installer's own rules: before each entry is written, files of the same base\n"
-    "name elsewhere below DIR are removed; deletion entries remove their file;\n"
+    "installer's own rules: before each entry is written, stale copies of the\n"
+    "same base name that an earlier installation of the product recorded below\n"
+    "DIR are removed (never other files); deletion entries remove their file;\n"
     "directories are made with mode 0755; times and modes are restored. The\n"
     "whole attachment is checked first: if any entry is damaged, nothing is\n"
     "written and the exit status is 1.\n"
@@ -78,52 +80,58 @@ int extract_command(const Arguments& args) {
   std::string count = std::to_string(reader.entry_count());
   Entry entry;
   uint32_t index;
+  Extraction extraction;
+  extraction_prepare(&extraction, directory.c_str());
   try {
-    // First pass: everything checked, nothing written.
+    // First pass: everything checked, decoded data included, nothing
+    // written; the sweep learns which paths the attachment installs.
     while (reader.next(&entry, &index)) {
       display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
+      int expected = extraction_expect(&extraction, entry);
       release_entry(&entry);
+      if (expected != 0) throw Failure("not enough memory");
     }
 
     std::vector<char> made(directory.begin(), directory.end());
     made.push_back(0);
     errno = 0;
-    if (!make_directories(made.data(), nullptr))
+    if (!make_directories(made.data()))
       throw Failure(system_failure(made.data(), "cannot make directory", errno));
 
-    Extraction extraction;
-    if (extraction_begin(&extraction, directory.c_str()) != 0) throw Failure("not enough memory");
+    char product[HEADER_TEXT_SIZE + 1];
+    memcpy(product, reader.header().bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
+    product[HEADER_TEXT_SIZE] = 0;
+    ExtractFailure failure;
+    if (extraction_begin(&extraction, product, &failure) != 0)
+      throw Failure(directory + ": " + failure_text(failure));
     uint32_t files = 0, deletions = 0;
     uint64_t bytes = 0;
     reader.rewind();
-    try {
-      while (reader.next(&entry, &index)) {
-        display.update("[" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
-        ExtractFailure failure;
-        int result = extract_entry(&extraction, entry, &failure);
-        if (result != 0) {
-          std::string label = entry_label(reader, index, entry);
-          release_entry(&entry);
-          throw Failure(reader.path() + ": " + label + ": " + failure_text(failure));
-        }
-        if (entry.type == ENTRY_DELETE) {
-          deletions++;
-        } else {
-          files++;
-          bytes += entry.file_size;
-        }
+    while (reader.next(&entry, &index)) {
+      display.update("[" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
+      int result = extract_entry(&extraction, entry, &failure);
+      if (result != 0) {
+        std::string label = entry_label(reader, index, entry);
         release_entry(&entry);
+        throw Failure(reader.path() + ": " + label + ": " + failure_text(failure));
       }
-    } catch (...) {
-      extraction_end(&extraction);
-      throw;
+      if (entry.type == ENTRY_DELETE) {
+        deletions++;
+      } else {
+        files++;
+        bytes += entry.file_size;
+      }
+      release_entry(&entry);
     }
+    // What the sweep removed counts with the deletion entries.
+    deletions += uint32_t(extraction.swept);
     extraction_end(&extraction);
     display.clear();
     if (!quiet)
       printf("%s: installed %s (%s), %s, into %s\n", reader.path().c_str(), counted(files, "file").c_str(),
              counted(bytes, "byte").c_str(), counted(deletions, "deletion").c_str(), directory.c_str());
   } catch (...) {
+    extraction_end(&extraction);
     display.clear();
     throw;
   }

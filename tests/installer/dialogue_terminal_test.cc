@@ -42,7 +42,7 @@ TEST(DialogueOnATerminal, EndOfInputTypedAtAPromptAndDuringSlowDisplay) {
     p.send_eof();
     PtyResult r = p.finish();
     EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 1) << "input that ended is no choice";
     EXPECT_EQ(r.terminal, kWelcome + kNextCancel + kTerminated);
   }
   {
@@ -55,7 +55,7 @@ TEST(DialogueOnATerminal, EndOfInputTypedAtAPromptAndDuringSlowDisplay) {
     p.send_eof();
     PtyResult r = p.finish();
     EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 1) << "input that ended is no choice";
     EXPECT_EQ(r.terminal, kWelcome + kNextCancel + licence_display() + kLicenceQuestion + "\n\n" +
                               licence_lines[0] + kTerminated);
   }

@@ -1,6 +1,7 @@
-// Start-up through the real binary: opening argv[0], locating and checking the
-// attachment, the volume field.
+// Start-up through the real binary: opening its own file, locating and
+// checking the attachment, the volume field.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -18,7 +19,8 @@ const std::string kEnding = "\n\nInstallation terminated.\n";
 
 ProcessResult run_setup(const std::string& path, ProcessOptions options = {}) {
   ProcessResult r = run_process(path, options);
-  EXPECT_EQ(r.exit_status, 0);
+  // Every run here ends early: by a failure, or by input that ended.
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "") << "standard output is never written";
   return r;
 }
@@ -27,14 +29,23 @@ TEST(Startup, BareInstallerHasNoAttachment) {
   EXPECT_EQ(run_setup(setup_binary()).err, "Can't find attachments (3).\n" + kEnding);
 }
 
-TEST(Startup, Argv0ThatCannotBeOpened) {
+// argv[0] is the caller's choice: a name that does not exist, or a planted
+// file or a FIFO of that name in the working directory (a bare name started
+// through PATH), never takes the place of the installer's own file.
+TEST(Startup, Argv0IsNotTheFileItReads) {
+  TempDir dir;
+  write_installer(dir / "setup", {});
+  write_file(dir / "planted", build_installer(read_file(setup_binary()), TestHeader(), {}).substr(0, 2000), 0755);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
   ProcessOptions o;
-  o.argv0 = "/nonexistent/zolt-setup";
-  EXPECT_EQ(run_setup(setup_binary(), o).err, "Can't find attachments (err=1).\n" + kEnding);
-  // A bare name is not looked up along the search path.
-  o.argv0 = "zolt-setup";
-  o.cwd = "/";
-  EXPECT_EQ(run_setup(setup_binary(), o).err, "Can't find attachments (err=1).\n" + kEnding);
+  o.cwd = dir.path();
+  o.timeout_seconds = 20;
+  for (const char* argv0 : {"/nonexistent/zolt-setup", "planted", "fifo"}) {
+    o.argv0 = argv0;
+    ProcessResult r = run_setup(dir / "setup", o);
+    EXPECT_FALSE(r.timed_out) << argv0;
+    EXPECT_EQ(r.err.find("Can't find"), std::string::npos) << argv0 << ": " << r.err;
+  }
 }
 
 TEST(Startup, RelativeAbsoluteAndLinkedPathsFindTheAttachment) {

@@ -13,9 +13,10 @@ namespace {
 
 const std::string kEnding = "\n\nInstallation terminated.\n";
 
-std::string output_of(const std::function<void()>& body) {
+// A message means failure, status 1; without one (a cancel) the status is 0.
+std::string output_of(const std::function<void()>& body, int status = 1) {
   ProcessResult r = run_in_child(body);
-  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.exit_status, status);
   EXPECT_EQ(r.out, "");
   return r.err;
 }
@@ -23,7 +24,7 @@ std::string output_of(const std::function<void()>& body) {
 TEST(Termination, ErrorWithAndWithoutMessage) {
   EXPECT_EQ(output_of([] { error("Can't find attachments (err=1)."); }),
             "Can't find attachments (err=1).\n" + kEnding);
-  EXPECT_EQ(output_of([] { error(nullptr); }), kEnding);
+  EXPECT_EQ(output_of([] { error(nullptr); }, 0), kEnding);
 }
 
 TEST(Termination, ErrorErrnoLayout) {
@@ -35,6 +36,14 @@ TEST(Termination, ErrorErrnoLayout) {
             "Error saving data (err=1).\n" + kEnding);
   EXPECT_EQ(output_of([] { error_errno(nullptr, nullptr, EEXIST); }), " - " + std::string(strerror(EEXIST)) + "\n" + kEnding);
   EXPECT_EQ(output_of([] { error_errno(nullptr, nullptr, 0); }), "\n" + kEnding);
+  // Input that ended is no choice either.
+  EXPECT_EQ(output_of([] {
+              fclose(stdin);
+              freopen("/dev/null", "r", stdin);
+              getchar();
+              error(nullptr);
+            }),
+            kEnding);
 }
 
 TEST(Termination, ClosesTheAttachmentFile) {
@@ -43,7 +52,8 @@ TEST(Termination, ClosesTheAttachmentFile) {
   EXPECT_EQ(output_of([] {
               attachment_file = fopen("/dev/null", "rb");
               close_and_exit();
-            }),
+            },
+                      0),
             "");
 }
 

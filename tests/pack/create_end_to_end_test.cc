@@ -107,12 +107,17 @@ TEST_F(CreateEndToEnd, ExtractOverAnEarlierInstallationFollowsTheInstallersRules
   std::string out = temp / "out";
   put_file(out + "/old/qumba.h", "stale copy", 0644, 1000000000);
   put_file(out + "/unrelated.txt", "kept", 0644, 1000000000);
+  put_file(out + "/mine/qumba.h", "the user's own", 0644, 1000000000);
+  // An earlier installation of the product recorded old/qumba.h.
+  put_file(out + "/.zolt-setup/QUMBA.list", std::string("zolt-setup installation record 1\nold/qumba.h\0", 45), 0644,
+           1000000000);
   ProcessResult x = run_pack({"extract", installer, "--directory=" + out});
   ASSERT_EQ(x.exit_status, 0) << x.err;
   EXPECT_EQ(x.out, installer + ": installed 8 files (" + std::to_string(total_bytes(tree)) +
-                       " bytes), 0 deletions, into " + out + "\n");
-  // The stale copy of a same-named file goes; other files stay.
+                       " bytes), 1 deletion, into " + out + "\n");
+  // The recorded stale copy of a same-named file goes; other files stay.
   EXPECT_FALSE(path_exists(out + "/old/qumba.h"));
+  EXPECT_EQ(read_file(out + "/mine/qumba.h"), "the user's own");
   EXPECT_EQ(read_file(out + "/unrelated.txt"), "kept");
   EXPECT_EQ(read_file(out + "/include/qumba.h"), read_file(tree + "/include/qumba.h"));
 }

@@ -51,6 +51,7 @@ std::map<std::string, FileState> snapshot_tree(const std::string& dir) {
     struct stat st;
     if (stat(e.path().c_str(), &st) != 0) throw std::runtime_error("stat " + e.path().string());
     std::string name = std::filesystem::relative(e.path(), dir).string();
+    if (name.rfind(".zolt-setup/", 0) == 0) continue;  // the installers' own record and lock
     files[name] = FileState{read_file(e.path()), st.st_mode, int64_t(st.st_mtime)};
   }
   return files;

@@ -13,6 +13,7 @@ const char* const kPlainMessages[] = {
     "Corrupted file(s) (err=4).",      "Corrupted file(s) (err=5).",      "Corrupted file(s) (err=6).",
     "Corrupted file(s) (err=7).",      "Corrupted file(s) (err=8).",      "Decompression error (err=1).",
     "Install error (err=10).",         "Install error (err=11).",         "Install error (err=12).",
+    "Another installation into this directory is running (err=9).",
 };
 
 // Messages of `error_errno`, each with its detail: the message, then

@@ -1,5 +1,5 @@
 // The real zolt-setup on whole answer scripts cut after every byte: wherever
-// standard input ends, the run ends as a Cancel does (status 0, "Installation
+// standard input ends, the run ends as a Cancel does (status 1, "Installation
 // terminated.", nothing on standard output), and the product is installed
 // exactly when the answers reached the installation.
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ class InputEnds : public ::testing::Test {
       o.timeout_seconds = 20;
       ProcessResult r = run_process(installer, o);
       ASSERT_FALSE(r.timed_out);
-      ASSERT_EQ(r.exit_status, 0);
+      ASSERT_EQ(r.exit_status, n == s.input.size() ? 0 : 1);
       ASSERT_EQ(r.out, "");
       const std::string ending = n == s.input.size() ? "\n\nInstallation complete.\n\n" : kTerminatedEnding;
       ASSERT_GE(r.err.size(), ending.size());
@@ -88,20 +88,20 @@ TEST_F(InputEnds, StandardInputClosed) {
   o.timeout_seconds = 20;
   ProcessResult r = run_process("/bin/sh", o);
   EXPECT_FALSE(r.timed_out);
-  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.substr(r.err.size() - std::string(kTerminatedEnding).size()), kTerminatedEnding);
 }
 
-// Started under the name of a device that never ends, the installer finds no
-// attachment in it, instead of searching it for ever.
+// Started under the name of a device that never ends, the installer reads its
+// own file, not the one argv[0] names.
 TEST(InstallerFile, ADeviceWithoutAnEndHoldsNoAttachment) {
   ProcessOptions o;
   o.argv0 = "/dev/zero";
   o.timeout_seconds = 20;
   ProcessResult r = run_process(setup_binary(), o);
   EXPECT_FALSE(r.timed_out);
-  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(final_message(r.err), "Can't find attachments (3).");
 }
 

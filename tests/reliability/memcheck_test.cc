@@ -67,7 +67,7 @@ TEST_F(Memcheck, InstallReinstallAndAFailure) {
   bytes[spans[3].data] ^= 1;
   write_file(installer, bytes, 0755);
   r = run(installer, answers + "n\nn\n");
-  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.exit_status, 1) << r.err;
   EXPECT_EQ(final_message(r.err), "Corrupted file(s) (err=4).") << r.err;
 }
 

@@ -15,7 +15,8 @@
 
 // Every object below `dir`, not following links, each described by its type,
 // mode and, for files, size, modification time and bytes; for links the
-// target. Directory times are left out: creating a file changes them.
+// target. Directory times are left out: creating a file changes them. The
+// installers' record directory .zolt-setup at the top is left out too.
 using Snapshot = std::map<std::string, std::string>;
 Snapshot snapshot(const std::string& dir, const std::string& skip = "");
 
@@ -44,7 +45,8 @@ void set_header_field(std::string* installer, size_t header, uint32_t field, uin
 // Start-up's checks of the attachment and the installation into `dir`, run in
 // a child on `installer` (bytes) as zolt-setup runs them after the dialogue.
 // `before`, when given, runs in the child just before install_files. The
-// child must end with status 0 and no signal; this is checked here.
+// child must end with no signal and with status 1 when it printed
+// "Installation terminated.", else 0; this is checked here.
 ProcessResult install_in_child(const std::string& installer, const std::string& dir,
                                const ProcessOptions& options = {}, const std::function<void()>& before = nullptr);
 
@@ -62,6 +64,10 @@ struct ReadOutcome {
 // `data`, when given, receives the bytes of each entry that passed.
 ReadOutcome read_in_process(const std::string& installer, std::vector<std::string>* data = nullptr);
 
+
+// Writes the installation record of `product` below `dir` as an earlier
+// installation that put `paths` there would have left it.
+void write_record(const std::string& dir, const std::vector<std::string>& paths, const std::string& product = "QUMBA");
 
 // Removes `dir` and everything below it, however deep: works with descriptors,
 // not paths, so that trees beyond PATH_MAX go too.

@@ -72,10 +72,14 @@ TEST_F(ResourceLimits, DiskFillsUpAtEverySize) {
       continue;
     }
     EXPECT_EQ(final_message(r.err), "Error saving data - " + std::string(strerror(EFBIG)) + " (err=1).");
-    // The failed file costs nothing: no part of it is left, its old copy and
-    // its stale copies are where they were; only its directories may be new.
+    // The failed file costs nothing: no part of it is left, its old copy is
+    // where it was; its directories may be new, its recorded stale copies gone.
     Snapshot expected = sample_tree_after(k), now = snapshot(target);
     const std::string& name = entries[k].name;
+    for (auto it = expected.begin(); it != expected.end();)
+      it = it->first != name && entry_base_name(it->first.c_str()) == std::string(entry_base_name(name.c_str()))
+               ? expected.erase(it)
+               : std::next(it);
     for (auto it = now.begin(); it != now.end();)
       it = !expected.count(it->first) && name.compare(0, it->first.size() + 1, it->first + "/") == 0 ? now.erase(it)
                                                                                                        : std::next(it);
@@ -132,14 +136,17 @@ TEST_F(ResourceLimits, DeclaredSizesNearFourGiB) {
       bytes.resize(spans[c.entry].end);  // nothing behind this entry's data
     const bool stored_too_short = c.file_size > c.stored_size && entries[c.entry].type == ENTRY_STORED;
 #ifndef ZOLT_SANITIZED_BUILD
+    // Missing data is found by the check before anything is installed.
+    const bool data_missing = stored_too_short || bytes.size() < installer.size();
+    const size_t stopped_at = data_missing ? 0 : c.entry;
     // With 512 MiB of address space the buffers cannot be had.
     remove_tree(target);
     make_sample_tree(target);
     ProcessOptions limited;
     limited.limits = {{RLIMIT_AS, rlim_t(512) << 20}};
     ProcessResult r = install_in_child(bytes, target, limited);
-    EXPECT_EQ(final_message(r.err), stored_too_short ? cut : memory);
-    expect_stopped_at(c.entry);
+    EXPECT_EQ(final_message(r.err), data_missing ? cut : memory);
+    expect_stopped_at(stopped_at);
 #endif
     if (c.decodes_for_ever) continue;
     // Unlimited, the allocation may succeed; the data is not there.
@@ -148,7 +155,7 @@ TEST_F(ResourceLimits, DeclaredSizesNearFourGiB) {
     ProcessResult u = install_in_child(bytes, target);
     const std::string m = final_message(u.err);
     EXPECT_TRUE(m == cut || (!stored_too_short && m == memory)) << m;
-    expect_stopped_at(c.entry);
+    expect_stopped_at(m == cut ? 0 : c.entry);
   }
 
   // Header totals near 4 GiB and of 1 only change the percentages shown.
@@ -169,9 +176,9 @@ TEST_F(ResourceLimits, DeclaredSizesNearFourGiB) {
 // from its start is the same every time, run with its address space limited
 // in steps of 8 KiB from below what it needs to start up to what the whole
 // installation needs. It installs into a tree of 3000 files, and its first
-// entry is a large stored one, so that the index of the tree, the data
-// buffers and the codec each meet the limit in turn; every run that got as
-// far as its first page ends with status 0 and a message of the defined set.
+// entry is a large stored one, so that the data buffers and the codec each
+// meet the limit in turn; every run that got as
+// far as its first page ends with a message of the defined set.
 TEST_F(ResourceLimits, MemoryRunsOutAtEveryStep) {
   const std::string setup = parent / "setup";
   TestEntry large;
@@ -197,7 +204,7 @@ TEST_F(ResourceLimits, MemoryRunsOutAtEveryStep) {
     started = true;
     SCOPED_TRACE("address space of " + std::to_string(limit) + " bytes");
     ASSERT_EQ(r.term_signal, 0) << r.err;
-    ASSERT_EQ(r.exit_status, 0) << r.err;
+    ASSERT_EQ(r.exit_status, r.err.find("Installation complete.") == std::string::npos ? 1 : 0) << r.err;
     if (r.err.find("Installation complete.") != std::string::npos) {
       seen.insert("complete");
       break;
@@ -210,7 +217,8 @@ TEST_F(ResourceLimits, MemoryRunsOutAtEveryStep) {
   for (const std::string& m : seen) all += m + "\n";
   RecordProperty("endings", all);
   EXPECT_TRUE(seen.count("complete")) << all;
-  EXPECT_GE(seen.size(), 4u) << all;
+  // The tree is no longer walked: its 3000 files cost no memory.
+  EXPECT_GE(seen.size(), 2u) << all;
 }
 #endif
 

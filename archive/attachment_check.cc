@@ -1,0 +1,42 @@
+#include "archive/attachment_check.h"
+
+#include <cstdio>
+
+#include "archive/attachment_reader.h"
+#include "archive/crc16.h"
+#include "archive/format.h"
+#include "codec/codec_context.h"
+
+namespace {
+
+int check_stored_data(const uint8_t* crc_table, const Entry& e) {
+  if (e.type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
+  // A stored file is copied out of its stored data: it cannot be longer.
+  if (e.type == ENTRY_STORED && e.file_size > e.stored_size) return ENTRY_FAULT_STORED_SHORT;
+  uint8_t slice[CODEC_WINDOW];
+  uint16_t crc = 0;
+  for (uint32_t left = e.stored_size; left > 0;) {
+    uint32_t n = left < sizeof slice ? left : uint32_t(sizeof slice);
+    if (read_attachment(slice, n) < n) return ENTRY_FAULT_STORED_SHORT;
+    crc = crc16_continue(crc_table, crc, slice, n);
+    left -= n;
+  }
+  return crc == get_u16(e.record + RECORD_STORED_CRC) ? ENTRY_FAULT_NONE : ENTRY_FAULT_STORED_CRC;
+}
+
+}  // namespace
+
+int check_attachment(const uint8_t* crc_table, uint32_t entry_count, const CheckedEntry* checked, uint32_t* index) {
+  long start = ftell(attachment_file);
+  int fault = start < 0 ? ENTRY_FAULT_RECORD_SHORT : ENTRY_FAULT_NONE;
+  for (*index = 0; fault == ENTRY_FAULT_NONE && *index < entry_count; ++*index) {
+    Entry e;
+    e.stored = e.data = nullptr;
+    fault = read_entry_record(crc_table, &e);
+    if (fault == ENTRY_FAULT_NONE) fault = check_stored_data(crc_table, e);
+    if (fault == ENTRY_FAULT_NONE && checked) fault = checked->accept(checked->context, e);
+    if (fault != ENTRY_FAULT_NONE) return fault;
+  }
+  if (fseek(attachment_file, start, SEEK_SET) != 0) return ENTRY_FAULT_RECORD_SHORT;
+  return ENTRY_FAULT_NONE;
+}

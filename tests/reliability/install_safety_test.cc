@@ -1,0 +1,227 @@
+// Installing without harm, through the real zolt-setup and zolt-pack: a
+// user's files are never swept, a failed, truncated, refused or killed run
+// leaves every path with nothing, its old or its complete new version, and a
+// tree changed under the sweep cannot lead it outside.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive/extraction.h"
+#include "tests/reliability/defined_endings.h"
+#include "tests/reliability/reliability_support.h"
+#include "tests/support/files.h"
+
+namespace {
+
+TestEntry file(const std::string& name, const std::string& data) {
+  TestEntry e;
+  e.name = name;
+  e.data = data;
+  if (data == "AAAB") {  // a stream that decodes, but not to its file CRC
+    e.type = ENTRY_COMPRESSED;
+    e.stored = std::string("\x00\x02\x20\x04\x30\x10\xB6\x55\x40\x10", 10);
+  }
+  return e;
+}
+
+// A file, or with "->" in front a symbolic link, or with a mode in front.
+void put(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  if (text.rfind("->", 0) == 0) symlink(text.substr(2).c_str(), path.c_str());
+  else if (text.rfind("0", 0) == 0) chmod(path.c_str(), mode_t(std::stoi(text, nullptr, 8)));
+  else write_file(path, text);
+}
+
+std::string answers(const std::string& dir) { return "n\na\nn\n" + dir + "\nn\n" + (path_exists(dir) ? "n\n" : "") + "n\n"; }
+
+ProcessResult setup(const std::string& installer, const std::string& dir, ProcessOptions o = {}) {
+  o.input = answers(dir);
+  ProcessResult r = run_process(installer, o);
+  EXPECT_EQ(r.exit_status, r.err.find(kTerminatedEnding) == std::string::npos ? 0 : 1) << r.err;
+  return r;
+}
+
+struct Case {
+  const char* what;
+  std::vector<std::pair<std::string, std::string>> tree;  // made after the first version, in order
+  std::vector<TestEntry> v2;
+  std::string message;                        // "" for completion
+  std::map<std::string, std::string> expect;  // path: contents, "" for nothing there
+  rlim_t file_size_limit = RLIM_INFINITY;
+  bool as_user = false;  // run as nobody when root: permissions count
+};
+
+TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
+  const std::vector<TestEntry> v1 = {file("a/README", "a1"), file("b/README", "b1"), file("lib", "old"),
+                                     file("big", "old")};
+  const Case cases[] = {
+      {"a user's files of the entries' base names stay",
+       {{"thesis/README", "mine"}, {"other/config.h", "theirs"}},
+       {file("README", "new"), file("include/config.h", "new")}, "",
+       {{"thesis/README", "mine"}, {"other/config.h", "theirs"}, {"README", "new"}}},
+      {"a damaged entry costs no file of the old version", {},
+       {file("a/README", "a2"), file("x/damaged", "AAAB"), file("b/README", "b2")}, "Corrupted file(s) (err=5).",
+       {{"a/README", "a2"}, {"b/README", "b1"}, {"x/damaged", ""}}},
+      {"a cut installer changes nothing", {}, {file("a/README", "a2"), file("b/README", "b2")},
+       "Corrupted file(s) (err=3).", {{"a/README", "a1"}, {"b/README", "b1"}}},
+      {"a recorded file where a directory goes", {}, {file("lib/lib", "new")}, "", {{"lib/lib", "new"}}},
+      {"a link inside the tree on the way", {{"real/x", "x"}, {"L", "->real"}}, {file("L/L", "new")}, "",
+       {{"L/L", "new"}, {"real/L", "new"}}},
+      {"an empty directory this run made, then a file of its name", {}, {file("B\\c", "c"), file("B", "b")}, "",
+       {{"B", "b"}, {"B\\c", "c"}}},
+      {"a file-size limit", {}, {file("big", std::string(100000, 'n'))},
+       "Error saving data - " + std::string(strerror(EFBIG)) + " (err=1).", {{"big", "old"}}, 4096},
+      {"directories without read, or without write permission",
+       {{"d/f", "old"}, {"g/x", "old"}, {"g/x", "0666"}, {"d", "0333"}, {"g", "0555"}},
+       {file("d/f", "new"), file("g/x", "new")}, "", {{"d/f", "new"}, {"g/x", "new"}}, RLIM_INFINITY, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir work;
+    const std::string dir = work / "target";
+    write_installer(work / "v1", v1);
+    ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+    for (const auto& [path, text] : c.tree) put(dir + "/" + path, text);
+    write_installer(work / "v2", c.v2);
+    if (c.message == "Corrupted file(s) (err=3).") truncate((work / "v2").c_str(), std::filesystem::file_size(work / "v2") - 1);
+    ProcessOptions o;
+    o.limits = {{RLIMIT_FSIZE, c.file_size_limit}};
+    std::string program = work / "v2";
+    if (c.as_user && geteuid() == 0) {
+      for (const auto& e : std::filesystem::recursive_directory_iterator(work.path()))
+        lchown(e.path().c_str(), 65534, 65534);
+      chmod(work.path().c_str(), 0755);
+      o.args = {"--reuid=65534", "--regid=65534", "--clear-groups", program};
+      program = "/usr/bin/setpriv";
+    }
+    o.input = answers(dir);
+    ProcessResult r = run_process(program, o);
+    EXPECT_EQ(r.term_signal, 0);
+    EXPECT_EQ(r.exit_status, c.message.empty() ? 0 : 1) << r.err;
+    EXPECT_EQ(c.message.empty() ? "" : final_message(r.err), c.message) << r.err;
+    chmod((dir + "/d").c_str(), 0755);
+    for (const auto& [path, text] : c.expect)
+      EXPECT_EQ(path_exists(dir + "/" + path) ? read_file(dir + "/" + path) : "", text) << path;
+  }
+}
+
+// The lock keeps a second installer and zolt-pack extract out; extract
+// sweeps as the installer does, and counts it.
+TEST(InstallSafety, OneInstallerPerDirectory) {
+  TempDir work;
+  const std::string dir = work / "target";
+  write_installer(work / "v1", {file("a/README", "old")});
+  write_installer(work / "v2", {file("b/README", "new")});
+  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+  put(dir + "/thesis/README", "mine");
+  const Snapshot before = snapshot(dir);
+  int lock = open((dir + "/.zolt-setup/lock").c_str(), O_RDWR);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  EXPECT_EQ(final_message(setup(work / "v2", dir).err), EXTRACTION_BUSY_MESSAGE);
+  ProcessOptions o;
+  o.args = {"extract", work / "v2", "-C", dir};
+  ProcessResult x = run_process(ZOLT_PACK_BINARY, o);
+  EXPECT_EQ(x.exit_status, 1);
+  EXPECT_NE(x.err.find(EXTRACTION_BUSY_MESSAGE), std::string::npos) << x.err;
+  EXPECT_TRUE(snapshot(dir) == before) << snapshot_diff(before, snapshot(dir));
+  close(lock);
+  x = run_process(ZOLT_PACK_BINARY, o);
+  EXPECT_NE(x.out.find(", 1 deletion,"), std::string::npos) << x.out;
+  EXPECT_FALSE(path_exists(dir + "/a/README"));
+  EXPECT_EQ(read_file(dir + "/thesis/README"), "mine");
+}
+
+// An update of 150 files killed at many points: each file holds the old or
+// the new version whole, each new file is whole or missing, and the next run
+// completes and clears the temporaries the killed ones left.
+TEST(InstallSafety, KilledAtManyPoints) {
+  TempDir work;
+  const std::string dir = work / "target";
+  std::vector<TestEntry> v1, v2;
+  for (int i = 0; i < 150; i++) {
+    std::string name = "d" + std::to_string(i % 7) + "/f" + std::to_string(i);
+    v1.push_back(file(name, std::string(3000 + i, 'o')));
+    v2.push_back(file(name, std::string(5000 + i, 'n')));
+    v2.push_back(file(name + ".new", std::string(100, 'w')));
+  }
+  write_installer(work / "v1", v1);
+  write_installer(work / "v2", v2);
+  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+  write_file(work / "answers", answers(dir));
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(setup(work / "v2", dir).exit_status, 0);
+  const auto whole = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+  for (int trial = 0; trial < 25; trial++) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int in = open((work / "answers").c_str(), O_RDONLY), null = open("/dev/null", O_WRONLY);
+      dup2(in, 0);
+      dup2(null, 2);
+      execl((work / "v2").c_str(), "setup", nullptr);
+      _exit(127);
+    }
+    std::this_thread::sleep_for(whole * trial / 25);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    for (size_t i = 0; i < v2.size(); i++) {
+      std::string path = dir + "/" + v2[i].name;
+      if (i % 2 == 1 && !path_exists(path)) continue;
+      std::string now = read_file(path);
+      ASSERT_TRUE(now == v2[i].data || (i % 2 == 0 && now == v1[i / 2].data)) << "trial " << trial << ": " << path;
+    }
+  }
+  ASSERT_EQ(setup(work / "v2", dir).exit_status, 0);
+  std::vector<std::string> own;
+  for (const auto& e : std::filesystem::directory_iterator(dir + "/.zolt-setup")) own.push_back(e.path().filename());
+  std::sort(own.begin(), own.end());
+  EXPECT_EQ(own, (std::vector<std::string>{"QUMBA.list", "lock"}));
+}
+
+// A directory of the tree swapped for a link to the outside, again and again,
+// while the sweep removes recorded stale copies in it: nothing outside goes.
+TEST(InstallSafety, RacingDirectorySwapStaysInside) {
+  for (int run = 0; run < 10; run++) {
+    TempDir work;
+    const std::string dir = work / "target", outside = work / "outside";
+    std::vector<TestEntry> v1, v2;
+    for (int i = 0; i < 200; i++) {
+      v1.push_back(file("old/f" + std::to_string(i), "stale"));
+      v2.push_back(file("new/f" + std::to_string(i), "new"));
+      put(outside + "/f" + std::to_string(i), "outside");
+    }
+    write_installer(work / "v1", v1);
+    write_installer(work / "v2", v2);
+    ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+    bool stop = false;
+    std::thread racer([&] {
+      while (!__atomic_load_n(&stop, __ATOMIC_RELAXED)) {
+        rename((dir + "/old").c_str(), (dir + "/old.real").c_str());
+        symlink(outside.c_str(), (dir + "/old").c_str());
+        std::this_thread::yield();
+        unlink((dir + "/old").c_str());
+        rename((dir + "/old.real").c_str(), (dir + "/old").c_str());
+      }
+    });
+    ProcessOptions o;
+    o.args = {"extract", "-q", work / "v2", "-C", dir};
+    ProcessResult x = run % 2 ? run_process(ZOLT_PACK_BINARY, o) : setup(work / "v2", dir);
+    __atomic_store_n(&stop, true, __ATOMIC_RELAXED);
+    racer.join();
+    EXPECT_EQ(x.term_signal, 0);
+    for (int i = 0; i < 200; i++) ASSERT_EQ(read_file(outside + "/f" + std::to_string(i)), "outside") << run;
+  }
+}
+
+}  // namespace
