@@ -20,6 +20,7 @@ enum EntryNameProblem {
   ENTRY_NAME_BACKSLASH,        // the installer's directory cut counts it as a separator
   ENTRY_NAME_LONG_COMPONENT,   // a component longer than ENTRY_NAME_COMPONENT_MAX bytes
   ENTRY_NAME_TOO_LONG,         // no installation path can hold it
+  ENTRY_NAME_RESERVED,         // in the installer's own record directory
 };
 
 constexpr size_t ENTRY_NAME_COMPONENT_MAX = 255;  // NAME_MAX of Linux file systems

@@ -5,6 +5,7 @@
 
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
+#include "archive/install_record.h"
 #include "codec/codec_context.h"
 #include "codec/decoder.h"
 
@@ -34,13 +35,19 @@ const char* entry_base_name(const char* name) {
 namespace {
 
 // A name may not lead outside the installation directory: no leading '/', no
-// ".." component. Backslashes are ordinary characters in Linux names.
+// ".." component. Nor may it reach the directory of installation records and
+// the lock, which belong to the installer, not to any product. Backslashes
+// are ordinary characters in Linux names.
 bool name_stays_inside(const char* name) {
   if (name[0] == '/') return false;
+  bool first = true;  // no component but "" and "." seen yet
   for (const char* p = name; *p;) {
     const char* end = strchr(p, '/');
     size_t length = end ? size_t(end - p) : strlen(p);
     if (length == 2 && p[0] == '.' && p[1] == '.') return false;
+    if (first && length == strlen(INSTALL_RECORD_DIRECTORY) && memcmp(p, INSTALL_RECORD_DIRECTORY, length) == 0)
+      return false;
+    if (length > 1 || (length == 1 && p[0] != '.')) first = false;
     if (!end) break;
     p = end + 1;
   }

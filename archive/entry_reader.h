@@ -17,7 +17,7 @@ enum EntryFault {
   ENTRY_FAULT_FILE_CRC,
   ENTRY_FAULT_RECORD_CRC,
   ENTRY_FAULT_NAME_UNTERMINATED,  // no NUL inside the record
-  ENTRY_FAULT_NAME_ESCAPES,       // absolute, or with a ".." component
+  ENTRY_FAULT_NAME_ESCAPES,       // absolute, with a ".." component, or into the record directory
   ENTRY_FAULT_DECODE,             // the stream cannot be decoded or the codec set up
   ENTRY_FAULT_NO_MEMORY,          // no memory for the data buffers
 };

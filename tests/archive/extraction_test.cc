@@ -305,7 +305,7 @@ TEST_F(Corruption, NamesAndSizesThatCannotBeTrusted) {
     e[1].name = name;
     return build_installer(read_file(setup_binary()), TestHeader(), e);
   };
-  for (const char* escaping : {"/etc/b.txt", "../b.txt", "sub/../../b.txt", ".."})
+  for (const char* escaping : {"/etc/b.txt", "../b.txt", "sub/../../b.txt", "..", ".zolt-setup/lock", "./.zolt-setup/P.list"})
     EXPECT_EQ(run(with_name(escaping)), "Corrupted file(s) (err=8).") << escaping;
 
   // A name filling the record without its NUL.
