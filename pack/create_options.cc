@@ -3,8 +3,8 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <set>
@@ -126,7 +126,7 @@ std::string stub_platform(const std::string& stub) {
   if (f) fclose(f);
   if (n == sizeof elf && elf[0] == 0x7f && elf[1] == 'E' && elf[2] == 'L' && elf[3] == 'F' && elf[5] == 1) {
     unsigned machine = elf[18] | unsigned(elf[19]) << 8;
-    if (machine == 62) return "Linux x86_64";  // EM_X86_64
+    if (machine == 62) return "Linux x86_64";    // EM_X86_64
     if (machine == 183) return "Linux aarch64";  // EM_AARCH64
   }
   return machine_platform();
