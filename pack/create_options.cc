@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <set>
@@ -23,10 +24,12 @@ const char* const CREATE_USAGE =
     "                           lower case, blanks and '/' as '-')\n"
     "      --product=NAME       product name, at most 63 bytes (required)\n"
     "      --version=TEXT       version text, at most 63 bytes (required)\n"
-    "      --platform=TEXT      platform text (default: system and machine, e.g.\n"
-    "                           \"Linux x86_64\")\n"
-    "      --stub=FILE          the bare installer to put in front (default: the\n"
-    "                           zolt-setup beside zolt-pack)\n"
+    "      --platform=TEXT      platform text (default: from the stub's machine,\n"
+    "                           \"Linux x86_64\" or \"Linux aarch64\")\n"
+    "      --arch=ARCH          the stub for x86_64 or aarch64 that came with\n"
+    "                           zolt-pack (default: zolt-pack's own)\n"
+    "      --stub=FILE          the bare installer to put in front, instead\n"
+    "                           of one that came with zolt-pack\n"
     "      --build-time=SECONDS build time since 1970 UTC (default: SOURCE_DATE_EPOCH\n"
     "                           if set, else now)\n"
     "      --space=BYTES        disk space to announce (default: the file sizes, each\n"
@@ -61,6 +64,7 @@ enum {
   OPT_VERSION,
   OPT_PLATFORM,
   OPT_STUB,
+  OPT_ARCH,
   OPT_BUILD_TIME,
   OPT_SPACE,
   OPT_STORE,
@@ -105,13 +109,43 @@ std::string machine_platform() {
   return std::string(u.sysname) + " " + u.machine;
 }
 
-std::string stub_beside_program() {
+#if defined(__x86_64__)
+const char* const NATIVE_ARCH = "x86_64";
+#elif defined(__aarch64__)
+const char* const NATIVE_ARCH = "aarch64";
+#else
+const char* const NATIVE_ARCH = "";
+#endif
+
+// Installed, the stubs are PREFIX/lib/zolt-setup/ARCH/zolt-setup beside
+// PREFIX/bin/zolt-pack; the build tree has the same layout, except that the
+// stub for zolt-pack's own architecture is the zolt-setup beside it.
+std::string stub_for_arch(const std::string& arch) {
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "zolt-setup";
-  std::string path(self, size_t(n));
-  size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/zolt-setup";
+  std::string dir = ".";
+  if (n > 0) {
+    std::string path(self, size_t(n));
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos) dir = path.substr(0, slash);
+  }
+  std::string installed = dir + "/../lib/zolt-setup/" + arch + "/zolt-setup";
+  if (arch != NATIVE_ARCH || access(installed.c_str(), F_OK) == 0) return installed;
+  return dir + "/zolt-setup";
+}
+
+std::string stub_platform(const std::string& stub) {
+  // e_ident, e_type, then e_machine: little-endian on both targets.
+  unsigned char elf[20];
+  FILE* f = fopen(stub.c_str(), "rb");
+  size_t n = f ? fread(elf, 1, sizeof elf, f) : 0;
+  if (f) fclose(f);
+  if (n == sizeof elf && elf[0] == 0x7f && elf[1] == 'E' && elf[2] == 'L' && elf[3] == 'F' && elf[5] == 1) {
+    unsigned machine = elf[18] | unsigned(elf[19]) << 8;
+    if (machine == 62) return "Linux x86_64";    // EM_X86_64
+    if (machine == 183) return "Linux aarch64";  // EM_AARCH64
+  }
+  return machine_platform();
 }
 
 std::string deletion_name_problem(const std::string& name) {
@@ -137,6 +171,7 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"version", 0, true, OPT_VERSION},
                                              {"platform", 0, true, OPT_PLATFORM},
                                              {"stub", 0, true, OPT_STUB},
+                                             {"arch", 0, true, OPT_ARCH},
                                              {"build-time", 0, true, OPT_BUILD_TIME},
                                              {"space", 0, true, OPT_SPACE},
                                              {"store", 0, false, OPT_STORE},
@@ -174,6 +209,11 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         break;
       case OPT_STUB:
         o.stub = p.value;
+        break;
+      case OPT_ARCH:
+        if (p.value != "x86_64" && p.value != "aarch64")
+          throw UsageError("create", "option '--arch': '" + p.value + "': stubs are made for x86_64 and aarch64");
+        o.arch = p.value;
         break;
       case OPT_BUILD_TIME:
         o.build_time = int64_t(parse_count("create", p.spelling, p.value, INT32_MAX));
@@ -225,7 +265,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
   if (!has_product || o.product.empty())
     throw UsageError("create", "the product name is required: give --product NAME");
   if (!has_version || o.version.empty()) throw UsageError("create", "the version is required: give --version TEXT");
-  if (!has_platform) o.platform = machine_platform();
+  if (!o.arch.empty() && !o.stub.empty()) throw UsageError("create", "give --arch or --stub, not both");
+  if (o.stub.empty()) o.stub = stub_for_arch(o.arch.empty() ? NATIVE_ARCH : o.arch);
+  if (!has_platform) o.platform = stub_platform(o.stub);
   check_text("--product", o.product);
   check_text("--version", o.version);
   check_text("--platform", o.platform);
@@ -243,7 +285,6 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
   if (o.build_time > INT32_MAX)
     throw UsageError("create", "the clock is past 2038, which the header's build time cannot hold: give --build-time");
   if (o.output.empty()) o.output = default_installer_name(o.product, o.version, o.platform);
-  if (o.stub.empty()) o.stub = stub_beside_program();
   if (!has_jobs) o.jobs = online_processors();
   return o;
 }

@@ -12,7 +12,8 @@ struct CreateOptions {
   std::string directory;
   std::string output;  // -o, else PRODUCT-VERSION-PLATFORM.run
   std::string product, version, platform;
-  std::string stub;  // --stub, else the zolt-setup beside this program
+  std::string arch;  // --arch, or empty
+  std::string stub;  // --stub, else the stub for `arch` that came with this program
   int64_t build_time = 0;
   bool has_source_date_epoch = false;
   int64_t source_date_epoch = 0;
@@ -40,8 +41,12 @@ std::string default_installer_name(const std::string& product, const std::string
 // The machine's system and architecture, as uname gives them: "Linux x86_64".
 std::string machine_platform();
 
-// The zolt-setup in the directory of the running program.
-std::string stub_beside_program();
+// The stub for "x86_64" or "aarch64" that came with the running program.
+std::string stub_for_arch(const std::string& arch);
+
+// "Linux x86_64" or "Linux aarch64" from the machine of the stub's ELF
+// header; the machine_platform() of this host for any other file.
+std::string stub_platform(const std::string& stub);
 
 // Why a deletion name cannot go into an installer, or empty when it can.
 std::string deletion_name_problem(const std::string& name);

@@ -29,17 +29,28 @@ class CMakePackage : public ::testing::Test {
   std::string build = temp / "vendor-build";
 };
 
-TEST_F(CMakePackage, InstallsBothProgramsTheManPageAndThePackage) {
+TEST_F(CMakePackage, InstallsZoltPackTheStubsTheManPageAndThePackage) {
   for (const char* file :
-       {"bin/zolt-pack", "bin/zolt-setup", "share/man/man1/zolt-pack.1", "lib/cmake/ZoltSetup/ZoltSetupConfig.cmake",
-        "lib/cmake/ZoltSetup/ZoltSetupConfigVersion.cmake", "lib/cmake/ZoltSetup/ZoltSetupCPack.cmake"})
+       {"bin/zolt-pack", "lib/zolt-setup/" ZOLT_NATIVE_ARCH "/zolt-setup", "share/man/man1/zolt-pack.1",
+        "lib/cmake/ZoltSetup/ZoltSetupConfig.cmake", "lib/cmake/ZoltSetup/ZoltSetupConfigVersion.cmake",
+        "lib/cmake/ZoltSetup/ZoltSetupCPack.cmake"})
     EXPECT_TRUE(path_exists(prefix + "/" + file)) << file;
-  // The installed zolt-pack finds the installed stub beside it.
+  // zolt-pack, installed or in the build tree, finds the stub of each
+  // architecture built, its own by default; the platform text follows the stub.
   put_file(temp / "tree/a.txt", "a", 0644, 1683062507);
-  ProcessResult r = run(prefix + "/bin/zolt-pack",
-                        {"create", "-q", "-o", temp / "a.run", "--product", "Q", "--version", "1", temp / "tree"});
-  ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(read_file(temp / "a.run").substr(0, 4096), read_file(prefix + "/bin/zolt-setup").substr(0, 4096));
+  for (const std::string& pack : {prefix + "/bin/zolt-pack", std::string(ZOLT_PACK_BINARY)})
+    for (std::string arch : {"", "x86_64", "aarch64"}) {
+      std::string stub = prefix + "/lib/zolt-setup/" + (arch.empty() ? ZOLT_NATIVE_ARCH : arch) + "/zolt-setup";
+      if (!path_exists(stub)) continue;
+      std::vector<std::string> args{"create", "-q", "-o", temp / "a.run", "--product", "Q", "--version", "1"};
+      if (!arch.empty()) args.push_back("--arch=" + arch);
+      args.push_back(temp / "tree");
+      ProcessResult r = run(pack, args);
+      ASSERT_EQ(r.exit_status, 0) << pack << " " << arch << r.err;
+      EXPECT_EQ(read_file(temp / "a.run").substr(0, 4096), read_file(stub).substr(0, 4096)) << pack << " " << arch;
+      std::string platform = "Platform:  Linux " + (arch.empty() ? std::string(ZOLT_NATIVE_ARCH) : arch) + "\n";
+      EXPECT_NE(run_pack({"list", temp / "a.run"}).out.find(platform), std::string::npos) << pack << " " << arch;
+    }
 }
 
 TEST_F(CMakePackage, VendorProjectBuildsAndPacksInstallers) {

@@ -161,9 +161,8 @@ TEST_F(HostileTree, InstallationDirectoryOf4094Characters) {
   while (dir.size() < 4094) dir += "/" + std::string(std::min<size_t>(200, 4094 - dir.size() - 1), 'x');
   ASSERT_EQ(dir.size(), 4094u);
   remember_outside();
-  const std::string too_long = "Can't create directory - " + system_text(ENAMETOOLONG) + " (err=4).";
   ProcessResult r = install_in_child(stub_installer(sample_entries()), dir);
-  EXPECT_EQ(final_message(r.err), too_long);
+  EXPECT_EQ(final_message(r.err), "Can't create directory - " + system_text(ENAMETOOLONG) + " (err=4).");
   struct stat st;
   EXPECT_TRUE(stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
 
@@ -175,7 +174,7 @@ TEST_F(HostileTree, InstallationDirectoryOf4094Characters) {
   ProcessResult real = run_process(installer, o);
   EXPECT_EQ(real.exit_status, 1);
   EXPECT_EQ(real.out, "");
-  EXPECT_EQ(final_message(real.err), too_long);
+  EXPECT_EQ(final_message(real.err), "Can't create directory - " + setup_system_text(ENAMETOOLONG) + " (err=4).");
   remove((parent / "setup").c_str());
   expect_outside_untouched();
 }

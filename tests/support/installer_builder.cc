@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "archive/attachment_writer.h"
@@ -11,6 +13,18 @@
 #include "tests/support/files.h"
 
 std::string setup_binary() { return ZOLT_SETUP_BINARY; }
+
+std::string setup_system_text(int error_number) {
+  // musl's wording where it differs from glibc's, for the errors that
+  // installing can meet.
+  static const std::pair<int, const char*> musl[] = {
+      {ENAMETOOLONG, "Filename too long"}, {ELOOP, "Symbolic link loop"}, {ENOMEM, "Out of memory"},
+      {EIO, "I/O error"}, {EMFILE, "No file descriptors available"}, {EDQUOT, "Quota exceeded"}};
+  if (strcmp(ZOLT_SETUP_LIBC, "musl") == 0)
+    for (const auto& [number, text] : musl)
+      if (number == error_number) return text;
+  return strerror(error_number);
+}
 
 uint16_t test_crc16(const std::string& bytes) {
   uint8_t* table = crc16_table();

@@ -28,6 +28,10 @@ struct TestHeader {
 // The path of the bare installer built with the tests.
 std::string setup_binary();
 
+// The text that it prints for an error number: its own C library's, which
+// may be musl while the tests have glibc.
+std::string setup_system_text(int error_number);
+
 // The installer's bytes: `image`, zero filler to a multiple of 1024, the attachment.
 std::string build_installer(const std::string& image, const TestHeader& header,
                             const std::vector<TestEntry>& entries);

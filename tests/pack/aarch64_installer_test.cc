@@ -1,0 +1,52 @@
+// The aarch64 installer under qemu-aarch64-static beside the native one: made
+// from the same tree or attachment, both must write the same dialogue byte for
+// byte (pages, progress line, messages) and leave the same files. Skipped
+// where the build made no aarch64 stub or qemu is missing.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/pack/pack_support.h"
+#include "tests/support/files.h"
+#include "tests/support/installer_builder.h"
+
+namespace {
+
+TEST(Aarch64Installer, InstallsAndRefusesAsTheNativeOne) {
+  if (access(ZOLT_SETUP_AARCH64, X_OK) != 0 || !*ZOLT_QEMU_AARCH64)
+    GTEST_SKIP() << "no aarch64 stub in this build (aarch64-linux-gnu-g++) or no qemu-aarch64-static";
+  TempDir temp;
+  const std::string sample = ZOLT_SOURCE_DIR "/examples/qumba", native = ZOLT_NATIVE_ARCH;
+  for (const std::string& arch : {std::string("aarch64"), native})
+    ASSERT_EQ(run_pack({"create", "-q", "--product", "QUMBA", "--version", "7.1", "--arch", arch, "--platform",
+                        "Linux aarch64", "--build-time", "1683062507", "-o", temp / ("sample-" + arch), sample})
+                  .exit_status,
+              0);
+  std::vector<TestEntry> damaged{{"a.txt", ENTRY_STORED, "complete", ""}, {"b.txt", ENTRY_STORED, "right", "wrong"}};
+  write_file(temp / "damaged-aarch64", build_installer(read_file(ZOLT_SETUP_AARCH64), TestHeader(), damaged), 0755);
+  write_file(temp / ("damaged-" + native), build_installer(read_file(setup_binary()), TestHeader(), damaged), 0755);
+
+  for (const auto& [kind, ending] : {std::pair{"sample", "Installation complete."}, {"damaged", "(err=5)."}}) {
+    std::string err[2];
+    std::map<std::string, FileState> tree[2];
+    for (int emulated : {0, 1}) {
+      std::filesystem::remove_all(temp / "dir");
+      std::string installer = temp / (kind + ("-" + (emulated ? std::string("aarch64") : native)));
+      ProcessOptions o;
+      o.input = "n\na\nn\n" + temp / "dir" + "\nn\nn\n";
+      o.timeout_seconds = 240;
+      if (emulated) o.args = {installer};
+      ProcessResult r = run_process(emulated ? ZOLT_QEMU_AARCH64 : installer, o);
+      EXPECT_EQ(r.exit_status, 0) << installer;
+      err[emulated] = r.err;
+      tree[emulated] = snapshot_tree(temp / "dir");
+    }
+    EXPECT_NE(err[1].find(ending), std::string::npos) << err[1];
+    EXPECT_EQ(err[1], err[0]) << kind;
+    EXPECT_EQ(tree[1], std::string(kind) == "sample" ? snapshot_tree(sample) : tree[0]) << kind;
+  }
+}
+
+}  // namespace
