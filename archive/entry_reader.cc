@@ -183,6 +183,11 @@ int hold_whole(StoredInput* s, uint32_t stored_size) {
   return ENTRY_FAULT_NONE;
 }
 
+// Data for the sink; once it has failed it is passed no more.
+void pass_on(const EntrySink*& sink, const uint8_t* data, uint32_t size) {
+  if (sink && size > 0 && sink->write(sink->context, data, size) != 0) sink = nullptr;
+}
+
 int stream_stored(const uint8_t* crc_table, const Entry* e, StoredInput* s, const EntrySink* sink, uint16_t* crc) {
   for (uint32_t passed = 0; s->left > 0;) {
     uint32_t n = s->left < s->capacity ? s->left : s->capacity;
@@ -191,18 +196,23 @@ int stream_stored(const uint8_t* crc_table, const Entry* e, StoredInput* s, cons
     // What lies behind the file's bytes is read past, never passed on.
     uint32_t take = e->file_size - passed < n ? e->file_size - passed : n;
     *crc = crc16_continue(crc_table, *crc, s->buffer, take);
-    if (sink && take > 0 && sink->write(sink->context, s->buffer, take) != 0) sink = nullptr;
+    pass_on(sink, s->buffer, take);
     passed += take;
   }
   return ENTRY_FAULT_NONE;
 }
+
+// Decoded windows passed on together, so that a file takes one write per
+// this many bytes.
+constexpr uint32_t BATCH_WINDOWS = 8;
 
 // Every call but the last produces exactly one window, as the decoder needs.
 int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, const EntrySink* sink,
                       const EntryProgress* progress, uint16_t* crc) {
   CodecContext* codec = nullptr;
   if (codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
-  uint8_t window[CODEC_WINDOW];
+  uint8_t batch[BATCH_WINDOWS * CODEC_WINDOW];
+  uint32_t held = 0;  // bytes of `batch` not yet passed on
   ByteRange out{};
   uint32_t done = 0;
   uint32_t passed = 0;  // bytes handled before the stored data came to be held whole
@@ -210,16 +220,20 @@ int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, 
   for (;;) {
     fault = top_up(s);
     if (fault != ENTRY_FAULT_NONE) break;
+    if (held == sizeof batch) {
+      pass_on(sink, batch, held);
+      held = 0;
+    }
     uint32_t chunk = e->file_size - done < CODEC_WINDOW ? e->file_size - done : CODEC_WINDOW;
-    out.cur = out.start = window;
-    out.end = window + chunk;
+    out.cur = out.start = batch + held;
+    out.end = out.cur + chunk;
     out.size = int32_t(chunk);
     int32_t result = codec_decode(codec, &s->range, &out);
     if (s->range.cur >= s->range.end && s->left > 0) {
       // Decoded again from the start; the slices already handled are
       // produced once more and dropped.
-      fault = hold_whole(s, e->stored_size);
       codec_release(&codec);
+      fault = hold_whole(s, e->stored_size);
       if (fault != ENTRY_FAULT_NONE) return fault;
       if (codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
       passed = done;
@@ -228,8 +242,8 @@ int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, 
     }
     done += chunk;
     if (done > passed) {
-      *crc = crc16_continue(crc_table, *crc, window, chunk);
-      if (sink && chunk > 0 && sink->write(sink->context, window, chunk) != 0) sink = nullptr;
+      *crc = crc16_continue(crc_table, *crc, batch + held, chunk);
+      held += chunk;
     }
     if (done == e->file_size) {
       if (result < 0) fault = ENTRY_FAULT_DECODE;
@@ -242,6 +256,7 @@ int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, 
     }
   }
   codec_release(&codec);
+  if (fault == ENTRY_FAULT_NONE) pass_on(sink, batch, held);
   // Compressed data left behind the last window is passed over.
   if (fault == ENTRY_FAULT_NONE && s->left > 0 && fseek(attachment_file, long(s->left), SEEK_CUR) != 0)
     fault = ENTRY_FAULT_STORED_SHORT;
