@@ -7,9 +7,7 @@
 #include "archive/format.h"
 #include "codec/codec_context.h"
 
-namespace {
-
-int check_stored_data(const uint8_t* crc_table, const Entry& e) {
+int check_entry_stored_data(const uint8_t* crc_table, const Entry& e) {
   if (e.type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
   // A stored file is copied out of its stored data: it cannot be longer.
   if (e.type == ENTRY_STORED && e.file_size > e.stored_size) return ENTRY_FAULT_STORED_SHORT;
@@ -24,8 +22,6 @@ int check_stored_data(const uint8_t* crc_table, const Entry& e) {
   return crc == get_u16(e.record + RECORD_STORED_CRC) ? ENTRY_FAULT_NONE : ENTRY_FAULT_STORED_CRC;
 }
 
-}  // namespace
-
 int check_attachment(const uint8_t* crc_table, uint32_t entry_count, const CheckedEntry* checked, uint32_t* index) {
   long start = ftell(attachment_file);
   int fault = start < 0 ? ENTRY_FAULT_RECORD_SHORT : ENTRY_FAULT_NONE;
@@ -33,7 +29,7 @@ int check_attachment(const uint8_t* crc_table, uint32_t entry_count, const Check
     Entry e;
     e.stored = e.data = nullptr;
     fault = read_entry_record(crc_table, &e);
-    if (fault == ENTRY_FAULT_NONE) fault = check_stored_data(crc_table, e);
+    if (fault == ENTRY_FAULT_NONE) fault = check_entry_stored_data(crc_table, e);
     if (fault == ENTRY_FAULT_NONE && checked) fault = checked->accept(checked->context, e);
     if (fault != ENTRY_FAULT_NONE) return fault;
   }

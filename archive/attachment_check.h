@@ -16,6 +16,10 @@ struct CheckedEntry {
   void* context;
 };
 
+// Reads the stored data behind the record of `entry` in slices and checks it
+// against its CRC; a stored file must fit in it. ENTRY_FAULT_NONE or the fault.
+int check_entry_stored_data(const uint8_t* crc_table, const Entry& entry);
+
 // Reads `entry_count` entries from the current position of attachment_file
 // and returns it there. ENTRY_FAULT_NONE, the first entry's fault
 // (`index` learns which entry, from 0), or what `accept` returned. A

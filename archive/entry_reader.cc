@@ -1,5 +1,6 @@
 #include "archive/entry_reader.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -138,6 +139,155 @@ int read_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* pro
   if (fault == ENTRY_FAULT_NONE && crc16(crc_table, e->data, e->file_size) != get_u16(e->record + RECORD_FILE_CRC))
     fault = ENTRY_FAULT_FILE_CRC;
   if (fault != ENTRY_FAULT_NONE) release_entry(e);
+  return fault;
+}
+
+namespace {
+
+// Stored data held at once while an entry is decoded. Before each call of the
+// decoder at least half of it is held, or all that is left: far more than
+// one window of output takes from any stream an encoder makes.
+constexpr uint32_t STORED_SLICE = 1u << 17;
+constexpr uint32_t STORED_LOW = STORED_SLICE / 2;
+
+struct StoredInput {
+  uint8_t* buffer;
+  uint32_t capacity;
+  uint32_t left;  // stored bytes not yet read from the attachment
+  ByteRange range;
+};
+
+// Moves what is unread to the front and reads more behind it.
+int top_up(StoredInput* s) {
+  uint32_t held = uint32_t(s->range.end - s->range.cur);
+  if (held >= STORED_LOW || s->left == 0) return ENTRY_FAULT_NONE;
+  memmove(s->buffer, s->range.cur, held);
+  uint32_t n = s->left < s->capacity - held ? s->left : s->capacity - held;
+  if (read_attachment(s->buffer + held, n) < n) return ENTRY_FAULT_STORED_SHORT;
+  s->left -= n;
+  s->range.cur = s->range.start = s->buffer;
+  s->range.end = s->buffer + held + n;
+  return ENTRY_FAULT_NONE;
+}
+
+// A call of the decoder that reached the end of what was held may have read
+// the zeros past it instead of the stream: the whole stored data is then read
+// in again and held, as a stream that dense needs.
+int hold_whole(StoredInput* s, uint32_t stored_size) {
+  uint8_t* whole = static_cast<uint8_t*>(malloc(stored_size));
+  if (!whole) return ENTRY_FAULT_NO_MEMORY;
+  if (fseek(attachment_file, -long(stored_size - s->left), SEEK_CUR) != 0 ||
+      read_attachment(whole, stored_size) < stored_size) {
+    free(whole);
+    return ENTRY_FAULT_STORED_SHORT;
+  }
+  free(s->buffer);
+  s->buffer = whole;
+  s->capacity = stored_size;
+  s->left = 0;
+  s->range.cur = s->range.start = whole;
+  s->range.end = whole + stored_size;
+  return ENTRY_FAULT_NONE;
+}
+
+// Data for the sink; once it has failed it is passed no more.
+void pass_on(const EntrySink*& sink, const uint8_t* data, uint32_t size) {
+  if (sink && size > 0 && sink->write(sink->context, data, size) != 0) sink = nullptr;
+}
+
+int stream_stored(const uint8_t* crc_table, const Entry* e, StoredInput* s, const EntrySink* sink, uint16_t* crc) {
+  for (uint32_t passed = 0; s->left > 0;) {
+    uint32_t n = s->left < s->capacity ? s->left : s->capacity;
+    if (read_attachment(s->buffer, n) < n) return ENTRY_FAULT_STORED_SHORT;
+    s->left -= n;
+    // What lies behind the file's bytes is read past, never passed on.
+    uint32_t take = e->file_size - passed < n ? e->file_size - passed : n;
+    *crc = crc16_continue(crc_table, *crc, s->buffer, take);
+    pass_on(sink, s->buffer, take);
+    passed += take;
+  }
+  return ENTRY_FAULT_NONE;
+}
+
+// Decoded windows passed on together, so that a file takes one write per
+// this many bytes.
+constexpr uint32_t BATCH_WINDOWS = 8;
+
+// Every call but the last produces exactly one window, as the decoder needs.
+int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, const EntrySink* sink,
+                      const EntryProgress* progress, uint16_t* crc) {
+  CodecContext* codec = nullptr;
+  if (codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
+  uint8_t batch[BATCH_WINDOWS * CODEC_WINDOW];
+  uint32_t held = 0;  // bytes of `batch` not yet passed on
+  ByteRange out{};
+  uint32_t done = 0;
+  uint32_t passed = 0;  // bytes handled before the stored data came to be held whole
+  int fault = ENTRY_FAULT_NONE;
+  for (;;) {
+    fault = top_up(s);
+    if (fault != ENTRY_FAULT_NONE) break;
+    if (held == sizeof batch) {
+      pass_on(sink, batch, held);
+      held = 0;
+    }
+    uint32_t chunk = e->file_size - done < CODEC_WINDOW ? e->file_size - done : CODEC_WINDOW;
+    out.cur = out.start = batch + held;
+    out.end = out.cur + chunk;
+    out.size = int32_t(chunk);
+    int32_t result = codec_decode(codec, &s->range, &out);
+    if (s->range.cur >= s->range.end && s->left > 0) {
+      // Decoded again from the start; the slices already handled are
+      // produced once more and dropped.
+      codec_release(&codec);
+      fault = hold_whole(s, e->stored_size);
+      if (fault != ENTRY_FAULT_NONE) return fault;
+      if (codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
+      passed = done;
+      done = 0;
+      continue;
+    }
+    done += chunk;
+    if (done > passed) {
+      *crc = crc16_continue(crc_table, *crc, batch + held, chunk);
+      held += chunk;
+    }
+    if (done == e->file_size) {
+      if (result < 0) fault = ENTRY_FAULT_DECODE;
+      break;
+    }
+    if (progress && done > passed) progress->slice_done(progress->context, *e, done);
+    if (result < 0) {
+      fault = ENTRY_FAULT_DECODE;
+      break;
+    }
+  }
+  codec_release(&codec);
+  if (fault == ENTRY_FAULT_NONE) pass_on(sink, batch, held);
+  // Compressed data left behind the last window is passed over.
+  if (fault == ENTRY_FAULT_NONE && s->left > 0 && fseek(attachment_file, long(s->left), SEEK_CUR) != 0)
+    fault = ENTRY_FAULT_STORED_SHORT;
+  return fault;
+}
+
+}  // namespace
+
+int stream_entry_data(const uint8_t* crc_table, const Entry* e, const EntrySink* sink,
+                      const EntryProgress* progress) {
+  if (e->type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
+  bool stored = e->type == ENTRY_STORED;
+  if (stored && e->file_size > e->stored_size) return ENTRY_FAULT_STORED_SHORT;
+  StoredInput s{};
+  s.capacity = e->stored_size < STORED_SLICE ? e->stored_size : STORED_SLICE;
+  s.left = e->stored_size;
+  s.buffer = static_cast<uint8_t*>(malloc(s.capacity ? s.capacity : 1));
+  if (!s.buffer) return ENTRY_FAULT_NO_MEMORY;
+  s.range.cur = s.range.end = s.range.start = s.buffer;
+  uint16_t crc = 0;
+  int fault = stored ? stream_stored(crc_table, e, &s, sink, &crc)
+                     : stream_compressed(crc_table, e, &s, sink, progress, &crc);
+  free(s.buffer);
+  if (fault == ENTRY_FAULT_NONE && crc != get_u16(e->record + RECORD_FILE_CRC)) fault = ENTRY_FAULT_FILE_CRC;
   return fault;
 }
 

@@ -59,6 +59,24 @@ void release_entry(Entry* entry);
 int read_entry_record(const uint8_t* crc_table, Entry* entry);
 int read_entry_data(const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
 
+// Receives an entry's file data slice by slice, in order. A nonzero result
+// stops the passing of data; the rest is still decoded and checked, so that a
+// damaged entry is reported as such whatever became of its output.
+struct EntrySink {
+  int (*write)(void* context, const uint8_t* data, uint32_t size);
+  void* context;
+};
+
+// The data behind a record just read, in constant memory: the stored data is
+// read in bounded slices and decoded one window at a time straight into
+// `sink` (may be null), the file CRC kept running and compared at the end,
+// so a fault can come after data has been passed on. Nothing stays
+// allocated. The stored CRC is not checked here: check_attachment has done
+// so before anything was installed. On success attachment_file stands behind
+// the stored data. `progress` may be null.
+int stream_entry_data(const uint8_t* crc_table, const Entry* entry, const EntrySink* sink,
+                      const EntryProgress* progress);
+
 // The part of `name` behind its last '/' or '\\', the final character never
 // counting as that separator; a name without one is its own base name.
 const char* entry_base_name(const char* name);

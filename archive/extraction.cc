@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/attachment_reader.h"
 #include "archive/directory_below.h"
 
 static_assert(EXTRACTION_PATH_SIZE == PATH_MAX, "a path that fits the buffer is one the system can name");
@@ -95,20 +96,34 @@ int write_all(int fd, const uint8_t* data, size_t size) {
   return 0;
 }
 
-// The data, then the times and the mode; a failed write or close is the
-// write's error.
-int fill_file(int fd, const Entry& e) {
-  int result = write_all(fd, e.data, e.file_size);
-  if (result == 0 && e.mod_time != 0) {
+// The file of the entry in hand while its data arrives: a write that fails
+// is kept and reported once the data has been checked, since damaged data is
+// reported first, as when the file was written only after its check.
+struct FileOutput {
+  int fd;
+  int failed;
+  ExtractFailure failure;
+};
+
+int output_slice(void* context, const uint8_t* data, uint32_t size) {
+  FileOutput* out = static_cast<FileOutput*>(context);
+  if (write_all(out->fd, data, size) == 0) return 0;
+  fail_errno(&out->failure, "Error saving data", "(err=1).", errno);
+  out->failed = 1;
+  return -1;
+}
+
+// The times and the mode, then the close; a failed close is the write's
+// error.
+int finish_file(int fd, const Entry& e, ExtractFailure* f) {
+  if (e.mod_time != 0) {
     const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
     futimens(fd, times);
     fchmod(fd, mode_t(e.mode));
   }
-  int saved = errno;
   // Some file systems report a failed write only when the file is closed.
-  if (close(fd) != 0 && result == 0) return -1;
-  errno = saved;
-  return result;
+  if (close(fd) != 0) return fail_errno(f, "Error saving data", "(err=1).", errno);
+  return 0;
 }
 
 // The new file takes the name in one step. An existing object is exchanged
@@ -269,57 +284,85 @@ int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
   return 0;
 }
 
-int extract_write(Extraction* x, const Entry& e, ExtractFailure* f) {
-  if (e.type == ENTRY_DELETE) return 0;
-  if (x->in_place) {
-    // A directory without write permission cannot take a temporary; the
-    // writable file in it is written where it is, as it always was.
-    int fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
-      close(fd);
-      return fail(f, "Memory allocation error (err=3).");
-    }
-    if (fill_file(fd, e) != 0) return fail_errno(f, "Error saving data", "(err=1).", errno);
-    return written(x, e, f);
-  }
-  // The temporary lies in the record directory, where the next run clears
-  // what a killed one left, unless the file's directory is on another file
-  // system; then it lies beside the file.
-  struct stat st;
-  int temp_dir = x->record.dir_fd;
-  char temp[64];
+namespace {
+
+// The file the data goes into: the entry's own file when it is written in
+// place, else a new temporary whose name `temp` in `*temp_dir` learns.
+int open_output(Extraction* x, int* temp_dir, char* temp, size_t temp_size, ExtractFailure* f) {
+  *temp_dir = -1;
   int fd;
-  if (fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device) {
-    fd = install_record_temporary(&x->record, temp, sizeof temp);
+  if (x->in_place) {
+    fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
   } else {
-    temp_dir = x->dir_fd;
-    snprintf(temp, sizeof temp, ".zolt-setup-%ld-%u", long(getpid()), x->record.temp_serial++);
-    fd = openat(temp_dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // The temporary lies in the record directory, where the next run clears
+    // what a killed one left, unless the file's directory is on another file
+    // system; then it lies beside the file.
+    struct stat st;
+    *temp_dir = x->record.dir_fd;
+    if (fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device) {
+      fd = install_record_temporary(&x->record, temp, temp_size);
+    } else {
+      *temp_dir = x->dir_fd;
+      snprintf(temp, temp_size, ".zolt-setup-%ld-%u", long(getpid()), x->record.temp_serial++);
+      fd = openat(*temp_dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) *temp_dir = -1;
   }
   if (fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
+  struct stat st;
   if (fstat(fd, &st) != 0 || stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
     close(fd);
-    unlinkat(temp_dir, temp, 0);
+    if (*temp_dir >= 0) unlinkat(*temp_dir, temp, 0);
+    *temp_dir = -1;
     return fail(f, "Memory allocation error (err=3).");
   }
-  if (fill_file(fd, e) != 0) {
-    int error = errno;
-    unlinkat(temp_dir, temp, 0);
-    return fail_errno(f, "Error saving data", "(err=1).", error);
-  }
-  if (take_name(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
-    int error = errno;
-    unlinkat(temp_dir, temp, 0);
-    // A directory in the way: reported as opening it for writing would be.
-    if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
-    return fail_errno(f, "Can't create file", "(err=5).", error);
-  }
-  return written(x, e, f);
+  return fd;
 }
 
-int extract_entry(Extraction* x, const Entry& e, ExtractFailure* f) {
-  if (extract_prepare(x, e, f) != 0) return -1;
-  return extract_write(x, e, f);
+}  // namespace
+
+int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& e, const EntryProgress* progress, int* fault,
+                  ExtractFailure* f) {
+  *fault = ENTRY_FAULT_NONE;
+  if (e.type == ENTRY_DELETE) return 0;
+  if (x->in_place) {
+    // The old file is truncated only once the new data is known to be good:
+    // it is decoded and checked once without a file, then again into it.
+    *fault = stream_entry_data(crc_table, &e, nullptr, progress);
+    if (*fault == ENTRY_FAULT_NONE && fseek(attachment_file, -long(e.stored_size), SEEK_CUR) != 0)
+      *fault = ENTRY_FAULT_STORED_SHORT;
+    if (*fault != ENTRY_FAULT_NONE) return -1;
+    progress = nullptr;
+  }
+  FileOutput out{};
+  int temp_dir;
+  char temp[64] = "";
+  out.fd = open_output(x, &temp_dir, temp, sizeof temp, &out.failure);
+  out.failed = out.fd < 0;
+  const EntrySink sink{output_slice, &out};
+  *fault = stream_entry_data(crc_table, &e, out.failed ? nullptr : &sink, progress);
+  int result = 0;
+  if (*fault != ENTRY_FAULT_NONE) {
+    result = -1;
+  } else if (out.failed) {
+    *f = out.failure;
+    result = -1;
+  }
+  if (out.fd >= 0) {
+    if (result == 0) result = finish_file(out.fd, e, f);
+    else close(out.fd);
+  }
+  if (result == 0 && temp_dir >= 0 && take_name(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
+    int error = errno;
+    // A directory in the way: reported as opening it for writing would be.
+    if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
+    result = fail_errno(f, "Can't create file", "(err=5).", error);
+  }
+  // Damaged data, or a file not written whole: the temporary goes, and the
+  // name keeps what it held.
+  if (result != 0) {
+    if (temp_dir >= 0) unlinkat(temp_dir, temp, 0);
+    return -1;
+  }
+  return written(x, e, f);
 }

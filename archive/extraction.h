@@ -7,9 +7,12 @@
 // link in the tree cannot lead writes or deletions out of it. Every file is
 // written whole to a temporary first and then takes its name in one step, so
 // that after any failure or interruption each path holds nothing, its old
-// version or its complete new one. The old file is exchanged with the new one
-// and then removed rather than renamed over: ext4 writes a file out at once
-// when a rename replaces another, which measured about an eighth slower.
+// version or its complete new one. The data goes straight into the
+// temporary as it is decoded, so memory stays small whatever a file's size,
+// and a file that fails its check loses only its temporary. The old file is
+// exchanged with the new one and then removed rather than renamed over: ext4
+// writes a file out at once when a rename replaces another, which measured
+// about an eighth slower.
 #pragma once
 
 #include <sys/types.h>
@@ -62,13 +65,19 @@ int extraction_begin(Extraction* x, const char* product, ExtractFailure* failure
 // Brings the record up to date (once begun) and releases everything.
 void extraction_end(Extraction* x);
 
-// Installs one checked entry: extract_prepare once its record is read (the
-// sweep, the directories, and for a deletion entry the deletion), then
-// extract_write once its data are decoded and checked. extract_entry does
-// both. Each is 0, or -1 with `failure` filled in.
+// Installs one entry whose stored data check_attachment has checked:
+// extract_prepare once its record is read (the sweep, the directories, and
+// for a deletion entry the deletion), 0 or -1 with `failure` filled in; then
+// extract_write, which decodes the data behind the record from
+// attachment_file one window at a time into the new file (see
+// stream_entry_data). extract_write is 0, or -1 with either `*fault` set to
+// the entry's fault (damaged data: the entry's old file is kept) or, with
+// `*fault` ENTRY_FAULT_NONE, `failure` filled in. Messages come in the order
+// of a check of the whole file before its write: a fault of the data before
+// a failure to make or write the file.
 int extract_prepare(Extraction* x, const Entry& entry, ExtractFailure* failure);
-int extract_write(Extraction* x, const Entry& entry, ExtractFailure* failure);
-int extract_entry(Extraction* x, const Entry& entry, ExtractFailure* failure);
+int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& entry, const EntryProgress* progress,
+                  int* fault, ExtractFailure* failure);
 
 // 1 when every directory of `path` exists or was made (mode 0755), 0 when a
 // mkdir failed (errno is mkdir's; the path is left cut at that directory).

@@ -110,11 +110,8 @@ int install_files() {
     fault = read_entry_record(crc_table, &entry);
     if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
     if (extract_prepare(&extraction, entry, &failure) != 0) stop(failure);
-    fault = read_entry_data(crc_table, &entry, &on_slice);
-    if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
-    int result = extract_write(&extraction, entry, &failure);
-    release_entry(&entry);
-    if (result != 0) stop(failure);
+    if (extract_write(&extraction, crc_table, entry, &on_slice, &fault, &failure) != 0)
+      fault != ENTRY_FAULT_NONE ? stop(entry_fault_message(fault)) : stop(failure);
     if (entry.type == ENTRY_DELETE) continue;
     progress.bytes_done += entry.file_size;
     progress_line(entry.name, entries_percent(progress), bytes_percent(progress.bytes_done));

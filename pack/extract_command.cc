@@ -1,8 +1,8 @@
 // zolt-pack extract: installs an attachment into a directory without the
 // dialogue, with the installer's own extraction code, so that packagers and
-// pipelines get exactly the tree that users get. Unlike the installer, which
-// The whole attachment is checked first, decoded data included, so that no
-// damaged entry changes anything on disk.
+// pipelines get exactly the tree that users get. As the installer does, it
+// checks every record, name and stored CRC before anything on disk changes,
+// then decodes each entry once, straight into its file, in constant memory.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -24,9 +24,10 @@ const char* const EXTRACT_USAGE =
     "installer's own rules: before each entry is written, stale copies of the\n"
     "same base name that an earlier installation of the product recorded below\n"
     "DIR are removed (never other files); deletion entries remove their file;\n"
-    "directories are made with mode 0755; times and modes are restored. The\n"
-    "whole attachment is checked first: if any entry is damaged, nothing is\n"
-    "written and the exit status is 1.\n"
+    "directories are made with mode 0755; times and modes are restored. Every\n"
+    "record, name and stored CRC is checked first: if any is damaged, nothing\n"
+    "is written. An entry whose data fails its check once decoded keeps its old\n"
+    "file, the entries before it stay installed, and the exit status is 1.\n"
     "\n"
     "  -C, --directory=DIR  install into DIR (required; made if missing)\n"
     "  -q, --quiet          no progress line and no summary\n"
@@ -83,13 +84,12 @@ int extract_command(const Arguments& args) {
   Extraction extraction;
   extraction_prepare(&extraction, directory.c_str());
   try {
-    // First pass: everything checked, decoded data included, nothing
-    // written; the sweep learns which paths the attachment installs.
-    while (reader.next(&entry, &index)) {
+    // First pass: records, names, the tree they make and stored CRCs,
+    // nothing decoded or written; the sweep learns which paths the
+    // attachment installs.
+    while (reader.next(&entry, &index, nullptr, InstallerReader::CHECK_STORED)) {
       display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
-      int expected = extraction_expect(&extraction, entry);
-      release_entry(&entry);
-      if (expected != 0) throw Failure("not enough memory");
+      if (extraction_expect(&extraction, entry) != 0) throw Failure("not enough memory");
     }
 
     std::vector<char> made(directory.begin(), directory.end());
@@ -107,13 +107,13 @@ int extract_command(const Arguments& args) {
     uint32_t files = 0, deletions = 0;
     uint64_t bytes = 0;
     reader.rewind();
-    while (reader.next(&entry, &index)) {
+    while (reader.next(&entry, &index, nullptr, InstallerReader::RECORD_ONLY)) {
       display.update("[" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
-      int result = extract_entry(&extraction, entry, &failure);
-      if (result != 0) {
-        std::string label = entry_label(reader, index, entry);
-        release_entry(&entry);
-        throw Failure(reader.path() + ": " + label + ": " + failure_text(failure));
+      int fault = ENTRY_FAULT_NONE;
+      if (extract_prepare(&extraction, entry, &failure) != 0 ||
+          extract_write(&extraction, reader.crc_table(), entry, nullptr, &fault, &failure) != 0) {
+        if (fault != ENTRY_FAULT_NONE) reader.fail_entry(entry, index, fault);
+        throw Failure(reader.path() + ": " + entry_label(reader, index, entry) + ": " + failure_text(failure));
       }
       if (entry.type == ENTRY_DELETE) {
         deletions++;
@@ -121,7 +121,6 @@ int extract_command(const Arguments& args) {
         files++;
         bytes += entry.file_size;
       }
-      release_entry(&entry);
     }
     // What the sweep removed counts with the deletion entries.
     deletions += uint32_t(extraction.swept);

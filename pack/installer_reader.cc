@@ -7,6 +7,7 @@
 #include <ctime>
 #include <memory>
 
+#include "archive/attachment_check.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "codec/codec_context.h"
@@ -106,7 +107,7 @@ void InstallerReader::rewind() {
   tree_.clear();
 }
 
-bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* progress, bool keep_data) {
+bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* progress, Data data) {
   if (next_index_ >= entry_count()) return false;
   *index = next_index_;
   long offset = ftell(file_);
@@ -128,8 +129,12 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
     uint64_t left = file_size_ - uint64_t(ftell(file_));
     if ((entry->type == ENTRY_STORED && entry->file_size > entry->stored_size) || entry->stored_size > left)
       fault = ENTRY_FAULT_STORED_SHORT;
-    else if (!keep_data)
+    else if (data == CHECK_DATA)
       fault = check_entry_data(crc_table_, entry, progress);
+    else if (data == CHECK_STORED)
+      fault = check_entry_stored_data(crc_table_, *entry);
+    else if (data == RECORD_ONLY)
+      fault = ENTRY_FAULT_NONE;
     else if (fseek(file_, offset, SEEK_SET) != 0)
       throw Failure(system_failure(path_, "cannot read", errno));
     else
@@ -145,6 +150,11 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
   }
   next_index_++;
   return true;
+}
+
+void InstallerReader::fail_entry(const Entry& entry, uint32_t index, int fault) const {
+  throw Failure(path_ + ": entry " + std::to_string(index + 1) + " of " + std::to_string(entry_count()) + " (" +
+                escaped_text(entry.name) + "): " + entry_fault_message(fault));
 }
 
 const char* vendor_text_name(int which) {

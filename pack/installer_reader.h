@@ -29,17 +29,28 @@ class InstallerReader {
   // The vendor's texts, checked as the installer checks them.
   const VendorTexts& texts() const { return texts_; }
   uint32_t entry_count() const { return header_entry_count(header_); }
+  const uint8_t* crc_table() const { return crc_table_; }
 
   // Goes back to the first entry.
   void rewind();
+  // How much of an entry's data next reads and checks.
+  enum Data {
+    KEEP_DATA,     // all of it, decoded and kept in entry->data
+    CHECK_DATA,    // all of it, decoded one window at a time and dropped
+    CHECK_STORED,  // the stored data against its CRC, in slices; not decoded
+    RECORD_ONLY,   // nothing: the file is left at the data, for stream_entry_data
+  };
+
   // Reads and checks the next entry into `entry`, which the caller then
   // releases with release_entry. False once entry_count entries are read.
   // `index` learns the entry's number, from 0. Throws Failure on a fault;
-  // nothing stays allocated then. Without `keep_data` the data is checked
-  // and dropped (entry->data stays null): memory then follows the stored
-  // size, which the file bounds, plus one window, whatever size an entry
-  // declares.
-  bool next(Entry* entry, uint32_t* index, const EntryProgress* progress = nullptr, bool keep_data = true);
+  // nothing stays allocated then. Unless the data is kept, entry->data stays
+  // null and memory is bounded whatever size an entry declares (CHECK_DATA:
+  // the stored size, which the file bounds, plus one window).
+  bool next(Entry* entry, uint32_t* index, const EntryProgress* progress = nullptr, Data data = KEEP_DATA);
+
+  // The fault of the entry just read, as next would report it.
+  [[noreturn]] void fail_entry(const Entry& entry, uint32_t index, int fault) const;
 
  private:
   std::string path_;

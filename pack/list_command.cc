@@ -89,7 +89,7 @@ int list_command(const Arguments& args) {
 
   Entry entry;
   uint32_t index;
-  while (reader.next(&entry, &index, nullptr, false)) {
+  while (reader.next(&entry, &index, nullptr, InstallerReader::CHECK_DATA)) {
     std::string time = entry.mod_time ? utc_time_text(entry.mod_time) : "-------------------";
     bool deletion = entry.type == ENTRY_DELETE;
     printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode_text(entry.mode).c_str(), deletion ? 0 : entry.file_size,

@@ -66,7 +66,7 @@ int verify_command(const Arguments& args) {
   try {
     for (;;) {
       progress.index = files + deletions;
-      if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr, false)) break;
+      if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr, InstallerReader::CHECK_DATA)) break;
       if (entry.type == ENTRY_DELETE) {
         deletions++;
       } else {

@@ -15,6 +15,7 @@
 #include "archive/format.h"
 #include "installer/install_files.h"
 #include "installer/installer_state.h"
+#include "tests/codec/stream_builder.h"
 #include "tests/support/files.h"
 #include "tests/support/installer_builder.h"
 #include "tests/reliability/reliability_support.h"
@@ -96,9 +97,21 @@ TEST_F(Extraction, WritesBytesTimesAndModes) {
   empty_packed.name = "lib/empty.bin";
   empty_packed.data = "";
   empty_packed.stored = std::string(7, '\0');  // a block of no items
+  // A block head before every byte: one window takes more stored data than
+  // is read ahead, which is then held whole and decoded again.
+  TestEntry dense = packed;
+  dense.name = "lib/dense.bin";
+  dense.data.clear();
+  BitWriter w;
+  for (int i = 0; i < 20000; i++) {
+    dense.data += char(i * 7);
+    put_block(w, {lit(uint8_t(i * 7))});
+  }
+  dense.stored = w.bytes();
+  const std::string big(300000, 'b');  // stored data read in several slices
   write_installer(installer, {stored("include/qumba.h", "#pragma once\n", 1683062507, 0100755),
                               stored("doc/empty.txt", "", 1500000000, 0100444), packed, empty_packed,
-                              stored("untimed.txt", "x")});
+                              stored("untimed.txt", "x"), dense, stored("big.txt", big)});
   umask(022);
   ProcessResult r = install(installer, target);
   EXPECT_EQ(r.err.substr(0, kHeading.size()), kHeading);
@@ -114,6 +127,8 @@ TEST_F(Extraction, WritesBytesTimesAndModes) {
   EXPECT_EQ(read_file(target + "/lib/aaaa.bin"), "AAAA");
   EXPECT_EQ(stat_of(target + "/lib/aaaa.bin").st_mode & 07777, 0600u);
   EXPECT_EQ(read_file(target + "/lib/empty.bin"), "");
+  EXPECT_TRUE(read_file(target + "/lib/dense.bin") == dense.data);
+  EXPECT_TRUE(read_file(target + "/big.txt") == big);
   // mod_time 0: the times and mode of creation.
   EXPECT_GT(stat_of(target + "/untimed.txt").st_mtime, 1600000000);
   EXPECT_EQ(stat_of(target + "/untimed.txt").st_mode & 07777, 0644u);
