@@ -24,11 +24,7 @@ bool installs(const std::string& path, const std::string& target, std::string* e
 }
 
 TestEntry file(const std::string& name, uint32_t type = ENTRY_STORED) {
-  TestEntry e;
-  e.name = name;
-  e.type = type;
-  e.data = type == ENTRY_DELETE ? "" : "data of " + name;
-  return e;
+  return {name, type, type == ENTRY_DELETE ? "" : "data of " + name, ""};
 }
 TestEntry deletion(const std::string& name) { return file(name, ENTRY_DELETE); }
 
