@@ -21,9 +21,8 @@ namespace {
 using namespace dialogue;
 
 // The header of the dialogue texts, so that only the vendor's texts differ.
-const std::vector<std::string> kHeader = {"create",     "-q",          "--product", "QUMBA",    "--version",
-                                          "7.1",        "--platform", "Linux x86_64", "--build-time", "1683062507",
-                                          "--space",    "14194286"};
+const std::vector<std::string> kHeader = {"create", "-q", "--product", "QUMBA", "--version", "7.1", "--platform",
+                                          "Linux x86_64", "--build-time", "1683062507", "--space", "14194286"};
 
 // The licence file: a line to be wrapped at its last blank within 74
 // characters, a tab, a DOS line end and an empty line.
