@@ -22,9 +22,7 @@ TEST(Aarch64Installer, InstallsAndRefusesAsTheNativeOne) {
   const std::string sample = ZOLT_SOURCE_DIR "/examples/qumba", native = ZOLT_NATIVE_ARCH;
   for (const std::string& arch : {std::string("aarch64"), native})
     ASSERT_EQ(run_pack({"create", "-q", "--product", "QUMBA", "--version", "7.1", "--arch", arch, "--platform",
-                        "Linux aarch64", "--build-time", "1683062507", "-o", temp / ("sample-" + arch), sample})
-                  .exit_status,
-              0);
+                        "Linux aarch64", "--build-time", "1683062507", "-o", temp / ("sample-" + arch), sample}).exit_status, 0);
   std::vector<TestEntry> damaged{{"a.txt", ENTRY_STORED, "complete", ""}, {"b.txt", ENTRY_STORED, "right", "wrong"}};
   write_file(temp / "damaged-aarch64", build_installer(read_file(ZOLT_SETUP_AARCH64), TestHeader(), damaged), 0755);
   write_file(temp / ("damaged-" + native), build_installer(read_file(setup_binary()), TestHeader(), damaged), 0755);

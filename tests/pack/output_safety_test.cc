@@ -59,35 +59,26 @@ TEST(OutputSafety, CreateReplacesNeitherFileUnlessItCanWriteBoth) {
   EXPECT_EQ(run_process("/usr/bin/env", check).exit_status, 0);
 }
 
-// A compressed entry of one stored byte that declares `file_size` bytes,
-// each of them zero.
-std::string inflated_installer(uint32_t file_size) {
-  TestEntry e;
-  e.name = "big";
-  e.type = ENTRY_COMPRESSED;
-  e.stored = std::string(1, '\0');
-  std::string bytes = build_installer(read_file(setup_binary()), TestHeader(), {e});
-  auto* record = reinterpret_cast<uint8_t*>(&bytes[header_offset_for(read_file(setup_binary()).size()) + HEADER_SIZE]);
-  put_u32(record + RECORD_FILE_SIZE, file_size);
-  put_u16(record + RECORD_CRC, 0);
-  put_u16(record + RECORD_CRC, test_crc16(std::string(reinterpret_cast<char*>(record), get_u32(record))));
-  return bytes;
-}
-
 TEST(ListOutput, ShowsControlCharactersInNamesAndTextsEscaped) {
   TempDir temp;
   TestEntry forged;
   forged.name = "a\n-rw-r--r-- 0 0 stored 2023-05-02 21:21:47 forged\x1b[2J";
   write_installer(temp / "i.run", {forged}, TestHeader{"Q\rProduct:   Other", "7.1", "Linux x86_64", 1683062507, 0});
   ProcessResult r = run_pack({"list", temp / "i.run"});
-  EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_NE(r.out.find("Product:   Q\\rProduct:   Other\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" a\\n-rw-r--r-- 0 0 stored 2023-05-02 21:21:47 forged\\033[2J\n"), std::string::npos) << r.out;
 }
 
 TEST(VerifyMemory, BoundedWhateverSizeAnEntryDeclares) {
+  // A compressed entry of one stored byte that declares 160 MiB.
+  const std::string image = read_file(setup_binary());
+  std::string bytes = build_installer(image, TestHeader(), {{"big", ENTRY_COMPRESSED, "", std::string(1, '\0')}});
+  auto* record = reinterpret_cast<uint8_t*>(&bytes[header_offset_for(image.size()) + HEADER_SIZE]);
+  put_u32(record + RECORD_FILE_SIZE, uint32_t(160) << 20);
+  put_u16(record + RECORD_CRC, 0);
+  put_u16(record + RECORD_CRC, test_crc16(std::string(reinterpret_cast<char*>(record), get_u32(record))));
   TempDir temp;
-  write_file(temp / "big.run", inflated_installer(uint32_t(160) << 20));
+  write_file(temp / "big.run", bytes);
   ProcessOptions o;
   o.args = {"verify", "-q", temp / "big.run"};
 #ifndef ZOLT_SANITIZED_BUILD
