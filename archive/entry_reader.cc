@@ -151,7 +151,8 @@ constexpr uint32_t STORED_SLICE = 1u << 17;
 constexpr uint32_t STORED_LOW = STORED_SLICE / 2;
 
 struct StoredInput {
-  uint8_t* buffer;
+  uint8_t* buffer;  // the streamer's, or the whole stored data held by hold_whole
+  uint8_t* whole;   // the latter, to be freed
   uint32_t capacity;
   uint32_t left;  // stored bytes not yet read from the attachment
   ByteRange range;
@@ -181,8 +182,8 @@ int hold_whole(StoredInput* s, uint32_t stored_size) {
     free(whole);
     return ENTRY_FAULT_STORED_SHORT;
   }
-  free(s->buffer);
-  s->buffer = whole;
+  free(s->whole);
+  s->buffer = s->whole = whole;
   s->capacity = stored_size;
   s->left = 0;
   s->range.cur = s->range.start = whole;
@@ -214,10 +215,9 @@ int stream_stored(const uint8_t* crc_table, const Entry* e, StoredInput* s, cons
 constexpr uint32_t BATCH_WINDOWS = 8;
 
 // Every call but the last produces exactly one window, as the decoder needs.
-int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, const EntrySink* sink,
-                      const EntryProgress* progress, uint16_t* crc) {
-  CodecContext* codec = nullptr;
-  if (codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
+int stream_compressed(const uint8_t* crc_table, CodecContext* codec, const Entry* e, StoredInput* s,
+                      const EntrySink* sink, const EntryProgress* progress, uint16_t* crc) {
+  codec_reset(codec);
   uint8_t batch[BATCH_WINDOWS * CODEC_WINDOW];
   uint32_t held = 0;  // bytes of `batch` not yet passed on
   ByteRange out{};
@@ -239,10 +239,9 @@ int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, 
     if (s->range.cur >= s->range.end && s->left > 0) {
       // Decoded again from the start; the slices already handled are
       // produced once more and dropped.
-      codec_release(&codec);
       fault = hold_whole(s, e->stored_size);
       if (fault != ENTRY_FAULT_NONE) return fault;
-      if (codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
+      codec_reset(codec);
       passed = done;
       done = 0;
       continue;
@@ -262,7 +261,6 @@ int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, 
       break;
     }
   }
-  codec_release(&codec);
   if (fault == ENTRY_FAULT_NONE) pass_on(sink, batch, held);
   // Compressed data left behind the last window is passed over.
   if (fault == ENTRY_FAULT_NONE && s->left > 0 && fseek(attachment_file, long(s->left), SEEK_CUR) != 0)
@@ -272,7 +270,22 @@ int stream_compressed(const uint8_t* crc_table, const Entry* e, StoredInput* s, 
 
 }  // namespace
 
-int stream_entry_data(const uint8_t* crc_table, const Entry* e, const EntrySink* sink,
+int entry_streamer_open(EntryStreamer* w) {
+  *w = EntryStreamer{};
+  w->stored = static_cast<uint8_t*>(malloc(STORED_SLICE));
+  int fault = !w->stored ? ENTRY_FAULT_NO_MEMORY
+              : codec_create(&w->codec) != CODEC_OK ? ENTRY_FAULT_DECODE : ENTRY_FAULT_NONE;
+  if (fault != ENTRY_FAULT_NONE) entry_streamer_close(w);
+  return fault;
+}
+
+void entry_streamer_close(EntryStreamer* w) {
+  codec_release(&w->codec);
+  free(w->stored);
+  w->stored = nullptr;
+}
+
+int stream_entry_data(const uint8_t* crc_table, EntryStreamer* w, const Entry* e, const EntrySink* sink,
                       const EntryProgress* progress) {
   if (e->type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
   bool stored = e->type == ENTRY_STORED;
@@ -280,13 +293,12 @@ int stream_entry_data(const uint8_t* crc_table, const Entry* e, const EntrySink*
   StoredInput s{};
   s.capacity = e->stored_size < STORED_SLICE ? e->stored_size : STORED_SLICE;
   s.left = e->stored_size;
-  s.buffer = static_cast<uint8_t*>(malloc(s.capacity ? s.capacity : 1));
-  if (!s.buffer) return ENTRY_FAULT_NO_MEMORY;
+  s.buffer = w->stored;
   s.range.cur = s.range.end = s.range.start = s.buffer;
   uint16_t crc = 0;
   int fault = stored ? stream_stored(crc_table, e, &s, sink, &crc)
-                     : stream_compressed(crc_table, e, &s, sink, progress, &crc);
-  free(s.buffer);
+                     : stream_compressed(crc_table, w->codec, e, &s, sink, progress, &crc);
+  free(s.whole);
   if (fault == ENTRY_FAULT_NONE && crc != get_u16(e->record + RECORD_FILE_CRC)) fault = ENTRY_FAULT_FILE_CRC;
   return fault;
 }

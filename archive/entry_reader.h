@@ -67,6 +67,19 @@ struct EntrySink {
   void* context;
 };
 
+// What decoding an entry's data needs, made once and used for one entry
+// after another: a codec context and a buffer for the stored data.
+struct EntryStreamer {
+  struct CodecContext* codec;
+  uint8_t* stored;
+};
+
+// 0, or with nothing allocated ENTRY_FAULT_NO_MEMORY (the buffer) or
+// ENTRY_FAULT_DECODE (the codec could not be set up).
+int entry_streamer_open(EntryStreamer* streamer);
+// Frees what open obtained; a closed or zeroed streamer is left alone.
+void entry_streamer_close(EntryStreamer* streamer);
+
 // The data behind a record just read, in constant memory: the stored data is
 // read in bounded slices and decoded one window at a time straight into
 // `sink` (may be null), the file CRC kept running and compared at the end,
@@ -74,7 +87,7 @@ struct EntrySink {
 // allocated. The stored CRC is not checked here: check_attachment has done
 // so before anything was installed. On success attachment_file stands behind
 // the stored data. `progress` may be null.
-int stream_entry_data(const uint8_t* crc_table, const Entry* entry, const EntrySink* sink,
+int stream_entry_data(const uint8_t* crc_table, EntryStreamer* streamer, const Entry* entry, const EntrySink* sink,
                       const EntryProgress* progress);
 
 // The part of `name` behind its last '/' or '\\', the final character never

@@ -60,6 +60,7 @@ size_t parent_part(const char* name) {
 void forget_directory(Extraction* x) {
   if (x->dir_fd >= 0) close(x->dir_fd);
   x->dir_fd = -1;
+  x->dir_writable = x->dir_same_device = -1;
 }
 
 // The descriptor of the directory below install_dir that the file of `name`
@@ -127,17 +128,18 @@ int finish_file(int fd, const Entry& e, ExtractFailure* f) {
 }
 
 // The new file takes the name in one step. An existing object is exchanged
-// with it and then removed; a directory exchanged by a race goes back.
-int take_name(int from_dir, const char* temp, int to_dir, const char* name) {
+// with it and then removed; a directory exchanged by a race goes back. A
+// name found free when the entry was prepared is simply renamed onto.
+int take_name(int from_dir, const char* temp, int to_dir, const char* name, int exists) {
 #ifdef SYS_renameat2
-  if (syscall(SYS_renameat2, from_dir, temp, to_dir, name, EXCHANGE) == 0) {
+  if (exists && syscall(SYS_renameat2, from_dir, temp, to_dir, name, EXCHANGE) == 0) {
     if (unlinkat(from_dir, temp, 0) == 0) return 0;
     syscall(SYS_renameat2, from_dir, temp, to_dir, name, EXCHANGE);
     errno = EISDIR;
     return -1;
   }
   // Nothing there yet (ENOENT), or a file system that cannot exchange.
-  if (errno != ENOENT && errno != EINVAL && errno != ENOSYS) return -1;
+  if (exists && errno != ENOENT && errno != EINVAL && errno != ENOSYS) return -1;
 #endif
   return renameat(from_dir, temp, to_dir, name);
 }
@@ -209,6 +211,7 @@ int extraction_prepare(Extraction* x, const char* install_dir) {
   memset(x, 0, sizeof *x);
   x->install_dir = install_dir;
   x->root_fd = x->dir_fd = x->record.dir_fd = x->record.lock_fd = -1;
+  x->dir_writable = x->dir_same_device = -1;
   stale_index_init(&x->stale);
   return 0;
 }
@@ -247,6 +250,7 @@ void extraction_end(Extraction* x) {
   if (x->begun) install_record_write(&x->record, &x->stale);
   install_record_close(&x->record);
   forget_directory(x);
+  entry_streamer_close(&x->streamer);
   if (x->root_fd >= 0) close(x->root_fd);
   x->root_fd = -1;
   x->begun = 0;
@@ -274,9 +278,15 @@ int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
   x->in_place = 0;
   struct stat st;
   bool exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  x->target_exists = exists;
   if (exists && S_ISDIR(st.st_mode)) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
-  if (faccessat(x->dir_fd, ".", W_OK, AT_EACCESS) != 0) {
-    int error = errno;
+  // Asked once per directory: the files of a tree come directory by directory.
+  if (x->dir_writable < 0) {
+    x->dir_writable = faccessat(x->dir_fd, ".", W_OK, AT_EACCESS) == 0;
+    x->dir_access_error = errno;
+  }
+  if (!x->dir_writable) {
+    int error = x->dir_access_error;
     if (!exists || !S_ISREG(st.st_mode) || faccessat(x->dir_fd, x->file_name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
       return fail_errno(f, "Can't create file", "(err=5).", error);
     x->in_place = 1;
@@ -297,13 +307,16 @@ int open_output(Extraction* x, int* temp_dir, char* temp, size_t temp_size, Extr
     // The temporary lies in the record directory, where the next run clears
     // what a killed one left, unless the file's directory is on another file
     // system; then it lies beside the file.
-    struct stat st;
     *temp_dir = x->record.dir_fd;
-    if (fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device) {
+    if (x->dir_same_device < 0) {
+      struct stat st;
+      x->dir_same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+    }
+    if (x->dir_same_device) {
       fd = install_record_temporary(&x->record, temp, temp_size);
     } else {
       *temp_dir = x->dir_fd;
-      snprintf(temp, temp_size, ".zolt-setup-%ld-%u", long(getpid()), x->record.temp_serial++);
+      snprintf(temp, temp_size, ".zolt-setup-%ld-%u", x->record.pid, x->record.temp_serial++);
       fd = openat(*temp_dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     }
     if (fd < 0) *temp_dir = -1;
@@ -321,14 +334,19 @@ int open_output(Extraction* x, int* temp_dir, char* temp, size_t temp_size, Extr
 
 }  // namespace
 
-int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& e, const EntryProgress* progress, int* fault,
-                  ExtractFailure* f) {
+namespace {
+
+// The data comes from `held` (file_size bytes, already checked) when it is
+// not null, else it is decoded from attachment_file.
+int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                const EntryProgress* progress, int* fault, ExtractFailure* f) {
   *fault = ENTRY_FAULT_NONE;
   if (e.type == ENTRY_DELETE) return 0;
-  if (x->in_place) {
+  if (!held && !x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
+  if (x->in_place && !held) {
     // The old file is truncated only once the new data is known to be good:
     // it is decoded and checked once without a file, then again into it.
-    *fault = stream_entry_data(crc_table, &e, nullptr, progress);
+    *fault = stream_entry_data(crc_table, &x->streamer, &e, nullptr, progress);
     if (*fault == ENTRY_FAULT_NONE && fseek(attachment_file, -long(e.stored_size), SEEK_CUR) != 0)
       *fault = ENTRY_FAULT_STORED_SHORT;
     if (*fault != ENTRY_FAULT_NONE) return -1;
@@ -340,7 +358,8 @@ int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& e, const
   out.fd = open_output(x, &temp_dir, temp, sizeof temp, &out.failure);
   out.failed = out.fd < 0;
   const EntrySink sink{output_slice, &out};
-  *fault = stream_entry_data(crc_table, &e, out.failed ? nullptr : &sink, progress);
+  if (!held) *fault = stream_entry_data(crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
+  else if (!out.failed) output_slice(&out, held, e.file_size);
   int result = 0;
   if (*fault != ENTRY_FAULT_NONE) {
     result = -1;
@@ -352,7 +371,7 @@ int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& e, const
     if (result == 0) result = finish_file(out.fd, e, f);
     else close(out.fd);
   }
-  if (result == 0 && temp_dir >= 0 && take_name(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
+  if (result == 0 && temp_dir >= 0 && take_name(temp_dir, temp, x->dir_fd, x->file_name, x->target_exists) != 0) {
     int error = errno;
     // A directory in the way: reported as opening it for writing would be.
     if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
@@ -365,4 +384,16 @@ int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& e, const
     return -1;
   }
   return written(x, e, f);
+}
+
+}  // namespace
+
+int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& e, const EntryProgress* progress, int* fault,
+                  ExtractFailure* f) {
+  return write_entry(x, crc_table, e, nullptr, progress, fault, f);
+}
+
+int extract_write_held(Extraction* x, const Entry& e, const uint8_t* data, ExtractFailure* f) {
+  int fault;
+  return write_entry(x, nullptr, e, data ? data : reinterpret_cast<const uint8_t*>(""), nullptr, &fault, f);
 }

@@ -48,6 +48,11 @@ struct Extraction {
   const char* file_name;  // within the entry's name
   int in_place;           // a file in a directory that cannot take a temporary
   unsigned long swept;    // objects the sweep removed, over the run
+  EntryStreamer streamer;  // opened with the first data to decode
+  int dir_writable;        // dir_fd takes new names; -1 not yet asked
+  int dir_access_error;    // why it does not
+  int dir_same_device;     // dir_fd is on the record directory's file system; -1 not yet asked
+  int target_exists;       // the entry's name was taken when prepared
 };
 
 // Nothing on disk yet. 0, or -1 when memory runs out.
@@ -78,6 +83,10 @@ void extraction_end(Extraction* x);
 int extract_prepare(Extraction* x, const Entry& entry, ExtractFailure* failure);
 int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& entry, const EntryProgress* progress,
                   int* fault, ExtractFailure* failure);
+
+// extract_write for data read, decoded and checked already: `data` holds the
+// entry's file_size bytes. 0, or -1 with `failure` filled in.
+int extract_write_held(Extraction* x, const Entry& entry, const uint8_t* data, ExtractFailure* failure);
 
 // 1 when every directory of `path` exists or was made (mode 0755), 0 when a
 // mkdir failed (errno is mkdir's; the path is left cut at that directory).

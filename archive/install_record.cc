@@ -137,6 +137,7 @@ int append_path(void* context, const char* path) {
 int install_record_open(InstallRecord* r, int root_fd, const char* product, StaleIndex* index) {
   r->dir_fd = r->lock_fd = -1;
   r->temp_serial = 0;
+  r->pid = long(getpid());
   list_name_for(product, r->list_name);
   if (mkdirat(root_fd, INSTALL_RECORD_DIRECTORY, 0755) != 0 && errno != EEXIST) return RECORD_SYSTEM;
   r->dir_fd = openat(root_fd, INSTALL_RECORD_DIRECTORY, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -150,7 +151,7 @@ int install_record_open(InstallRecord* r, int root_fd, const char* product, Stal
 
 int install_record_temporary(InstallRecord* r, char* name, size_t size) {
   for (int attempt = 0; attempt < 100; attempt++) {
-    snprintf(name, size, "%s%ld-%u", TEMP_PREFIX, long(getpid()), r->temp_serial++);
+    snprintf(name, size, "%s%ld-%u", TEMP_PREFIX, r->pid, r->temp_serial++);
     int fd = openat(r->dir_fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }

@@ -29,6 +29,7 @@ struct InstallRecord {
   int lock_fd;  // held until close (or the end of the process)
   char list_name[256];
   unsigned temp_serial;
+  long pid;  // names temporaries; asked once, as it cannot change
 };
 
 // Makes the record directory below `root_fd`, takes the lock, removes the

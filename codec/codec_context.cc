@@ -1,6 +1,7 @@
 #include "codec/codec_context.h"
 
 #include <cstdlib>
+#include <cstring>
 
 void* zero_alloc(size_t size) { return size ? calloc(1, size) : nullptr; }
 
@@ -30,6 +31,21 @@ int32_t codec_create(CodecContext** handle) {
   if (codec_alloc_buffers(*handle) == CODEC_OK) return CODEC_OK;
   codec_release(handle);
   return CODEC_NO_MEMORY;
+}
+
+void codec_reset(CodecContext* c) {
+  CodecContext kept = *c;
+  memset(c, 0, sizeof *c);
+  c->work_size = kept.work_size;
+  c->work_buf = kept.work_buf;
+  c->node_position = kept.node_position;
+  c->node_parent = kept.node_parent;
+  c->node_prev = kept.node_prev;
+  c->node_next = kept.node_next;
+  c->text_buf = kept.text_buf;
+  c->child_count = kept.child_count;
+  c->node_level = kept.node_level;
+  if (c->work_buf) memset(c->work_buf, 0, c->work_size);
 }
 
 void codec_release(CodecContext** handle) {

@@ -123,6 +123,13 @@ int32_t codec_create(CodecContext** handle);
 // handle or a null *handle.
 void codec_release(CodecContext** handle);
 
+// Puts a context from codec_create back into the state creation leaves it
+// in, for the decoder: the record and the window zero again, a stopped
+// context running again, the buffers kept. A caller that decodes one stream
+// after another thus allocates nothing per stream. The dictionary arrays
+// keep their contents; the compressor resets them itself at each start.
+void codec_reset(CodecContext* context);
+
 // Allocates the seven dictionary arrays and work_buf of an existing record.
 // 0, or CODEC_NO_MEMORY with what was obtained left for codec_release.
 int32_t codec_alloc_buffers(CodecContext* context);

@@ -8,6 +8,7 @@
 #include "archive/attachment_check.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
+#include "archive/entry_prefetch.h"
 #include "archive/entry_reader.h"
 #include "archive/extraction.h"
 #include "installer/answers.h"
@@ -48,12 +49,15 @@ struct Installation {
   uint8_t* crc_table;
   Extraction extraction;
   bool extracting;
+  EntryPrefetch prefetch;  // its thread reads the file, so it ends first
+  bool prefetching;
 };
 Installation installation;
 
 }  // namespace
 
 void release_installation() {
+  if (installation.prefetching) entry_prefetch_stop(&installation.prefetch);
   if (installation.extracting) extraction_end(&installation.extraction);
   free(installation.crc_table);
   installation = Installation{};
@@ -105,20 +109,33 @@ int install_files() {
 
   Progress progress{0, 0};
   const EntryProgress on_slice{show_slice, &progress};
+  // The entries behind the one being written are read and decoded meanwhile.
+  EntryPrefetch& prefetch = installation.prefetch;
+  fault = entry_prefetch_start(&prefetch, crc_table, count);
+  if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
+  installation.prefetching = true;
   for (; progress.index < count; progress.index++) {
-    Entry entry;
-    fault = read_entry_record(crc_table, &entry);
-    if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
+    PrefetchedEntry& next = *entry_prefetch_next(&prefetch);
+    const Entry& entry = next.entry;
+    if (next.record_fault != ENTRY_FAULT_NONE) stop(entry_fault_message(next.record_fault));
     if (extract_prepare(&extraction, entry, &failure) != 0) stop(failure);
-    if (extract_write(&extraction, crc_table, entry, &on_slice, &fault, &failure) != 0)
+    if (next.held) {
+      entry_prefetch_replay(next, &on_slice);
+      if (next.data_fault != ENTRY_FAULT_NONE) stop(entry_fault_message(next.data_fault));
+      if (extract_write_held(&extraction, entry, entry.data, &failure) != 0) stop(failure);
+    } else if (extract_write(&extraction, crc_table, entry, &on_slice, &fault, &failure) != 0) {
       fault != ENTRY_FAULT_NONE ? stop(entry_fault_message(fault)) : stop(failure);
-    if (entry.type == ENTRY_DELETE) continue;
-    progress.bytes_done += entry.file_size;
-    progress_line(entry.name, entries_percent(progress), bytes_percent(progress.bytes_done));
-    progress_line(nullptr, 0, 0);
+    }
+    if (entry.type != ENTRY_DELETE) {
+      progress.bytes_done += entry.file_size;
+      progress_line(entry.name, entries_percent(progress), bytes_percent(progress.bytes_done));
+      progress_line(nullptr, 0, 0);
+    }
+    entry_prefetch_done(&prefetch);  // the entry's slot is then refilled
   }
   release_installation();
   progress_line(nullptr, 0, 0);
+  progress_flush();
   return 0;
 }
 

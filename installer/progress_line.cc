@@ -19,6 +19,10 @@ namespace {
 constexpr size_t PROGRESS_NAME_KEEP = 40;
 
 int progress_written = 0;  // bytes of the last display; negative after a failed write
+// Bytes of a display erased but not yet written out: where standard error is
+// no terminal, the erasure goes out with the next display or before any other
+// output, one write per file instead of two. The bytes are the same.
+int progress_owed = 0;
 char* progress_name = nullptr;  // the full name last displayed, a private copy
 int progress_entries = -1;
 int progress_bytes = -1;
@@ -41,12 +45,15 @@ void write_repeated(const char* unit, size_t unit_size, int count) {
 // False, with nothing written, when the line does not fit the buffer.
 bool write_in_one(const char* shown, int entries_percent, int bytes_percent) {
   char line[512];
-  const size_t back = progress_written > 0 ? size_t(progress_written) : 0;
+  const size_t owed = 3 * size_t(progress_owed);
+  const size_t back = owed + (progress_written > 0 ? size_t(progress_written) : 0);
   if (back >= sizeof line) return false;
-  memset(line, '\b', back);
+  for (size_t i = 0; i < owed; i += 3) memcpy(line + i, "\b \b", 3);
+  memset(line + owed, '\b', back - owed);
   int n = snprintf(line + back, sizeof line - back, "%3d%% %3d%%  %s ", entries_percent, bytes_percent, shown);
   if (n < 0 || size_t(n) >= sizeof line - back) return false;
   progress_written = fwrite(line, 1, back + size_t(n), stderr) == back + size_t(n) ? n : -1;
+  progress_owed = 0;
   return true;
 }
 
@@ -74,9 +81,18 @@ void drain_stderr() {
 
 }  // namespace
 
+void progress_flush() {
+  if (progress_owed > 0) write_repeated("\b \b", 3, progress_owed);
+  progress_owed = 0;
+}
+
 void progress_line(const char* name, int entries_percent, int bytes_percent) {
+  if (stderr_terminal < 0) stderr_terminal = isatty(fileno(stderr)) == 1;
   if (!name) {
-    if (progress_written > 0) write_repeated("\b \b", 3, progress_written);
+    if (progress_written > 0) {
+      if (stderr_terminal) write_repeated("\b \b", 3, progress_written);
+      else progress_owed += progress_written;
+    }
     progress_written = 0;
     progress_bytes = progress_entries = -1;
     free(progress_name);
@@ -92,6 +108,7 @@ void progress_line(const char* name, int entries_percent, int bytes_percent) {
   char* shortened = shortened_name(name);
   const char* shown = shortened ? shortened : name;
   if (!write_in_one(shown, entries_percent, bytes_percent)) {
+    progress_flush();
     if (progress_written > 0) write_repeated("\b", 1, progress_written);
     progress_written = 0;
     progress_written = fprintf(stderr, "%3d%% %3d%%  %s ", entries_percent, bytes_percent, shown);

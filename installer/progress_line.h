@@ -6,6 +6,10 @@
 // null name erases the line. Waits for standard error to drain after every call.
 void progress_line(const char* name, int entries_percent, int bytes_percent);
 
+// Writes out an erasure that progress_line held back; called before any
+// other output to standard error.
+void progress_flush();
+
 // A new string holding the `count` arguments that are not null, one after
 // another; null when memory cannot be had. The caller frees it.
 char* concat_strings(int count, ...);

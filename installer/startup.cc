@@ -33,6 +33,10 @@ void start_installer(int argc, char** argv) {
   attachment_file = fopen("/proc/self/exe", "rb");
   if (!attachment_file && argc > 0 && argv[0]) attachment_file = fopen(argv[0], "rb");
   if (!attachment_file) error("Can't find attachments (err=1).");
+  // The entry stream is read in pieces of a few bytes to a few KiB; a
+  // large buffer makes that one read per 64 KiB, not one per record.
+  static char attachment_buffer[1 << 16];
+  setvbuf(attachment_file, attachment_buffer, _IOFBF, sizeof attachment_buffer);
   locate_attachment(attachment_file, &attachment_header);
   if (header_volume(attachment_header) != VOLUME_WHOLE) error("Can't find attachments (err=2).");
   // The vendor's texts end where the header block begins; a damaged block

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/attachment_reader.h"
+#include "installer/progress_line.h"
 
 namespace {
 
@@ -25,11 +26,13 @@ std::jmp_buf* termination_jump = nullptr;
 #endif
 
 void error(const char* message) {
+  progress_flush();
   if (message) fprintf(stderr, "%s\n", message);
   terminate_installation(message || feof(stdin) || ferror(stdin) ? 1 : 0);
 }
 
 void error_errno(const char* message, const char* detail, int error_number) {
+  progress_flush();
   if (message) fputs(message, stderr);
   if (error_number != 0) {
     const char* text = strerror(error_number);

@@ -7,8 +7,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "archive/entry_prefetch.h"
 #include "archive/extraction.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
@@ -106,21 +108,38 @@ int extract_command(const Arguments& args) {
       throw Failure(directory + ": " + failure_text(failure));
     uint32_t files = 0, deletions = 0;
     uint64_t bytes = 0;
+    // Second pass: the entries behind the one being written are read and
+    // decoded meanwhile, as the installer does.
     reader.rewind();
-    while (reader.next(&entry, &index, nullptr, InstallerReader::RECORD_ONLY)) {
-      display.update("[" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
+    auto prefetch = std::make_unique<EntryPrefetch>();
+    std::unique_ptr<EntryPrefetch, void (*)(EntryPrefetch*)> stop_prefetch(prefetch.get(), entry_prefetch_stop);
+    int started = entry_prefetch_start(prefetch.get(), reader.crc_table(), reader.entry_count());
+    if (started != ENTRY_FAULT_NONE) throw Failure(reader.path() + ": " + entry_fault_message(started));
+    for (index = 0; index < reader.entry_count(); index++) {
+      PrefetchedEntry& next = *entry_prefetch_next(prefetch.get());
+      const Entry& e = next.entry;
+      // The first pass read every record: the file changed since.
+      if (next.record_fault != ENTRY_FAULT_NONE)
+        throw Failure(reader.path() + ": entry " + std::to_string(index + 1) + " of " + count + ": " +
+                      entry_fault_message(next.record_fault));
+      display.update("[" + std::to_string(index + 1) + "/" + count + "] " + e.name);
       int fault = ENTRY_FAULT_NONE;
-      if (extract_prepare(&extraction, entry, &failure) != 0 ||
-          extract_write(&extraction, reader.crc_table(), entry, nullptr, &fault, &failure) != 0) {
-        if (fault != ENTRY_FAULT_NONE) reader.fail_entry(entry, index, fault);
-        throw Failure(reader.path() + ": " + entry_label(reader, index, entry) + ": " + failure_text(failure));
+      bool written = extract_prepare(&extraction, e, &failure) == 0;
+      if (written && next.held && next.data_fault != ENTRY_FAULT_NONE) reader.fail_entry(e, index, next.data_fault);
+      if (written)
+        written = (next.held ? extract_write_held(&extraction, e, e.data, &failure)
+                             : extract_write(&extraction, reader.crc_table(), e, nullptr, &fault, &failure)) == 0;
+      if (!written) {
+        if (fault != ENTRY_FAULT_NONE) reader.fail_entry(e, index, fault);
+        throw Failure(reader.path() + ": " + entry_label(reader, index, e) + ": " + failure_text(failure));
       }
-      if (entry.type == ENTRY_DELETE) {
+      if (e.type == ENTRY_DELETE) {
         deletions++;
       } else {
         files++;
-        bytes += entry.file_size;
+        bytes += e.file_size;
       }
+      entry_prefetch_done(prefetch.get());
     }
     // What the sweep removed counts with the deletion entries.
     deletions += uint32_t(extraction.swept);

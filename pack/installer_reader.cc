@@ -59,6 +59,7 @@ int check_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* pr
 InstallerReader::InstallerReader(const std::string& path) : path_(path) {
   file_ = fopen(path.c_str(), "rb");
   if (!file_) throw Failure(system_failure(path, "cannot open", errno));
+  setvbuf(file_, buffer_, _IOFBF, sizeof buffer_);
   crc_table_ = crc16_table();
   if (!crc_table_) {
     fclose(file_);
@@ -105,6 +106,7 @@ void InstallerReader::rewind() {
   if (fseek(file_, entries_offset_, SEEK_SET) != 0) throw Failure(system_failure(path_, "cannot read", errno));
   next_index_ = 0;
   tree_.clear();
+  attachment_file = file_;
 }
 
 bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* progress, Data data) {

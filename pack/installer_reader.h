@@ -55,6 +55,7 @@ class InstallerReader {
  private:
   std::string path_;
   FILE* file_ = nullptr;
+  char buffer_[1 << 16];  // the stream's: records are read a few bytes at a time
   uint8_t* crc_table_ = nullptr;
   AttachmentHeader header_;
   VendorTexts texts_{};

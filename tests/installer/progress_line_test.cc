@@ -35,6 +35,7 @@ namespace {
 ProcessResult in_child(const std::function<void()>& body) {
   ProcessResult r = run_in_child([&] {
     body();
+    progress_flush();  // as the installer does before any other output
     printf("%d drains on fd %d", drains, drained_fd);
   });
   EXPECT_EQ(r.exit_status, 0);
