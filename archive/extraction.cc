@@ -259,7 +259,7 @@ void extraction_end(Extraction* x) {
 
 int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
   const char* base = entry_base_name(e.name);
-  if (*e.name) x->swept += stale_index_sweep(&x->stale, base, x->root_fd);
+  if (*e.name) x->swept += stale_index_sweep(&x->stale, base, e.name, x->root_fd);
   if (e.type == ENTRY_DELETE) return delete_entry(x, e);
 
   // What the system could not name by path is refused as it would refuse it.

@@ -65,10 +65,12 @@ int stale_index_add(StaleIndex* index, const char* path, size_t length, unsigned
 // Marks the path gone (no longer to be recorded).
 void stale_index_forget(StaleIndex* index, const char* path, size_t length);
 
-// Removes what the rule selects for base name `name` below the directory open
-// at `root_fd`. Failures are not reported (a non-empty directory stays).
-// Returns the number removed.
-size_t stale_index_sweep(StaleIndex* index, const char* name, int root_fd);
+// Removes what the rule selects for base name `name` of the entry named
+// `entry` below the directory open at `root_fd`. A directory where the
+// attachment installs a file is removed by the sweep of that file's own entry
+// only. Failures are not reported (a non-empty directory stays). Returns the
+// number removed.
+size_t stale_index_sweep(StaleIndex* index, const char* name, const char* entry, int root_fd);
 
 // Remembers a file written by this run: it is never swept, however it is
 // reached. 0, or -1 when memory runs out.
