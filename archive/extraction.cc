@@ -259,7 +259,7 @@ void extraction_end(Extraction* x) {
 
 int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
   const char* base = entry_base_name(e.name);
-  if (*e.name) x->swept += stale_index_sweep(&x->stale, base, e.name, x->root_fd);
+  if (*e.name) x->swept += stale_index_sweep(&x->stale, base, x->root_fd);
   if (e.type == ENTRY_DELETE) return delete_entry(x, e);
 
   // What the system could not name by path is refused as it would refuse it.
@@ -278,6 +278,12 @@ int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
   x->in_place = 0;
   struct stat st;
   bool exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  // A directory where an earlier installation left this file: the sweep's
+  // rule decides whether it goes.
+  if (exists && S_ISDIR(st.st_mode) && stale_index_sweep_path(&x->stale, e.name, base, x->root_fd) > 0) {
+    x->swept++;
+    exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  }
   x->target_exists = exists;
   if (exists && S_ISDIR(st.st_mode)) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
   // Asked once per directory: the files of a tree come directory by directory.

@@ -191,29 +191,40 @@ void stale_index_forget(StaleIndex* x, const char* path, size_t length) {
   if (found >= 0) x->paths[found].flags |= STALE_GONE;
 }
 
-size_t stale_index_sweep(StaleIndex* x, const char* name, const char* entry, int root_fd) {
+size_t stale_index_sweep(StaleIndex* x, const char* name, int root_fd) {
   if (!x->bucket_count || !*name) return 0;
   uint32_t h = hash_bytes(name, strlen(name));
-  char own[PATH_MAX];
-  size_t own_length = strlen(entry);
-  own_length = own_length < sizeof own ? normalize_path(entry, own_length, own) : 0;
-  own[own_length] = 0;
   size_t removed = 0;
   for (int32_t i = x->name_buckets[h & (x->bucket_count - 1)]; i >= 0; i = x->paths[i].next_name) {
     StalePath& p = x->paths[i];
     if ((p.flags & STALE_GONE) || !(p.flags & (STALE_RECORDED | STALE_MADE_DIRECTORY))) continue;
     if (p.name_hash != h || strcmp(p.name, name) != 0) continue;
-    // Where this attachment installs a file, only a directory in the way can
-    // go; it is looked for by the sweep of that path's own entry alone. A
-    // tree with many files of one name would otherwise be walked once for
-    // every pair of them.
-    if ((p.flags & (STALE_INSTALLS | STALE_MADE_DIRECTORY)) == STALE_INSTALLS && strcmp(p.path, own) != 0) continue;
+    // Where this attachment installs a file, only a directory in the way
+    // can go, and only when that file's own entry finds one there
+    // (stale_index_sweep_path). A tree with many files of one name would
+    // otherwise be walked once for every pair of them.
+    if ((p.flags & (STALE_INSTALLS | STALE_MADE_DIRECTORY)) == STALE_INSTALLS) continue;
     if (has_component(p.path, size_t(p.name - p.path), name)) continue;
     int result = remove_candidate(x, p, root_fd);
     if (result != 0) p.flags |= STALE_GONE;
     if (result > 0) removed++;
   }
   return removed;
+}
+
+size_t stale_index_sweep_path(StaleIndex* x, const char* entry, const char* name, int root_fd) {
+  char normal[PATH_MAX];
+  size_t length = strlen(entry);
+  if (!x->bucket_count || length >= sizeof normal) return 0;
+  length = normalize_path(entry, length, normal);
+  int32_t found = length ? find_path(x, normal, length, hash_bytes(normal, length)) : -1;
+  if (found < 0) return 0;
+  StalePath& p = x->paths[found];
+  if ((p.flags & STALE_GONE) || !(p.flags & (STALE_RECORDED | STALE_MADE_DIRECTORY))) return 0;
+  if (strcmp(p.name, name) != 0 || has_component(p.path, size_t(p.name - p.path), name)) return 0;
+  int result = remove_candidate(x, p, root_fd);
+  if (result != 0) p.flags |= STALE_GONE;
+  return result > 0;
 }
 
 int stale_index_mark_identity(StaleIndex* x, dev_t device, ino_t inode) {

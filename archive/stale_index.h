@@ -65,12 +65,16 @@ int stale_index_add(StaleIndex* index, const char* path, size_t length, unsigned
 // Marks the path gone (no longer to be recorded).
 void stale_index_forget(StaleIndex* index, const char* path, size_t length);
 
-// Removes what the rule selects for base name `name` of the entry named
-// `entry` below the directory open at `root_fd`. A directory where the
-// attachment installs a file is removed by the sweep of that file's own entry
-// only. Failures are not reported (a non-empty directory stays). Returns the
-// number removed.
-size_t stale_index_sweep(StaleIndex* index, const char* name, const char* entry, int root_fd);
+// Removes what the rule selects for base name `name` below the directory open
+// at `root_fd`, but for a directory where the attachment installs a file:
+// that one goes through stale_index_sweep_path when the file's own entry
+// finds it in the way. Failures are not reported (a non-empty directory
+// stays). Returns the number removed.
+size_t stale_index_sweep(StaleIndex* index, const char* name, int root_fd);
+
+// The rule for the one path `entry` of base name `name` (1 when its object
+// was removed).
+size_t stale_index_sweep_path(StaleIndex* index, const char* entry, const char* name, int root_fd);
 
 // Remembers a file written by this run: it is never swept, however it is
 // reached. 0, or -1 when memory runs out.

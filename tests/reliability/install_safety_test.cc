@@ -28,10 +28,12 @@ TestEntry file(const std::string& name, const std::string& data) { return {name,
 // A stream that decodes, but not to its file CRC.
 const TestEntry kDamaged = {"x/damaged", ENTRY_COMPRESSED, "AAAB", std::string("\x00\x02\x20\x04\x30\x10\xB6\x55\x40\x10", 10)};
 
-// A file, or with "->" in front a symbolic link, or with a mode in front.
+// A file, or with "->" in front a symbolic link, or with a mode in front, or
+// "/" for an empty directory in place of whatever was there.
 void put(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  if (text.rfind("->", 0) == 0) symlink(text.substr(2).c_str(), path.c_str());
+  if (text == "/") std::filesystem::remove(path), std::filesystem::create_directory(path);
+  else if (text.rfind("->", 0) == 0) symlink(text.substr(2).c_str(), path.c_str());
   else if (text.rfind("0", 0) == 0) chmod(path.c_str(), mode_t(std::stoi(text, nullptr, 8)));
   else write_file(path, text);
 }
@@ -69,6 +71,8 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
       {"a cut installer changes nothing", {}, {file("a/README", "a2"), file("b/README", "b2")},
        "Corrupted file(s) (err=3).", {{"a/README", "a1"}, {"b/README", "b1"}}},
       {"a recorded file where a directory goes", {}, {file("lib/lib", "new")}, "", {{"lib/lib", "new"}}},
+      {"an empty directory where a recorded file goes", {{"big", "/"}}, {file("a/big", "a"), file("big", "new")}, "",
+       {{"a/big", "a"}, {"big", "new"}}},
       {"a link inside the tree on the way", {{"real/x", "x"}, {"L", "->real"}}, {file("L/L", "new")}, "",
        {{"L/L", "new"}, {"real/L", "new"}}},
       {"an empty directory this run made, then a file of its name", {}, {file("B\\c", "c"), file("B", "b")}, "",
