@@ -9,10 +9,10 @@
 // that after any failure or interruption each path holds nothing, its old
 // version or its complete new one. The data goes straight into the
 // temporary as it is decoded, so memory stays small whatever a file's size,
-// and a file that fails its check loses only its temporary. The old file is
-// exchanged with the new one and then removed rather than renamed over: ext4
-// writes a file out at once when a rename replaces another, which measured
-// about an eighth slower.
+// and a file that fails its check loses only its temporary. On ext4 the old
+// file is exchanged with the new one and then removed rather than renamed
+// over: ext4 writes a file out at once when a rename replaces another, which
+// measured about an eighth slower; elsewhere one rename replaces it.
 #pragma once
 
 #include <sys/types.h>
@@ -53,6 +53,7 @@ struct Extraction {
   int dir_access_error;    // why it does not
   int dir_same_device;     // dir_fd is on the record directory's file system; -1 not yet asked
   int target_exists;       // the entry's name was taken when prepared
+  int exchange_pays;       // replace by exchange and unlink rather than by rename
 };
 
 // Nothing on disk yet. 0, or -1 when memory runs out.
