@@ -346,10 +346,6 @@ int open_output(Extraction* x, int* temp_dir, char* temp, size_t temp_size, Extr
   return fd;
 }
 
-}  // namespace
-
-namespace {
-
 // The data comes from `held` (file_size bytes, already checked) when it is
 // not null, else it is decoded from attachment_file.
 int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
