@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/attachment_check.h"
+#include "engine/attachment_check.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
-#include "archive/entry_prefetch.h"
-#include "archive/entry_reader.h"
-#include "archive/extraction.h"
+#include "engine/entry_prefetch.h"
+#include "engine/entry_reader.h"
+#include "engine/extraction.h"
 #include "installer/answers.h"
 #include "installer/installer_state.h"
 #include "installer/pages.h"

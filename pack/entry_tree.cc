@@ -1,7 +1,7 @@
 #include "pack/entry_tree.h"
 
-#include "archive/entry_names.h"
-#include "archive/entry_reader.h"
+#include "engine/entry_names.h"
+#include "engine/entry_reader.h"
 
 std::vector<std::string> name_components(const std::string& name) {
   std::vector<std::string> parts;

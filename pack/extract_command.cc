@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "archive/entry_prefetch.h"
-#include "archive/extraction.h"
+#include "engine/entry_prefetch.h"
+#include "engine/extraction.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"

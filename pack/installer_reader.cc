@@ -7,7 +7,7 @@
 #include <ctime>
 #include <memory>
 
-#include "archive/attachment_check.h"
+#include "engine/attachment_check.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "codec/codec_context.h"

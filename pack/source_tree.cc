@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "archive/entry_names.h"
+#include "engine/entry_names.h"
 #include "archive/format.h"
 #include "pack/failure.h"
 

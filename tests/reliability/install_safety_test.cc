@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "archive/extraction.h"
+#include "engine/extraction.h"
 #include "tests/reliability/defined_endings.h"
 #include "tests/reliability/reliability_support.h"
 #include "tests/support/files.h"

@@ -13,7 +13,7 @@
 
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
-#include "archive/entry_reader.h"
+#include "engine/entry_reader.h"
 #include "archive/format.h"
 #include "installer/install_files.h"
 #include "installer/installer_state.h"

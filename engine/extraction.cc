@@ -1,4 +1,4 @@
-#include "archive/extraction.h"
+#include "engine/extraction.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "archive/attachment_reader.h"
-#include "archive/directory_below.h"
+#include "engine/directory_below.h"
 
 static_assert(EXTRACTION_PATH_SIZE == PATH_MAX, "a path that fits the buffer is one the system can name");
 

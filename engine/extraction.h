@@ -17,9 +17,9 @@
 
 #include <sys/types.h>
 
-#include "archive/entry_reader.h"
-#include "archive/install_record.h"
-#include "archive/stale_index.h"
+#include "engine/entry_reader.h"
+#include "engine/install_record.h"
+#include "engine/stale_index.h"
 
 // What went wrong, for the caller to report: `message`, and with
 // `with_error_number` set also the system's text for `error_number` and `detail`.

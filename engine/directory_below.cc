@@ -1,4 +1,4 @@
-#include "archive/directory_below.h"
+#include "engine/directory_below.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "archive/stale_index.h"
+#include "engine/stale_index.h"
 
 namespace {
 

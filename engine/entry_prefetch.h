@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "archive/entry_reader.h"
+#include "engine/entry_reader.h"
 
 constexpr uint32_t PREFETCH_SLOTS = 8;
 constexpr uint32_t PREFETCH_LARGEST = 1u << 20;

@@ -1,4 +1,4 @@
-#include "archive/entry_prefetch.h"
+#include "engine/entry_prefetch.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -13,7 +13,7 @@
 
 #include <cstddef>
 
-#include "archive/stale_index.h"
+#include "engine/stale_index.h"
 
 constexpr const char* INSTALL_RECORD_DIRECTORY = ".zolt-setup";
 

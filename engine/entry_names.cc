@@ -1,9 +1,9 @@
-#include "archive/entry_names.h"
+#include "engine/entry_names.h"
 
 #include <climits>
 #include <cstring>
 
-#include "archive/install_record.h"
+#include "engine/install_record.h"
 
 static_assert(ENTRY_NAME_MAX + 2 == PATH_MAX, "the shortest installation path is one byte and its '/'");
 static_assert(ENTRY_NAME_COMPONENT_MAX == NAME_MAX);

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "archive/entry_reader.h"
+#include "engine/entry_reader.h"
 
 // Called for every entry that passed, in order; a nonzero result stops the
 // check with that result.

@@ -1,4 +1,4 @@
-#include "archive/install_record.h"
+#include "engine/install_record.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "archive/entry_reader.h"
+#include "engine/entry_reader.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
-#include "archive/install_record.h"
+#include "engine/install_record.h"
 #include "codec/codec_context.h"
 #include "codec/decoder.h"
 

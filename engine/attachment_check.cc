@@ -1,4 +1,4 @@
-#include "archive/attachment_check.h"
+#include "engine/attachment_check.h"
 
 #include <cstdio>
 

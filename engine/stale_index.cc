@@ -1,4 +1,4 @@
-#include "archive/stale_index.h"
+#include "engine/stale_index.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
