@@ -2,7 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -15,13 +16,11 @@
 
 #include "archive/attachment_reader.h"
 #include "engine/directory_below.h"
+#include "engine/temporary_files.h"
 
 static_assert(EXTRACTION_PATH_SIZE == PATH_MAX, "a path that fits the buffer is one the system can name");
 
 namespace {
-
-constexpr unsigned EXCHANGE = 1u << 1;  // RENAME_EXCHANGE, which musl's headers may lack
-constexpr unsigned long EXT_SUPER_MAGIC = 0xEF53;  // ext2, ext3 and ext4 alike
 
 int path_is_directory(const char* path) {
   struct stat st;
@@ -65,6 +64,8 @@ void forget_directory(Extraction* x) {
   x->dir_writable = x->dir_same_device = -1;
 }
 
+int commit_batch(Extraction* x, ExtractFailure* f);
+
 // The descriptor of the directory below install_dir that the file of `name`
 // goes into, made as needed with the directories the name asks for.
 int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
@@ -72,6 +73,15 @@ int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
   if (x->dir_fd >= 0 && make == parent && strlen(x->dir_path) == parent && memcmp(x->dir_path, name, parent) == 0)
     return 0;
   forget_directory(x);
+  // A file waiting for its name where this path needs a directory: it takes
+  // the name first, and the path then meets it as it would have.
+  if (durable_batch_blocks_directory(&x->batch, name, make) && commit_batch(x, f) != 0) return -1;
+  // Behind the last '/', up to a backslash: a directory of that name is made
+  // beside the file, unless the name is "." or "..", which every directory
+  // has already; "..\\x" thus stays a file of that name where it lies.
+  size_t piece = make - parent - (parent > 0 ? 1 : 0);
+  const char* start = name + parent + (parent > 0 ? 1 : 0);
+  if (parent != make && (piece == 0 || (piece <= 2 && memcmp(start, "..", piece) == 0))) make = parent;
   const int flags = BELOW_CREATE | BELOW_LINKS;
   int fd = open_directory_below(x->root_fd, name, make, flags, &x->stale);
   if (fd >= 0 && parent != make) {
@@ -116,35 +126,40 @@ int output_slice(void* context, const uint8_t* data, uint32_t size) {
   return -1;
 }
 
-// The times and the mode, then the close; a failed close is the write's
-// error.
-int finish_file(int fd, const Entry& e, ExtractFailure* f) {
+// The times and the mode. A file without a time keeps those of a file
+// created here, though its temporary was made readable by its owner only.
+void apply_times_and_mode(const Extraction* x, int fd, const Entry& e) {
   if (e.mod_time != 0) {
     const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
     futimens(fd, times);
     fchmod(fd, mode_t(e.mode));
+  } else {
+    fchmod(fd, x->new_file_mode);
   }
-  // Some file systems report a failed write only when the file is closed.
-  if (close(fd) != 0) return fail_errno(f, "Error saving data", "(err=1).", errno);
-  return 0;
 }
 
-// The new file takes the name in one step. With `exchange`, an existing
-// object is exchanged with it and then removed, and a directory exchanged by
-// a race goes back; else it is renamed over whatever is there, which a
-// directory refuses.
-int take_name(int from_dir, const char* temp, int to_dir, const char* name, int exchange) {
-#ifdef SYS_renameat2
-  if (exchange && syscall(SYS_renameat2, from_dir, temp, to_dir, name, EXCHANGE) == 0) {
-    if (unlinkat(from_dir, temp, 0) == 0) return 0;
-    syscall(SYS_renameat2, from_dir, temp, to_dir, name, EXCHANGE);
-    errno = EISDIR;
-    return -1;
-  }
-  // Nothing there yet (ENOENT), or a file system that cannot exchange.
-  if (exchange && errno != ENOENT && errno != EINVAL && errno != ENOSYS) return -1;
-#endif
-  return renameat(from_dir, temp, to_dir, name);
+// The record lists the file once it holds its name.
+int renamed(void* context, const char* name) {
+  Extraction* x = static_cast<Extraction*>(context);
+  return stale_index_add(&x->stale, name, strlen(name), STALE_WRITTEN);
+}
+
+// The record's new name is durable only once its directory is flushed.
+void flush_record_directory(const Extraction* x) {
+  int fd = openat(x->record.dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// Every file waiting in the batch takes its name.
+int commit_batch(Extraction* x, ExtractFailure* f) {
+  if (x->batch.count == 0) return 0;
+  int failure, error;
+  if (durable_batch_commit(&x->batch, renamed, x, &failure, &error) == 0) return 0;
+  if (failure == BATCH_FAILED_NAME) return fail_errno(f, "Can't create file", "(err=5).", error);
+  if (error == ENOMEM) return fail(f, "Memory allocation error (err=3).");
+  return fail_errno(f, "Error saving data", "(err=1).", error);
 }
 
 int delete_entry(Extraction* x, const Entry& e) {
@@ -183,13 +198,6 @@ int delete_entry(Extraction* x, const Entry& e) {
   return 0;
 }
 
-// The record lists the file once it holds its name.
-int written(Extraction* x, const Entry& e, ExtractFailure* f) {
-  if (stale_index_add(&x->stale, e.name, strlen(e.name), STALE_WRITTEN) != 0)
-    return fail(f, "Memory allocation error (err=3).");
-  return 0;
-}
-
 }  // namespace
 
 int ends_with_slash(const char* text) {
@@ -215,6 +223,8 @@ int extraction_prepare(Extraction* x, const char* install_dir) {
   x->install_dir = install_dir;
   x->root_fd = x->dir_fd = x->record.dir_fd = x->record.lock_fd = -1;
   x->dir_writable = x->dir_same_device = -1;
+  x->flush_data = 1;
+  durable_batch_init(&x->batch, 1);
   stale_index_init(&x->stale);
   return 0;
 }
@@ -243,19 +253,31 @@ int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
   struct stat st;
   if (fstat(x->record.dir_fd, &st) != 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
   x->record_device = st.st_dev;
-  // ext2/3/4 write a file out at once when a rename replaces another; an
-  // exchange and an unlink spare that. Elsewhere (tmpfs measured) the one
-  // rename is cheaper.
-  struct statfs fs;
-  x->exchange_pays = fstatfs(x->record.dir_fd, &fs) != 0 || fs.f_type == EXT_SUPER_MAGIC;
+  remove_noted_temporaries(x->record.dir_fd, x->root_fd);
+  mode_t mask = umask(0);
+  umask(mask);
+  x->new_file_mode = 0666 & ~mask;
+  durable_batch_init(&x->batch, x->flush_data);
   x->begun = 1;
   return 0;
 }
 
+int extraction_finish(Extraction* x, ExtractFailure* f) {
+  if (!x->begun) return 0;
+  return commit_batch(x, f);
+}
+
 void extraction_end(Extraction* x) {
-  // Failing to write the record loses nothing: the old one stays, and what
-  // it does not list is merely not swept later.
-  if (x->begun) install_record_write(&x->record, &x->stale);
+  if (x->begun) {
+    // After a failure the files written before it stay installed.
+    ExtractFailure ignored;
+    commit_batch(x, &ignored);
+    durable_batch_discard(&x->batch);
+    forget_temporary_directories(x->record.dir_fd);
+    // Failing to write the record loses nothing: the old one stays, and what
+    // it does not list is merely not swept later.
+    if (install_record_write(&x->record, &x->stale) == 0 && x->flush_data) flush_record_directory(x);
+  }
   install_record_close(&x->record);
   forget_directory(x);
   entry_streamer_close(&x->streamer);
@@ -267,6 +289,10 @@ void extraction_end(Extraction* x) {
 
 int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
   const char* base = entry_base_name(e.name);
+  // The sweep may take an empty directory on the way to a waiting file, and
+  // a deletion may take the name it waits for: they come after it.
+  if ((e.type == ENTRY_DELETE || durable_batch_passes_through(&x->batch, base)) && commit_batch(x, f) != 0)
+    return -1;
   if (*e.name) x->swept += stale_index_sweep(&x->stale, base, x->root_fd);
   if (e.type == ENTRY_DELETE) return delete_entry(x, e);
 
@@ -286,13 +312,16 @@ int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
   x->in_place = 0;
   struct stat st;
   bool exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  // A name the directory cannot hold fails here, as opening it would,
+  // before any of the entry's data is read.
+  if (!exists && errno == ENAMETOOLONG) return fail_errno(f, "Can't create file", "(err=5).", errno);
   // A directory where an earlier installation left this file: the sweep's
   // rule decides whether it goes.
+  if (exists && S_ISDIR(st.st_mode) && commit_batch(x, f) != 0) return -1;
   if (exists && S_ISDIR(st.st_mode) && stale_index_sweep_path(&x->stale, e.name, base, x->root_fd) > 0) {
     x->swept++;
     exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
   }
-  x->target_exists = exists;
   if (exists && S_ISDIR(st.st_mode)) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
   // Asked once per directory: the files of a tree come directory by directory.
   if (x->dir_writable < 0) {
@@ -310,40 +339,83 @@ int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
 
 namespace {
 
-// The file the data goes into: the entry's own file when it is written in
-// place, else a new temporary whose name `temp` in `*temp_dir` learns.
-int open_output(Extraction* x, int* temp_dir, char* temp, size_t temp_size, ExtractFailure* f) {
-  *temp_dir = -1;
-  int fd;
-  if (x->in_place) {
-    fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  } else {
-    // The temporary lies in the record directory, where the next run clears
-    // what a killed one left, unless the file's directory is on another file
-    // system; then it lies beside the file.
-    *temp_dir = x->record.dir_fd;
-    if (x->dir_same_device < 0) {
-      struct stat st;
-      x->dir_same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+// The temporary the data goes into, its name in `temp` and its directory in
+// `*temp_dir`.
+int open_temporary(Extraction* x, int* temp_dir, char* temp, ExtractFailure* f) {
+  // The temporary lies in the record directory, where the next run clears
+  // what a killed one left, unless the file's directory is on another file
+  // system; then it lies beside the file, and the directory is noted first.
+  if (x->dir_same_device < 0) {
+    struct stat st;
+    x->dir_same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+    if (!x->dir_same_device && note_temporary_directory(x->record.dir_fd, x->dir_path, strlen(x->dir_path)) != 0) {
+      x->dir_same_device = -1;
+      return fail_errno(f, "Can't create file", "(err=5).", errno);
     }
-    if (x->dir_same_device) {
-      fd = install_record_temporary(&x->record, temp, temp_size);
-    } else {
-      *temp_dir = x->dir_fd;
-      snprintf(temp, temp_size, ".zolt-setup-%ld-%u", x->record.pid, x->record.temp_serial++);
-      fd = openat(*temp_dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    }
-    if (fd < 0) *temp_dir = -1;
   }
-  if (fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
-  struct stat st;
-  if (fstat(fd, &st) != 0 || stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
-    close(fd);
-    if (*temp_dir >= 0) unlinkat(*temp_dir, temp, 0);
+  *temp_dir = x->dir_same_device ? x->record.dir_fd : x->dir_fd;
+  int fd = create_temporary(*temp_dir, x->dir_same_device ? INSTALL_RECORD_TEMPORARY_PREFIX : TEMPORARY_BESIDE_PREFIX,
+                            0600, temp);
+  if (fd < 0) {
     *temp_dir = -1;
-    return fail(f, "Memory allocation error (err=3).");
+    return fail_errno(f, "Can't create file", "(err=5).", errno);
   }
   return fd;
+}
+
+// A file written in place has lost its old data once it is truncated: what
+// can be foreseen to fail its write, a file-size limit or a full file
+// system, is reported while the old file is whole.
+int check_room_in_place(Extraction* x, const Entry& e, ExtractFailure* f) {
+  rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && e.file_size > limit.rlim_cur)
+    return fail_errno(f, "Error saving data", "(err=1).", EFBIG);
+  struct statvfs fs;
+  struct stat st;
+  if (fstatvfs(x->dir_fd, &fs) != 0 || fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  uint64_t block = fs.f_frsize ? fs.f_frsize : 512;
+  uint64_t free_blocks = geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+  uint64_t room = free_blocks * block + uint64_t(st.st_blocks) * 512;
+  if ((uint64_t(e.file_size) + block - 1) / block * block > room)
+    return fail_errno(f, "Error saving data", "(err=1).", ENOSPC);
+  return 0;
+}
+
+// The entry's own file, rewritten through its name: for a directory that
+// takes no new names. The data is checked before the file is touched.
+int write_in_place(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                   const EntryProgress* progress, int* fault, ExtractFailure* f) {
+  if (commit_batch(x, f) != 0) return -1;  // files before it take their names first
+  if (!held) {
+    // Decoded and checked once without a file, then again into it.
+    *fault = stream_entry_data(crc_table, &x->streamer, &e, nullptr, progress);
+    if (*fault == ENTRY_FAULT_NONE && fseek(attachment_file, -long(e.stored_size), SEEK_CUR) != 0)
+      *fault = ENTRY_FAULT_STORED_SHORT;
+    if (*fault != ENTRY_FAULT_NONE) return -1;
+  }
+  if (check_room_in_place(x, e, f) != 0) return -1;
+  FileOutput out{};
+  out.fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (out.fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
+  struct stat st;
+  if (fstat(out.fd, &st) != 0 || stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0) {
+    close(out.fd);
+    return fail(f, "Memory allocation error (err=3).");
+  }
+  const EntrySink sink{output_slice, &out};
+  if (!held) *fault = stream_entry_data(crc_table, &x->streamer, &e, &sink, nullptr);
+  else output_slice(&out, held, e.file_size);
+  if (*fault == ENTRY_FAULT_NONE && !out.failed) apply_times_and_mode(x, out.fd, e);
+  bool saved = (!x->flush_data || fdatasync(out.fd) == 0 || errno == EINVAL) && !out.failed;
+  if (!saved && !out.failed) fail_errno(&out.failure, "Error saving data", "(err=1).", errno);
+  // Some file systems report a failed write only when the file is closed.
+  if (close(out.fd) != 0 && saved) fail_errno(&out.failure, "Error saving data", "(err=1).", errno), saved = false;
+  if (*fault != ENTRY_FAULT_NONE) return -1;
+  if (!saved) {
+    *f = out.failure;
+    return -1;
+  }
+  return renamed(x, e.name) == 0 ? 0 : fail(f, "Memory allocation error (err=3).");
 }
 
 // The data comes from `held` (file_size bytes, already checked) when it is
@@ -353,47 +425,57 @@ int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const u
   *fault = ENTRY_FAULT_NONE;
   if (e.type == ENTRY_DELETE) return 0;
   if (!held && !x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
-  if (x->in_place && !held) {
-    // The old file is truncated only once the new data is known to be good:
-    // it is decoded and checked once without a file, then again into it.
-    *fault = stream_entry_data(crc_table, &x->streamer, &e, nullptr, progress);
-    if (*fault == ENTRY_FAULT_NONE && fseek(attachment_file, -long(e.stored_size), SEEK_CUR) != 0)
-      *fault = ENTRY_FAULT_STORED_SHORT;
-    if (*fault != ENTRY_FAULT_NONE) return -1;
-    progress = nullptr;
-  }
+  if (x->in_place) return write_in_place(x, crc_table, e, held, progress, fault, f);
   FileOutput out{};
   int temp_dir;
-  char temp[64] = "";
-  out.fd = open_output(x, &temp_dir, temp, sizeof temp, &out.failure);
+  char temp[TEMPORARY_NAME_SIZE] = "";
+  out.fd = open_temporary(x, &temp_dir, temp, &out.failure);
+  struct stat st;
+  if (out.fd >= 0 && (fstat(out.fd, &st) != 0 || stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0)) {
+    fail(&out.failure, "Memory allocation error (err=3).");
+    close(out.fd);
+    unlinkat(temp_dir, temp, 0);
+    out.fd = -1;
+  }
   out.failed = out.fd < 0;
   const EntrySink sink{output_slice, &out};
   if (!held) *fault = stream_entry_data(crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
   else if (!out.failed) output_slice(&out, held, e.file_size);
-  int result = 0;
-  if (*fault != ENTRY_FAULT_NONE) {
-    result = -1;
-  } else if (out.failed) {
-    *f = out.failure;
-    result = -1;
-  }
-  if (out.fd >= 0) {
-    if (result == 0) result = finish_file(out.fd, e, f);
-    else close(out.fd);
-  }
-  if (result == 0 && temp_dir >= 0 && take_name(temp_dir, temp, x->dir_fd, x->file_name, x->target_exists && x->exchange_pays) != 0) {
-    int error = errno;
-    // A directory in the way: reported as opening it for writing would be.
-    if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
-    result = fail_errno(f, "Can't create file", "(err=5).", error);
-  }
   // Damaged data, or a file not written whole: the temporary goes, and the
   // name keeps what it held.
-  if (result != 0) {
-    if (temp_dir >= 0) unlinkat(temp_dir, temp, 0);
+  if (*fault != ENTRY_FAULT_NONE || out.failed) {
+    if (out.fd >= 0) {
+      close(out.fd);
+      unlinkat(temp_dir, temp, 0);
+    }
+    if (*fault == ENTRY_FAULT_NONE) *f = out.failure;
     return -1;
   }
-  return written(x, e, f);
+  // The final mode before the name: until then only the owner can read it.
+  apply_times_and_mode(x, out.fd, e);
+  BatchedFile file{};
+  file.fd = out.fd;
+  file.temp_dir = temp_dir;
+  file.shared_dir = temp_dir == x->record.dir_fd;
+  file.dir_fd = fcntl(x->dir_fd, F_DUPFD_CLOEXEC, 0);
+  file.name = strdup(e.name);
+  memcpy(file.temp, temp, sizeof file.temp);
+  if (file.dir_fd < 0 || !file.name || fstat(x->dir_fd, &st) != 0) {
+    int error = errno;
+    close(out.fd);
+    unlinkat(temp_dir, temp, 0);
+    if (file.dir_fd >= 0) close(file.dir_fd);
+    free(file.name);
+    return error == EMFILE || error == ENFILE ? fail_errno(f, "Can't create file", "(err=5).", error)
+                                              : fail(f, "Memory allocation error (err=3).");
+  }
+  file.dir_device = st.st_dev;
+  file.dir_inode = st.st_ino;
+  file.base = file.name + (x->file_name - e.name);
+  durable_batch_add(&x->batch, file);
+  // Unflushed, nothing is gained by waiting: the name is taken at once.
+  if (x->batch.count == DURABLE_BATCH_FILES || !x->flush_data) return commit_batch(x, f);
+  return 0;
 }
 
 }  // namespace

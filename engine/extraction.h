@@ -5,18 +5,18 @@
 // Below the installation directory nothing is reached by path: directories
 // are entered one at a time from a descriptor (see directory_below.h), so a
 // link in the tree cannot lead writes or deletions out of it. Every file is
-// written whole to a temporary first and then takes its name in one step, so
-// that after any failure or interruption each path holds nothing, its old
-// version or its complete new one. The data goes straight into the
-// temporary as it is decoded, so memory stays small whatever a file's size,
-// and a file that fails its check loses only its temporary. On ext4 the old
-// file is exchanged with the new one and then removed rather than renamed
-// over: ext4 writes a file out at once when a rename replaces another, which
-// measured about an eighth slower; elsewhere one rename replaces it.
+// written whole to a temporary first (see temporary_files.h) and takes its
+// name by one rename only once its data is on disk (see durable_batch.h), so
+// that after any failure, interruption or power cut each path holds nothing,
+// its old version or its complete new one, and after extraction_finish the
+// new one. The data goes straight into the temporary as it is decoded, so
+// memory stays small whatever a file's size, and a file that fails its check
+// loses only its temporary.
 #pragma once
 
 #include <sys/types.h>
 
+#include "engine/durable_batch.h"
 #include "engine/entry_reader.h"
 #include "engine/install_record.h"
 #include "engine/stale_index.h"
@@ -52,8 +52,9 @@ struct Extraction {
   int dir_writable;        // dir_fd takes new names; -1 not yet asked
   int dir_access_error;    // why it does not
   int dir_same_device;     // dir_fd is on the record directory's file system; -1 not yet asked
-  int target_exists;       // the entry's name was taken when prepared
-  int exchange_pays;       // replace by exchange and unlink rather than by rename
+  mode_t new_file_mode;    // of a file created here: 0666 less the umask
+  int flush_data;          // 1 (the default): new files are on disk before their names
+  DurableBatch batch;      // written files waiting for their names
 };
 
 // Nothing on disk yet. 0, or -1 when memory runs out.
@@ -68,7 +69,12 @@ int extraction_expect(Extraction* x, const Entry& entry);
 // left, reads the product's record. 0, or -1 with `failure` filled in.
 int extraction_begin(Extraction* x, const char* product, ExtractFailure* failure);
 
-// Brings the record up to date (once begun) and releases everything.
+// Gives every written file its name and flushes it to disk; called once the
+// last entry is written. 0, or -1 with `failure` filled in.
+int extraction_finish(Extraction* x, ExtractFailure* failure);
+
+// Gives the files written so far their names (once begun, reporting
+// nothing), brings the record up to date and releases everything.
 void extraction_end(Extraction* x);
 
 // Installs one entry whose stored data check_attachment has checked:

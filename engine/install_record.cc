@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/temporary_files.h"
+
 namespace {
 
 constexpr char LIST_HEADER[] = "zolt-setup installation record 1\n";
 constexpr size_t LIST_HEADER_SIZE = sizeof LIST_HEADER - 1;
-constexpr char TEMP_PREFIX[] = "tmp-";
+constexpr const char* TEMP_PREFIX = INSTALL_RECORD_TEMPORARY_PREFIX;
 constexpr size_t PRODUCT_MAX = 64;  // a header text field
 // Every byte of the product name escaped as %XX, and ".list".
 static_assert(PRODUCT_MAX * 3 + 5 < sizeof(InstallRecord::list_name));
@@ -49,7 +51,7 @@ void remove_temporaries(int root_fd) {
     return;
   }
   while (dirent* d = readdir(dir))
-    if (strncmp(d->d_name, TEMP_PREFIX, sizeof TEMP_PREFIX - 1) == 0) unlinkat(fd, d->d_name, 0);
+    if (strncmp(d->d_name, TEMP_PREFIX, strlen(TEMP_PREFIX)) == 0) unlinkat(fd, d->d_name, 0);
   closedir(dir);
 }
 
@@ -136,8 +138,6 @@ int append_path(void* context, const char* path) {
 
 int install_record_open(InstallRecord* r, int root_fd, const char* product, StaleIndex* index) {
   r->dir_fd = r->lock_fd = -1;
-  r->temp_serial = 0;
-  r->pid = long(getpid());
   list_name_for(product, r->list_name);
   if (mkdirat(root_fd, INSTALL_RECORD_DIRECTORY, 0755) != 0 && errno != EEXIST) return RECORD_SYSTEM;
   r->dir_fd = openat(root_fd, INSTALL_RECORD_DIRECTORY, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -149,21 +149,15 @@ int install_record_open(InstallRecord* r, int root_fd, const char* product, Stal
   return read_list(r, index);
 }
 
-int install_record_temporary(InstallRecord* r, char* name, size_t size) {
-  for (int attempt = 0; attempt < 100; attempt++) {
-    snprintf(name, size, "%s%ld-%u", TEMP_PREFIX, r->pid, r->temp_serial++);
-    int fd = openat(r->dir_fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
+int install_record_temporary(InstallRecord* r, char* name) {
+  return create_temporary(r->dir_fd, TEMP_PREFIX, 0666, name);
 }
 
 int install_record_write(InstallRecord* r, const StaleIndex* index) {
   if (r->dir_fd < 0) return 0;
-  char temp[64];
+  char temp[TEMPORARY_NAME_SIZE];
   ListWriter w;
-  w.fd = install_record_temporary(r, temp, sizeof temp);
+  w.fd = install_record_temporary(r, temp);
   if (w.fd < 0) return -1;
   w.used = 0;
   int result = append(&w, LIST_HEADER, LIST_HEADER_SIZE);

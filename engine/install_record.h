@@ -16,6 +16,8 @@
 #include "engine/stale_index.h"
 
 constexpr const char* INSTALL_RECORD_DIRECTORY = ".zolt-setup";
+// What the names of temporaries in the record directory begin with.
+constexpr char INSTALL_RECORD_TEMPORARY_PREFIX[] = "tmp-";
 
 enum RecordResult {
   RECORD_OK = 0,
@@ -28,8 +30,6 @@ struct InstallRecord {
   int dir_fd;   // the record directory (O_PATH), -1 when not open
   int lock_fd;  // held until close (or the end of the process)
   char list_name[256];
-  unsigned temp_serial;
-  long pid;  // names temporaries; asked once, as it cannot change
 };
 
 // Makes the record directory below `root_fd`, takes the lock, removes the
@@ -44,5 +44,5 @@ int install_record_write(InstallRecord* record, const StaleIndex* index);
 void install_record_close(InstallRecord* record);
 
 // Creates a fresh temporary in the record directory, open for writing, its
-// name in `name`. A descriptor, or -1 with errno set.
-int install_record_temporary(InstallRecord* record, char* name, size_t size);
+// name in `name` (TEMPORARY_NAME_SIZE bytes). A descriptor, or -1 with errno set.
+int install_record_temporary(InstallRecord* record, char* name);

@@ -133,6 +133,7 @@ int install_files() {
     }
     entry_prefetch_done(&prefetch);  // the entry's slot is then refilled
   }
+  if (extraction_finish(&extraction, &failure) != 0) stop(failure);
   release_installation();
   progress_line(nullptr, 0, 0);
   progress_flush();

@@ -1,6 +1,7 @@
 #include "installer/startup.h"
 
 #include <fcntl.h>
+#include <sys/auxv.h>
 
 #include <cerrno>
 #include <cstring>
@@ -29,9 +30,14 @@ void start_installer(int argc, char** argv) {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
   // The kernel's own link to the running program: argv[0] is whatever the
   // caller chose, and a bare name found through PATH would be looked up in
-  // the working directory. Only where /proc is missing is argv[0] trusted.
+  // the working directory. Where /proc is missing, the path the kernel
+  // executed stands in. Any other failure, such as a program that its user
+  // may run but not read, is final: no other file may stand in for it.
   attachment_file = fopen("/proc/self/exe", "rb");
-  if (!attachment_file && argc > 0 && argv[0]) attachment_file = fopen(argv[0], "rb");
+  if (!attachment_file && errno == ENOENT) {
+    const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    if (executed) attachment_file = fopen(executed, "rb");
+  }
   if (!attachment_file) error("Can't find attachments (err=1).");
   // The entry stream is read in pieces of a few bytes to a few KiB; a
   // large buffer makes that one read per 64 KiB, not one per record.

@@ -21,7 +21,7 @@
 #include "pack/progress_display.h"
 
 const char* const EXTRACT_USAGE =
-    "Usage: zolt-pack extract [-q] FILE -C DIR\n"
+    "Usage: zolt-pack extract [-q] [--no-sync] FILE -C DIR\n"
     "Install the files of installer FILE into DIR without the dialogue, by the\n"
     "installer's own rules: before each entry is written, stale copies of the\n"
     "same base name that an earlier installation of the product recorded below\n"
@@ -30,14 +30,18 @@ const char* const EXTRACT_USAGE =
     "record, name and stored CRC is checked first: if any is damaged, nothing\n"
     "is written. An entry whose data fails its check once decoded keeps its old\n"
     "file, the entries before it stay installed, and the exit status is 1.\n"
+    "Each file's data is flushed to disk before it takes its name, so that a\n"
+    "power cut leaves every file whole, old or new.\n"
     "\n"
     "  -C, --directory=DIR  install into DIR (required; made if missing)\n"
     "  -q, --quiet          no progress line and no summary\n"
+    "      --no-sync        flush nothing: faster on a disk, but a power cut may\n"
+    "                       leave files empty (for scratch trees only)\n"
     "  -h, --help           show this help and exit\n";
 
 namespace {
 
-enum { OPT_HELP = 1, OPT_QUIET, OPT_DIRECTORY };
+enum { OPT_HELP = 1, OPT_QUIET, OPT_DIRECTORY, OPT_NO_SYNC };
 
 // The directory selection never lets the installation directory grow longer.
 constexpr size_t INSTALL_DIR_MAX = 4094;
@@ -61,8 +65,9 @@ std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e
 int extract_command(const Arguments& args) {
   ParsedCommandLine cl = parse_command_line(
       "extract", args,
-      {{"help", 'h', false, OPT_HELP}, {"quiet", 'q', false, OPT_QUIET}, {"directory", 'C', true, OPT_DIRECTORY}});
-  bool quiet = false;
+      {{"help", 'h', false, OPT_HELP}, {"quiet", 'q', false, OPT_QUIET}, {"directory", 'C', true, OPT_DIRECTORY},
+       {"no-sync", 0, false, OPT_NO_SYNC}});
+  bool quiet = false, flush = true;
   std::string directory;
   for (const ParsedOption& o : cl.options) {
     if (o.id == OPT_HELP) {
@@ -71,6 +76,7 @@ int extract_command(const Arguments& args) {
     }
     if (o.id == OPT_QUIET) quiet = true;
     if (o.id == OPT_DIRECTORY) directory = o.value;
+    if (o.id == OPT_NO_SYNC) flush = false;
   }
   if (cl.operands.size() != 1)
     throw UsageError("extract", cl.operands.empty() ? "no installer named" : "one installer at a time");
@@ -85,6 +91,7 @@ int extract_command(const Arguments& args) {
   uint32_t index;
   Extraction extraction;
   extraction_prepare(&extraction, directory.c_str());
+  extraction.flush_data = flush;
   try {
     // First pass: records, names, the tree they make and stored CRCs,
     // nothing decoded or written; the sweep learns which paths the
@@ -143,6 +150,7 @@ int extract_command(const Arguments& args) {
     }
     // What the sweep removed counts with the deletion entries.
     deletions += uint32_t(extraction.swept);
+    if (extraction_finish(&extraction, &failure) != 0) throw Failure(directory + ": " + failure_text(failure));
     extraction_end(&extraction);
     display.clear();
     if (!quiet)
