@@ -32,6 +32,10 @@ static_assert(sizeof files_installed_heading - 1 + sizeof files_installed_notes 
 int existing_directory_page() {
   // Decided afresh on every entry, from the file system as it is now.
   if (is_directory(install_dir) != 1) return ANSWER_NEXT;
+  if (unattended) {
+    if (!quiet) fprintf(stderr, "\n\nNote: the directory %s already exists; installing into it.\n", install_dir);
+    return ANSWER_NEXT;
+  }
   fprintf(stderr,
           "\n\nThe directory \n    %s\nalready exists!\n\n"
           "Installing into a different directory is prudent -\n"
@@ -48,6 +52,7 @@ int existing_directory_page() {
 }
 
 int files_installed_page() {
+  if (quiet) return ANSWER_NEXT;
   fputs(files_installed_heading, stderr);
   fputs(vendor_text_or(VENDOR_NOTES, files_installed_notes), stderr);
   return ask_back_next_cancel();

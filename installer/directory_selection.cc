@@ -14,6 +14,7 @@
 #include "installer/answers.h"
 #include "installer/installer_state.h"
 #include "installer/prompts.h"
+#include "installer/termination.h"
 
 namespace {
 
@@ -59,13 +60,26 @@ int read_path(char* path, bool* too_long) {
   return 1;
 }
 
+// The page's texts stand between blank lines: "\n\nTEXT\n". An unattended
+// run shows TEXT alone, as a note or as its error.
+int inner_length(const char* message) { return int(strlen(message) - 3); }
+
 CheckResult reject(const char* message) {
+  if (unattended) {
+    char text[128];
+    snprintf(text, sizeof text, "%.*s", inner_length(message), message + 2);
+    error(text);
+  }
   fputs(message, stderr);
   return ask_ok_cancel("Select a different directory!") == ANSWER_CANCEL ? CHECK_CANCEL : CHECK_NEW_PASS;
 }
 
 // No lets the path go on to the next check.
 CheckResult warn(const char* message) {
+  if (unattended) {
+    if (!quiet) fprintf(stderr, "\n\nNote: %.*s\n", inner_length(message), message + 2);
+    return CHECK_PASSED;
+  }
   fputs(message, stderr);
   switch (ask_no_yes_cancel("Select a different directory?", 0)) {
     case ANSWER_CANCEL: return CHECK_CANCEL;
@@ -120,6 +134,14 @@ int is_directory(const char* path) {
 
 int select_install_dir() {
   char path[PATH_BUFFER_SIZE];
+  if (unattended) {
+    // install_dir never holds more than PATH_MAX_TYPED bytes.
+    snprintf(path, sizeof path, "%s", install_dir);
+    check_path(path, false);  // a rejection ends the run
+    memcpy(install_dir, path, strlen(path) + 1);
+    if (!quiet) fprintf(stderr, "\n\nInstallation directory: %s\n", install_dir);
+    return ANSWER_NEXT;
+  }
   for (int pass = 0;; pass++) {
     write_heading();
     // Each typed line is judged by its own length: one overlong line must not

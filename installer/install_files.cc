@@ -11,6 +11,7 @@
 #include "engine/entry_prefetch.h"
 #include "engine/entry_reader.h"
 #include "engine/extraction.h"
+#include "engine/free_space.h"
 #include "installer/answers.h"
 #include "installer/installer_state.h"
 #include "installer/pages.h"
@@ -51,6 +52,8 @@ struct Installation {
   bool extracting;
   EntryPrefetch prefetch;  // its thread reads the file, so it ends first
   bool prefetching;
+  FreeSpace space;
+  bool measuring;
 };
 Installation installation;
 
@@ -59,6 +62,7 @@ Installation installation;
 void release_installation() {
   if (installation.prefetching) entry_prefetch_stop(&installation.prefetch);
   if (installation.extracting) extraction_end(&installation.extraction);
+  if (installation.measuring) free_space_close(&installation.space);
   free(installation.crc_table);
   installation = Installation{};
 }
@@ -78,7 +82,9 @@ namespace {
 }
 
 int expect_entry(void* context, const Entry& entry) {
-  return extraction_expect(static_cast<Extraction*>(context), entry) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_NO_MEMORY;
+  Installation& i = *static_cast<Installation*>(context);
+  free_space_add(&i.space, entry.name, entry.type == ENTRY_DELETE ? -1 : int64_t(entry.file_size));
+  return extraction_expect(&i.extraction, entry) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_NO_MEMORY;
 }
 
 }  // namespace
@@ -87,7 +93,7 @@ int install_files() {
   release_installation();
   uint8_t* crc_table = installation.crc_table = crc16_table();
   if (!crc_table) stop("Insufficient memory (err=3).");
-  fputs("\n\n.... Installing files ....\n\n", stderr);
+  if (!quiet) fputs("\n\n.... Installing files ....\n\n", stderr);
   progress_line(nullptr, 0, 0);
 
   Extraction& extraction = installation.extraction;
@@ -96,10 +102,14 @@ int install_files() {
   uint32_t count = header_entry_count(attachment_header);
   // The whole attachment is checked before anything on disk changes: a
   // damaged or truncated installer leaves the old installation as it was.
-  const CheckedEntry expect{expect_entry, &extraction};
+  free_space_open(&installation.space, install_dir);
+  installation.measuring = true;
+  const CheckedEntry expect{expect_entry, &installation};
   uint32_t bad;
   int fault = check_attachment(crc_table, count, &expect, &bad);
   if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
+  char space_message[160];
+  if (!free_space_fits(&installation.space, space_message, sizeof space_message)) stop(space_message);
   char product[HEADER_TEXT_SIZE + 1];
   memcpy(product, attachment_header.bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
   product[HEADER_TEXT_SIZE] = 0;

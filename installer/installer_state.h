@@ -16,6 +16,13 @@ extern VendorTexts vendor_texts;
 extern int autonext;
 // The installation directory, NUL-terminated.
 extern char install_dir[INSTALL_DIR_SIZE];
+// From the command line (command_line.h): no question is asked (autonext is
+// set too); no pages and no progress line; the licence counts as accepted;
+// the exit status of a cancellation chosen with a key.
+extern int unattended;
+extern int quiet;
+extern int licence_accepted;
+extern int cancel_status;
 
 // The vendor's text `which`, or `built_in` when the installer carries none.
 inline const char* vendor_text_or(int which, const char* built_in) {

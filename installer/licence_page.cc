@@ -62,6 +62,10 @@ int licence_page() {
                                 ANSWER_CANCEL};
   static_assert(std::size(keys) == std::size(results));
 
+  if (licence_accepted) {
+    if (!quiet) fputs("\n\nThe licence agreement is accepted (--accept-licence).\n", stderr);
+    return ANSWER_NEXT;
+  }
   if (!show_licence(false)) return ANSWER_CANCEL;
   for (;;) {
     fputs("\nHave you read, and do you accept, the terms of this Software License Agreement?\n",

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "installer/installer_state.h"
+
 namespace {
 
 // Names longer than this are shown from a separator at or behind this index.
@@ -87,6 +89,7 @@ void progress_flush() {
 }
 
 void progress_line(const char* name, int entries_percent, int bytes_percent) {
+  if (quiet) return;
   if (stderr_terminal < 0) stderr_terminal = isatty(fileno(stderr)) == 1;
   if (!name) {
     if (progress_written > 0) {

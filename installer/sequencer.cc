@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "installer/answers.h"
+#include "installer/installer_state.h"
 #include "installer/termination.h"
 
 void run_sequencer(const WizardPages& pages, int first_page) {
@@ -30,7 +31,7 @@ void run_sequencer(const WizardPages& pages, int first_page) {
         back_page = PAGE_FILES_INSTALLED, next_page = PAGE_COMPLETE, action = pages.files_installed;
         break;
       case PAGE_COMPLETE:
-        fputs("\n\nInstallation complete.\n\n", stderr);
+        fputs(quiet ? "Installation complete.\n" : "\n\nInstallation complete.\n\n", stderr);
         return;
       default:
         error("Install error (err=12).");

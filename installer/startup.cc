@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "archive/attachment_reader.h"
+#include "installer/command_line.h"
 #include "installer/installer_state.h"
 #include "installer/termination.h"
 
@@ -51,4 +52,20 @@ void start_installer(int argc, char** argv) {
   if (texts != VENDOR_TEXTS_OK) error(vendor_texts_message(texts));
   autonext = find_autonext(argc, argv);
   strcpy(install_dir, vendor_text_or(VENDOR_DIRECTORY, "/usr/local/qumba"));
+}
+
+void apply_installer_options(const InstallerOptions& options) {
+  quiet = options.quiet;
+  // A check asks nothing either: the directory page's warnings become notes.
+  unattended = options.unattended || options.mode == MODE_CHECK;
+  licence_accepted = options.accept_licence;
+  if (options.fail_on_cancel) cancel_status = STATUS_CANCELLED;
+  // Every prompt with a default takes it; the rest are never reached.
+  if (unattended) autonext = 1;
+  if (options.target) {
+    if (strlen(options.target) >= INSTALL_DIR_SIZE - 1) error("Directory path is too long.");
+    strcpy(install_dir, options.target);
+  }
+  if (unattended && !licence_accepted && options.mode == MODE_INSTALL)
+    error("An installation without questions needs the licence accepted with --accept-licence.");
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/attachment_reader.h"
+#include "installer/installer_state.h"
 #include "installer/progress_line.h"
 
 namespace {
@@ -14,7 +15,7 @@ int exit_status = 0;
 // A failure, or input that ended before the dialogue did, is not a choice
 // the user made: scripts must be able to tell it from success.
 [[noreturn]] void terminate_installation(int status) {
-  fputs("\n\nInstallation terminated.\n", stderr);
+  fputs(quiet ? "Installation terminated.\n" : "\n\nInstallation terminated.\n", stderr);
   exit_status = status;
   close_and_exit();
 }
@@ -28,7 +29,7 @@ std::jmp_buf* termination_jump = nullptr;
 void error(const char* message) {
   progress_flush();
   if (message) fprintf(stderr, "%s\n", message);
-  terminate_installation(message || feof(stdin) || ferror(stdin) ? 1 : 0);
+  terminate_installation(message || feof(stdin) || ferror(stdin) ? 1 : cancel_status);
 }
 
 void error_errno(const char* message, const char* detail, int error_number) {

@@ -1,6 +1,7 @@
 // The one way the installer ends early: a message, "Installation terminated.",
 // the attachment file closed. The exit status is 1 after a message or when
-// standard input ended, 0 after a cancellation chosen with a key.
+// standard input ended, cancel_status (0 unless --fail-on-cancel) after a
+// cancellation chosen with a key.
 #pragma once
 
 #ifdef ZOLT_FUZZ_HOOKS

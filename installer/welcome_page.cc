@@ -19,6 +19,7 @@ const char install_thanks[] = "Thanks for purchasing ZOLT(R) imaging products.";
 }  // namespace
 
 int welcome_page() {
+  if (quiet) return ANSWER_NEXT;
   // Every 32-bit build time has a calendar date; the zeroed fallback only
   // keeps a failing gmtime from being dereferenced.
   time_t build_time = header_build_time(attachment_header);

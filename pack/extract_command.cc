@@ -12,6 +12,7 @@
 
 #include "engine/entry_prefetch.h"
 #include "engine/extraction.h"
+#include "engine/free_space.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
@@ -27,9 +28,10 @@ const char* const EXTRACT_USAGE =
     "same base name that an earlier installation of the product recorded below\n"
     "DIR are removed (never other files); deletion entries remove their file;\n"
     "directories are made with mode 0755; times and modes are restored. Every\n"
-    "record, name and stored CRC is checked first: if any is damaged, nothing\n"
-    "is written. An entry whose data fails its check once decoded keeps its old\n"
-    "file, the entries before it stay installed, and the exit status is 1.\n"
+    "record, name and stored CRC is checked first, and the free space in DIR:\n"
+    "if any is damaged or the files do not fit, nothing is written. An entry\n"
+    "whose data fails its check once decoded keeps its old file, the entries\n"
+    "before it stay installed, and the exit status is 1.\n"
     "Each file's data is flushed to disk before it takes its name, so that a\n"
     "power cut leaves every file whole, old or new.\n"
     "\n"
@@ -92,6 +94,9 @@ int extract_command(const Arguments& args) {
   Extraction extraction;
   extraction_prepare(&extraction, directory.c_str());
   extraction.flush_data = flush;
+  FreeSpace space;
+  free_space_open(&space, directory.c_str());
+  std::unique_ptr<FreeSpace, void (*)(FreeSpace*)> close_space(&space, free_space_close);
   try {
     // First pass: records, names, the tree they make and stored CRCs,
     // nothing decoded or written; the sweep learns which paths the
@@ -99,7 +104,10 @@ int extract_command(const Arguments& args) {
     while (reader.next(&entry, &index, nullptr, InstallerReader::CHECK_STORED)) {
       display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
       if (extraction_expect(&extraction, entry) != 0) throw Failure("not enough memory");
+      free_space_add(&space, entry.name, entry.type == ENTRY_DELETE ? -1 : int64_t(entry.file_size));
     }
+    char space_message[160];
+    if (!free_space_fits(&space, space_message, sizeof space_message)) throw Failure(directory + ": " + space_message);
 
     std::vector<char> made(directory.begin(), directory.end());
     made.push_back(0);

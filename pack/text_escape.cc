@@ -1,68 +1,9 @@
 #include "pack/text_escape.h"
 
-#include <cstdint>
-
-namespace {
-
-void octal(std::string* out, uint8_t byte) {
-  out->push_back('\\');
-  out->push_back(char('0' + (byte >> 6)));
-  out->push_back(char('0' + ((byte >> 3) & 7)));
-  out->push_back(char('0' + (byte & 7)));
-}
-
-// The length of the valid UTF-8 sequence at text[i] (not overlong, no
-// surrogate, at most U+10FFFF), or 0.
-size_t utf8_length(const std::string& text, size_t i, uint32_t* code) {
-  uint8_t b = uint8_t(text[i]);
-  size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
-  if (n == 0 || i + n > text.size()) return 0;
-  uint32_t c = b & (0x7F >> n);
-  for (size_t k = 1; k < n; k++) {
-    uint8_t next = uint8_t(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    c = c << 6 | (next & 0x3F);
-  }
-  static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < smallest[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  *code = c;
-  return n;
-}
-
-}  // namespace
+#include "engine/text_escape.h"
 
 std::string escaped_text(const std::string& text) {
-  static const char letters[] = "abtnvfr";  // for 7 to 13
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    uint8_t b = uint8_t(text[i]);
-    if (b == '\\') {
-      out += "\\\\";
-      i++;
-    } else if (b >= 7 && b <= 13) {
-      out.push_back('\\');
-      out.push_back(letters[b - 7]);
-      i++;
-    } else if (b < 0x20 || b == 0x7F) {
-      octal(&out, b);
-      i++;
-    } else if (b < 0x80) {
-      out.push_back(char(b));
-      i++;
-    } else {
-      uint32_t code = 0;
-      size_t n = utf8_length(text, i, &code);
-      if (n == 0 || code < 0xA0) {
-        // Not UTF-8, or a C1 control, which some terminals obey: escaped
-        // byte by byte.
-        for (size_t k = 0; k < (n ? n : 1); k++) octal(&out, uint8_t(text[i + k]));
-        i += n ? n : 1;
-      } else {
-        out.append(text, i, n);
-        i += n;
-      }
-    }
-  }
+  std::string out(escaped_size(text.size()), '\0');
+  out.resize(escape_text(text.data(), text.size(), out.data()));
   return out;
 }

@@ -47,6 +47,14 @@ TEST(Aarch64Installer, InstallsAndRefusesAsTheNativeOne) {
     EXPECT_EQ(err[1], err[0]) << kind;
     EXPECT_EQ(tree[1], std::string(kind) == "sample" ? snapshot_tree(sample) : tree[0]) << kind;
   }
+  // Unattended: the options are parsed by the emulated stub itself.
+  ProcessOptions o;
+  o.args = {temp / "sample-aarch64", "--target", temp / "unattended", "--accept-licence", "--quiet"};
+  o.timeout_seconds = 240;
+  ProcessResult r = run_process(ZOLT_QEMU_AARCH64, o);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "Installation complete.\n");
+  EXPECT_EQ(snapshot_tree(temp / "unattended"), snapshot_tree(sample));
 }
 
 }  // namespace

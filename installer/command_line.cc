@@ -1,0 +1,162 @@
+#include "installer/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+enum OptionId {
+  OPTION_HELP,
+  OPTION_VERSION,
+  OPTION_LIST,
+  OPTION_CHECK,
+  OPTION_UNINSTALL,
+  OPTION_TARGET,
+  OPTION_ACCEPT,
+  OPTION_UNATTENDED,
+  OPTION_QUIET,
+  OPTION_FAIL_ON_CANCEL,
+  OPTION_NO_POST_INSTALL,
+  OPTION_AUTONEXT,
+};
+
+struct OptionName {
+  const char* name;
+  OptionId id;
+};
+
+// The aliases are the peers' words for the same thing: makeself's --accept
+// and --target, CPack's --prefix and --skip-license.
+const OptionName options_known[] = {
+    {"-h", OPTION_HELP},
+    {"--help", OPTION_HELP},
+    {"--version", OPTION_VERSION},
+    {"--list", OPTION_LIST},
+    {"--check", OPTION_CHECK},
+    {"--uninstall", OPTION_UNINSTALL},
+    {"--target", OPTION_TARGET},
+    {"--prefix", OPTION_TARGET},
+    {"--directory", OPTION_TARGET},
+    {"--accept-licence", OPTION_ACCEPT},
+    {"--accept-license", OPTION_ACCEPT},
+    {"--accept", OPTION_ACCEPT},
+    {"--skip-license", OPTION_ACCEPT},
+    {"--unattended", OPTION_UNATTENDED},
+    {"--quiet", OPTION_QUIET},
+    {"--fail-on-cancel", OPTION_FAIL_ON_CANCEL},
+    {"--no-post-install", OPTION_NO_POST_INSTALL},
+    {"-autonext", OPTION_AUTONEXT},
+};
+
+// The option named by `argument`, with `value` pointing behind its '=' for
+// the "--target=DIR" forms; -1 when there is none.
+int find_option(const char* argument, const char** value) {
+  *value = nullptr;
+  const char* equals = strchr(argument, '=');
+  size_t length = equals ? size_t(equals - argument) : strlen(argument);
+  for (const OptionName& o : options_known)
+    if (strlen(o.name) == length && strncmp(o.name, argument, length) == 0) {
+      if (equals && o.id != OPTION_TARGET) return -1;
+      if (equals) *value = equals + 1;
+      return o.id;
+    }
+  return -1;
+}
+
+}  // namespace
+
+int parse_installer_options(int argc, char** argv, InstallerOptions* options, const char** problem,
+                            const char** argument) {
+  *options = InstallerOptions{MODE_INSTALL, nullptr, 0, 0, 0, 0};
+  *problem = *argument = nullptr;
+  int mode = MODE_INSTALL;
+  bool help = false;
+  for (int i = 1; i < argc; i++) {
+    const char* arg = argv[i];
+    if (!arg || arg[0] != '-') continue;
+    const char* value;
+    int id = find_option(arg, &value);
+    int wanted = MODE_INSTALL;
+    switch (id) {
+      case OPTION_HELP: help = true; break;
+      case OPTION_VERSION: wanted = MODE_VERSION; break;
+      case OPTION_LIST: wanted = MODE_LIST; break;
+      case OPTION_CHECK: wanted = MODE_CHECK; break;
+      case OPTION_UNINSTALL: wanted = MODE_UNINSTALL; break;
+      case OPTION_TARGET:
+        if (!value && i + 1 < argc) value = argv[++i];
+        if (!value || !*value) return *problem = "a directory must follow", *argument = arg, -1;
+        options->target = value;
+        break;
+      case OPTION_ACCEPT: options->accept_licence = 1; break;
+      case OPTION_UNATTENDED: options->unattended = 1; break;
+      case OPTION_QUIET: options->quiet = options->unattended = 1; break;
+      case OPTION_FAIL_ON_CANCEL: options->fail_on_cancel = 1; break;
+      // Accepted so that scripts may give it now; there is no such step yet.
+      case OPTION_NO_POST_INSTALL: break;
+      case OPTION_AUTONEXT: break;
+      default: return *problem = "unknown option", *argument = arg, -1;
+    }
+    if (wanted != MODE_INSTALL) {
+      if (mode != MODE_INSTALL && mode != wanted)
+        return *problem = "only one of --list, --check, --version, --uninstall at a time", -1;
+      mode = wanted;
+    }
+  }
+  options->mode = help ? MODE_HELP : mode;
+  if (options->target && options->accept_licence) options->unattended = 1;
+  if (options->mode == MODE_UNINSTALL && !options->target)
+    return *problem = "--uninstall needs --target DIR", -1;
+  return 0;
+}
+
+void print_installer_help(const char* program) {
+  printf("Usage: %s [OPTION]...\n", program);
+  fputs(
+      "Install the product this installer carries. Without options it asks its\n"
+      "questions on the terminal, page by page.\n"
+      "\n"
+      "  --target DIR         install into DIR (also --prefix, --directory, and\n"
+      "                       --target=DIR); a relative DIR is taken from the\n"
+      "                       working directory; the directory page's checks apply\n"
+      "  --accept-licence     accept the licence agreement without showing it (also\n"
+      "                       --accept-license, --accept, --skip-license)\n"
+      "  --unattended         ask nothing: the directory's warnings become notes;\n"
+      "                       implied by --target with --accept-licence; needs\n"
+      "                       --accept-licence\n"
+      "  --quiet              no pages and no progress line, only errors and one\n"
+      "                       final line; implies --unattended\n"
+      "  --list               list the entries; install nothing\n"
+      "  --check              make every check an installation makes before its\n"
+      "                       first change; write nothing\n"
+      "  --version            show the product, version, platform and build\n"
+      "  --uninstall          with --target DIR: remove what this product installed\n"
+      "                       there and nobody changed since\n"
+      "  --fail-on-cancel     end with status 3 when the user cancels on a page\n"
+      "  --no-post-install    run no post-install step of the vendor's\n"
+      "  -autonext            prompts with a default answer take it at once\n"
+      "  -h, --help           show this help and exit\n"
+      "\n"
+      "Exit status: 0 installed, or cancelled on a page; 1 failed (also when the\n"
+      "input ended before the dialogue did); 2 usage error, nothing done;\n"
+      "3 cancelled on a page, with --fail-on-cancel.\n"
+      "\n"
+      "One line for a Dockerfile or a CI script:\n",
+      stdout);
+  printf("  ./%s --target /opt/product --accept-licence --quiet\n", program);
+  fputs(
+      "makeself archives take the same words (--target DIR --accept --quiet), and\n"
+      "CPack's scripts take --prefix=DIR --skip-license.\n",
+      stdout);
+}
+
+void print_usage_error(const char* program, const char* problem, const char* argument) {
+  if (argument)
+    fprintf(stderr, "%s: %s '%s'\n", program, problem, argument);
+  else
+    fprintf(stderr, "%s: %s\n", program, problem);
+  fprintf(stderr,
+          "Usage: %s [--target DIR --accept-licence] [--quiet] [--list|--check|--version|--uninstall] "
+          "[-autonext]; --help tells more\n",
+          program);
+}

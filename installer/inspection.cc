@@ -1,0 +1,155 @@
+#include "installer/inspection.h"
+
+#include <time.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/crc16.h"
+#include "archive/format.h"
+#include "engine/attachment_check.h"
+#include "engine/entry_reader.h"
+#include "engine/free_space.h"
+#include "engine/text_escape.h"
+#include "installer/answers.h"
+#include "installer/directory_selection.h"
+#include "installer/installer_state.h"
+#include "installer/termination.h"
+
+namespace {
+
+// A header text, escaped: a vendor's product name reaches a terminal too.
+const char* header_field(uint32_t offset, char* out) {
+  char text[HEADER_TEXT_SIZE];
+  header_text(attachment_header, offset, text);
+  escape_text(text, strlen(text), out);
+  return out;
+}
+
+struct Fields {
+  char name[escaped_size(HEADER_TEXT_SIZE)], version[escaped_size(HEADER_TEXT_SIZE)],
+      platform[escaped_size(HEADER_TEXT_SIZE)];
+};
+
+void read_fields(Fields* f) {
+  header_field(HEADER_PRODUCT_NAME, f->name);
+  header_field(HEADER_PRODUCT_VERSION, f->version);
+  header_field(HEADER_PLATFORM, f->platform);
+}
+
+// "2023-05-02 21:21:47" in UTC.
+void utc_text(int32_t seconds, char out[64]) {
+  time_t t = seconds;
+  struct tm when = {};
+  if (const struct tm* p = gmtime(&t)) when = *p;
+  snprintf(out, 64, "%04d-%02d-%02d %02d:%02d:%02d", when.tm_year + 1900, when.tm_mon + 1, when.tm_mday,
+           when.tm_hour, when.tm_min, when.tm_sec);
+}
+
+// "-rw-r--r--", as "ls -l" shows a mode word.
+void mode_text(uint16_t mode, char text[11]) {
+  static const char types[] = "?pc?d?b?-?l?s???";  // by the file-type bits
+  text[0] = mode & 0170000 ? types[(mode >> 12) & 15] : '-';
+  const char* letters = "rwxrwxrwx";
+  for (int i = 0; i < 9; i++) text[1 + i] = mode & (0400 >> i) ? letters[i] : '-';
+  if (mode & 04000) text[3] = text[3] == 'x' ? 's' : 'S';
+  if (mode & 02000) text[6] = text[6] == 'x' ? 's' : 'S';
+  if (mode & 01000) text[9] = text[9] == 'x' ? 't' : 'T';
+  text[10] = 0;
+}
+
+int list_entry(void*, const Entry& e) {
+  static char name[escaped_size(RECORD_MAX_LENGTH)];
+  escape_text(e.name, strlen(e.name), name);
+  char mode[11], time[64] = "-------------------";
+  mode_text(e.mode, mode);
+  if (e.mod_time) utc_text(e.mod_time, time);
+  bool deletion = e.type == ENTRY_DELETE;
+  printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode, deletion ? 0 : e.file_size, deletion ? 0 : e.stored_size,
+         e.type == ENTRY_STORED ? "stored" : deletion ? "delete" : "lh5", time, name);
+  return ENTRY_FAULT_NONE;
+}
+
+int count_space(void* context, const Entry& e) {
+  free_space_add(static_cast<FreeSpace*>(context), e.name, e.type == ENTRY_DELETE ? -1 : int64_t(e.file_size));
+  return ENTRY_FAULT_NONE;
+}
+
+uint8_t* crc_table_or_end() {
+  uint8_t* table = crc16_table();
+  if (!table) error("Insufficient memory (err=3).");
+  return table;
+}
+
+int finish_output() {
+  if (fflush(stdout) == 0) return 0;
+  error("Can't write to standard output.");
+}
+
+}  // namespace
+
+int show_version() {
+  Fields f;
+  read_fields(&f);
+  time_t build_time = header_build_time(attachment_header);
+  struct tm when = {};
+  if (const struct tm* t = gmtime(&build_time)) when = *t;
+  printf("%s %s %s (build %.2d%.2d%.2d.%.2d%.2d%.2d)\n", f.name, f.version, f.platform, (when.tm_year + 1900) % 100,
+         when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
+  return finish_output();
+}
+
+int list_entries() {
+  Fields f;
+  read_fields(&f);
+  char built[64];
+  utc_text(header_build_time(attachment_header), built);
+  printf("Product:   %s\nVersion:   %s\nPlatform:  %s\nBuilt:     %s UTC\n", f.name, f.version, f.platform, built);
+  printf("Entries:   %" PRIu32 "\nFiles:     %" PRIu32 " bytes\nSpace:     %" PRIu32 " bytes\n\n",
+         header_entry_count(attachment_header), header_total_file_size(attachment_header),
+         header_space_required(attachment_header));
+  uint8_t* crc_table = crc_table_or_end();
+  const CheckedEntry list{list_entry, nullptr};
+  uint32_t bad;
+  int fault = check_attachment(crc_table, header_entry_count(attachment_header), &list, &bad);
+  free(crc_table);
+  if (fault != ENTRY_FAULT_NONE) {
+    fflush(stdout);
+    error(entry_fault_message(fault));
+  }
+  return finish_output();
+}
+
+int check_installation() {
+  uint8_t* crc_table = crc_table_or_end();
+  if (select_install_dir() != ANSWER_NEXT) error(nullptr);
+  FreeSpace space;
+  free_space_open(&space, install_dir);
+  const CheckedEntry measure{count_space, &space};
+  uint32_t count = header_entry_count(attachment_header), bad;
+  int fault = check_attachment(crc_table, count, &measure, &bad);
+  free_space_close(&space);
+  if (fault != ENTRY_FAULT_NONE) error(entry_fault_message(fault));
+  char space_message[160];
+  if (!free_space_fits(&space, space_message, sizeof space_message)) error(space_message);
+  // The stored data passed its CRCs; now what only decoding shows.
+  EntryStreamer streamer{};
+  fault = entry_streamer_open(&streamer);
+  for (uint32_t i = 0; fault == ENTRY_FAULT_NONE && i < count; i++) {
+    Entry e{};
+    fault = read_entry_record(crc_table, &e);
+    if (fault == ENTRY_FAULT_NONE && e.type != ENTRY_DELETE)
+      fault = stream_entry_data(crc_table, &streamer, &e, nullptr, nullptr);
+  }
+  entry_streamer_close(&streamer);
+  free(crc_table);
+  if (fault != ENTRY_FAULT_NONE) error(entry_fault_message(fault));
+  if (!quiet) {
+    Fields f;
+    read_fields(&f);
+    printf("%s %s: every check passed; it would install into %s\n", f.name, f.version, install_dir);
+  }
+  return finish_output();
+}

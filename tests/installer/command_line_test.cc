@@ -1,0 +1,135 @@
+// The installer's options through the real binary on a pipe: what each one
+// does and its exit status, refusals before anything happens, unattended
+// installs, and the free-space check before the first change.
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/installer_builder.h"
+#include "tests/support/process.h"
+
+namespace {
+
+const std::vector<TestEntry> kEntries = {{"doc/read\x1b]0;me.txt", ENTRY_STORED, "read me\n", ""},
+                                         {"lib/a.txt", ENTRY_STORED, "alpha\n", "", 1683062507, 0100755}};
+
+ProcessResult run(const std::string& installer, std::vector<std::string> args, const std::string& input = "") {
+  ProcessOptions o;
+  o.args = std::move(args);
+  o.input = input;
+  o.timeout_seconds = 20;
+  return run_process(installer, o);
+}
+
+TEST(InstallerOptions, EachOptionsEffectAndStatus) {
+  TempDir temp;
+  write_installer(temp / "setup", kEntries);
+  write_file(temp / "file", "x");
+  const std::string usage = "Usage: setup [--target DIR";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;  // the start of each; for a usage error, a line of stderr
+  } cases[] = {
+      {{"--help"}, 0, "Usage: setup [OPTION]...\n", ""},
+      {{"--list", "-h"}, 0, "Usage: setup [OPTION]...\n", ""},
+      {{"--version"}, 0, "QUMBA 7.1 Linux x86_64 (build 230502.212147)\n", ""},
+      {{"--list"}, 0, "Product:   QUMBA\n", ""},
+      {{"--check", "--target", temp / "new", "--quiet"}, 0, "", ""},
+      {{"--check", "--target=" + temp / "file"}, 1, "", "The directory already exists as a file.\n"},
+      {{"--target", temp / "new", "--quiet"}, 1, "",
+       "An installation without questions needs the licence accepted with --accept-licence.\n"},
+      {{"--taget", temp / "new", "--accept"}, 2, "", "setup: unknown option '--taget'\n" + usage},
+      {{"--autonext"}, 2, "", "setup: unknown option '--autonext'\n"},
+      {{"--accept=yes"}, 2, "", "setup: unknown option '--accept=yes'\n"},
+      {{"--accept", "--target"}, 2, "", "setup: a directory must follow '--target'\n"},
+      {{"--prefix="}, 2, "", "setup: a directory must follow '--prefix='\n"},
+      {{"--list", "--check"}, 2, "", "setup: only one of --list, --check, --version, --uninstall at a time\n"},
+      {{"--uninstall"}, 2, "", "setup: --uninstall needs --target DIR\n"},
+  };
+  for (const Case& c : cases) {
+    std::string where = ::testing::PrintToString(c.args);
+    ProcessResult r = run(temp / "setup", c.args, "a\n");
+    EXPECT_EQ(r.exit_status, c.status) << where << r.err;
+    EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << where;
+    // A usage error names the argument on one line and shows the usage on the next.
+    EXPECT_EQ(c.status == 2 ? r.err.find(c.err) != std::string::npos : r.err.rfind(c.err, 0) == 0, true)
+        << where << r.err;
+    EXPECT_FALSE(path_exists(temp / "new")) << where;
+  }
+  // The listing escapes what would reach the terminal.
+  std::string list = run(temp / "setup", {"--list"}).out;
+  EXPECT_NE(list.find("-rwxr-xr-x          6          6 stored 2023-05-02 21:21:47 lib/a.txt\n"), std::string::npos) << list;
+  EXPECT_NE(list.find(" doc/read\\033]0;me.txt\n"), std::string::npos) << list;
+  // --check decodes: a file that fails its CRC only once decoded is found.
+  write_installer(temp / "damaged", {{"a.txt", ENTRY_STORED, "right", "wrong"}});
+  ProcessResult r = run(temp / "damaged", {"--check", "--quiet", "--target", temp / "new"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "Corrupted file(s) (err=5).\nInstallation terminated.\n");
+  // A cancellation is status 0 unless asked otherwise.
+  EXPECT_EQ(run(temp / "setup", {"--fail-on-cancel"}, "c\n").exit_status, 3);
+  EXPECT_EQ(run(temp / "setup", {}, "c\n").exit_status, 0);
+}
+
+TEST(InstallerOptions, UnattendedIntoAnExistingDirectoryOutsideUsrAndHome) {
+  TempDir temp;
+  write_installer(temp / "setup", kEntries);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--target", "dir", "--accept-licence"}, {"--prefix=dir", "--skip-license", "--quiet"},
+        {"--unattended", "--accept", "--directory", "dir", "--no-post-install"}}) {
+    std::string where = ::testing::PrintToString(args);
+    ASSERT_EQ(system(("rm -rf " + temp / "dir" + " && mkdir " + temp / "dir").c_str()), 0);
+    ProcessOptions o;
+    o.args = args;
+    o.cwd = temp.path();  // a relative target is taken from here
+    ProcessResult r = run_process(temp / "setup", o);
+    EXPECT_EQ(r.exit_status, 0) << where << r.err;
+    EXPECT_EQ(read_file(temp / "dir/lib/a.txt"), "alpha\n") << where;
+    if (args[1] == "--skip-license") {
+      EXPECT_EQ(r.err, "Installation complete.\n");
+      continue;
+    }
+    EXPECT_NE(r.err.find("\n\nNote: Installing anywhere other than under '/usr' or '/home' directories is not "
+                         "recommended.\n\n\nInstallation directory: " + temp / "dir\n\n\nNote: the directory " +
+                         temp / "dir already exists; installing into it.\n"),
+              std::string::npos) << where << r.err;
+    EXPECT_NE(r.err.find("\n\nFiles installed!\n"), std::string::npos) << where;
+    EXPECT_EQ(r.err.substr(r.err.size() - 26), "\n\nInstallation complete.\n\n") << where;
+  }
+  // With -autonext the target is the directory offered, and the warning waits.
+  ProcessResult r = run(temp / "setup", {"-autonext", "--target", temp / "auto"}, "a\nn\n");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("\n\nDefault directory: " + temp / "auto.\n"), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(temp / "auto/lib/a.txt"), "alpha\n");
+}
+
+TEST(InstallerOptions, AFullFileSystemIsRefusedBeforeAnyChange) {
+  TempDir temp;
+  mkdir((temp / "mnt").c_str(), 0755);
+  if (mount("tmpfs", (temp / "mnt").c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount(path.c_str()); }
+  } unmount{temp / "mnt"};
+  std::vector<TestEntry> big = kEntries;
+  big.push_back({"big.bin", ENTRY_STORED, std::string(200000, 'b'), ""});
+  write_installer(temp / "setup", big);
+  ProcessResult r = run(temp / "setup", {"--target", temp / "mnt/dir", "--accept", "--quiet"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "Not enough free space: 0.199 MiByte needed, 0.062 MiByte free (err=13).\nInstallation terminated.\n");
+  r = run(ZOLT_PACK_BINARY, {"extract", "-q", temp / "setup", "-C", temp / "mnt/dir"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find(": Not enough free space: 0.199 MiByte needed"), std::string::npos) << r.err;
+  EXPECT_FALSE(path_exists(temp / "mnt/dir"));
+  // What fits is installed.
+  write_installer(temp / "setup", kEntries);
+  EXPECT_EQ(run(temp / "setup", {"--target", temp / "mnt/dir", "--accept", "--quiet"}).exit_status, 0);
+}
+
+}  // namespace
