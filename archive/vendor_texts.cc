@@ -116,13 +116,17 @@ int read_vendor_texts(FILE* file, long header_offset, VendorTexts* texts) {
   int result = VENDOR_TEXTS_OK;
   uint8_t* block = nullptr;
   uint32_t size = 0;
-  if (header_offset < long(VENDOR_TRAILER_SIZE) || fseek(file, header_offset - long(VENDOR_TRAILER_SIZE), SEEK_SET) != 0 ||
+  if (header_offset < long(VENDOR_TRAILER_SIZE)) {
+    // Nothing in front of the header: no room for a block.
+  } else if (fseek(file, header_offset - long(VENDOR_TRAILER_SIZE), SEEK_SET) != 0 ||
       fread(trailer, 1, VENDOR_TRAILER_SIZE, file) != VENDOR_TRAILER_SIZE) {
     result = VENDOR_TEXTS_BAD_SIZE;
-  } else if (memcmp(trailer, VENDOR_TEXTS_MAGIC, VENDOR_TRAILER_BODY_SIZE) == 0) {
+  } else if (memcmp(trailer, VENDOR_TEXTS_MAGIC, VENDOR_TRAILER_BODY_SIZE) == 0 &&
+             trailer[VENDOR_TRAILER_FORMAT] == VENDOR_TEXTS_FORMAT &&
+             get_u32(trailer + VENDOR_TRAILER_BODY_SIZE) <= uint64_t(header_offset) - VENDOR_TRAILER_SIZE) {
     // Bounded before anything is allocated or read.
     uint32_t body_size = get_u32(trailer + VENDOR_TRAILER_BODY_SIZE);
-    if (body_size > VENDOR_TEXTS_MAX_BODY || long(body_size) > header_offset - long(VENDOR_TRAILER_SIZE)) {
+    if (body_size > VENDOR_TEXTS_MAX_BODY) {
       result = VENDOR_TEXTS_BAD_SIZE;
     } else if (!(block = static_cast<uint8_t*>(malloc(body_size + VENDOR_TRAILER_SIZE)))) {
       result = VENDOR_TEXTS_NO_MEMORY;

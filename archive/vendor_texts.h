@@ -15,8 +15,11 @@
 //           13  u8       VENDOR_TEXTS_FORMAT
 //           14  CRC      over the body and the trailer, with these 2 bytes zero
 //
-// Without the magic there is no block and the installer shows its own texts.
-// With it, anything that does not pass every check below is a damaged block.
+// Only a whole trailer makes a block: the magic, this format and a body no
+// larger than what lies in front. Without one there is no block (a stub's
+// filler may begin like one by chance) and the installer shows its own
+// texts; with one, anything that does not pass every check below is a
+// damaged block.
 // This file is the one reader and checker of the block, for the installer
 // and for zolt-pack alike.
 #pragma once

@@ -4,6 +4,8 @@
 // first, then every file in byte order of its path, each compressed where
 // that makes it smaller. Nothing
 // appears under the output's name unless the whole installer was written.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@
 #include "pack/progress_display.h"
 #include "pack/sha256.h"
 #include "pack/source_tree.h"
+#include "pack/text_escape.h"
 #include "pack/vendor_text_input.h"
 
 namespace {
@@ -124,27 +127,55 @@ void check_write(int result, const std::string& context) {
   throw Failure(context + ": " + write_problem(result));
 }
 
-// Leaves out the installer itself and its checksum when they lie inside the
-// tree from an earlier run, so that an installer never packs its predecessor.
-void drop_own_output(SourceTree* tree, const std::string& output, const std::string& checksum) {
-  std::set<std::pair<uint64_t, uint64_t>> own;
-  for (const std::string& p : {output, checksum}) {
-    struct stat st;
-    if (stat(p.c_str(), &st) == 0) own.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)});
-  }
-  if (own.empty()) return;
-  std::vector<SourceFile> kept;
-  for (SourceFile& f : tree->files) {
-    if (own.count({f.device, f.inode})) {
-      print_note(f.path + ": left out: it is the output of this command");
-      tree->total_size -= f.size;
-      tree->total_record_size -= RECORD_NAME + f.name.size() + RECORD_NAME_PADDING;
-      continue;
-    }
-    kept.push_back(std::move(f));
-  }
-  tree->files = std::move(kept);
+std::string parent_directory(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
+
+// An output inside the tree would replace one of the files being packed,
+// or, not there yet, turn up in the next installer made from the tree: both
+// are refused. Files of the tree are matched by what they are (a link inside
+// the tree may lead to the output), names not yet taken by where they lie.
+void refuse_outputs_in_tree(const SourceTree& tree, const std::string& directory,
+                            const std::vector<std::string>& outputs) {
+  std::set<std::pair<uint64_t, uint64_t>> packed;
+  for (const SourceFile& f : tree.files) packed.insert({f.device, f.inode});
+  char tree_path[PATH_MAX], place[PATH_MAX];
+  bool tree_known = realpath(directory.c_str(), tree_path) != nullptr;
+  std::string inside = tree_known ? std::string(tree_path) + (strcmp(tree_path, "/") ? "/" : "") : "";
+  for (const std::string& output : outputs) {
+    struct stat st;
+    bool is_packed = stat(output.c_str(), &st) == 0 && packed.count({uint64_t(st.st_dev), uint64_t(st.st_ino)});
+    if (!is_packed && tree_known && realpath(parent_directory(output).c_str(), place)) {
+      std::string where = std::string(place) + "/";
+      is_packed = where.compare(0, inside.size(), inside) == 0;
+    }
+    if (is_packed)
+      throw Failure(output + ": lies in the directory being packed (" + directory +
+                    "); write the installer elsewhere (nothing written)");
+  }
+}
+
+// Two runs writing the same installer at once must not leave the checksum
+// of one beside the installer of the other: both are put in place under a
+// lock on the directory that holds the name.
+class DirectoryLock {
+ public:
+  explicit DirectoryLock(const std::string& path) {
+    fd_ = open(parent_directory(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0)
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~DirectoryLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+ private:
+  int fd_;
+};
 
 // The block goes last in front of the attachment, so that it ends where the
 // header block begins: zero filler first, so that stub, filler and block fill
@@ -158,6 +189,24 @@ void append_vendor_texts(std::vector<uint8_t>* image, const std::string& texts) 
     throw Failure("the texts hold the attachment's marker, which would hide the attachment from the installer");
   image->resize(image->size() + (HEADER_ALIGN - (image->size() + texts.size()) % HEADER_ALIGN) % HEADER_ALIGN);
   image->insert(image->end(), texts.begin(), texts.end());
+}
+
+// The stub's own texts are those of its sample product, QUMBA: another
+// product that leaves any of them out should know what its users will read.
+void note_stub_texts(const CreateOptions& o) {
+  if (o.product == "QUMBA") return;
+  std::vector<std::string> missing;
+  if (!o.title) missing.push_back("--title (\"ZOLT(R) Software Installation\")");
+  if (!o.thanks) missing.push_back("--thanks (\"Thanks for purchasing ZOLT(R) imaging products.\")");
+  if (!o.licence_file) missing.push_back("--licence (the QUMBA sample agreement)");
+  if (!o.default_dir) missing.push_back("--default-dir (/usr/local/qumba)");
+  if (!o.notes_file) missing.push_back("--notes (the QUMBA notes)");
+  if (missing.empty()) return;
+  std::string list;
+  for (size_t i = 0; i < missing.size(); i++)
+    list += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
+  print_note("the installer shows the stub's own texts, those of the sample product QUMBA, where " + o.product +
+             " gives none: " + list);
 }
 
 std::string base_name(const std::string& path) {
@@ -183,6 +232,7 @@ int create_command(const Arguments& args) {
   if (stat(o.output.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
     throw Failure(o.output + ": is a directory; name the installer file with -o");
   std::string texts = vendor_texts_block(o);
+  note_stub_texts(o);
   std::vector<uint8_t> stub = read_stub(o.stub);
   append_vendor_texts(&stub, texts);
 
@@ -194,7 +244,7 @@ int create_command(const Arguments& args) {
                   (tree.refusals.size() == 1 ? " path cannot" : " paths cannot") + " be packed; nothing written");
   }
   std::string checksum_path = o.output + ".sha256";
-  drop_own_output(&tree, o.output, checksum_path);
+  refuse_outputs_in_tree(tree, o.directory, {o.output, checksum_path});
 
   uint64_t deletion_records = 0;
   for (const std::string& d : o.deletions) deletion_records += RECORD_NAME + d.size() + RECORD_NAME_PADDING;
@@ -210,10 +260,11 @@ int create_command(const Arguments& args) {
 
   // Both places are checked before anything is written, and both files are
   // complete before either is put in place.
-  OutputFile output(o.output, {o.stub});
-  if (!output.replaces())
-    throw Failure(o.output + ": not a regular file; an installer is written as a file of its own (nothing written)");
-  OutputFile checksum(checksum_path, {o.stub});
+  std::vector<std::string> inputs = {o.stub};
+  for (const auto& file : {o.licence_file, o.notes_file})
+    if (file) inputs.push_back(*file);
+  OutputFile output(o.output, inputs, OutputFile::REGULAR_ONLY);
+  OutputFile checksum(checksum_path, inputs, OutputFile::REGULAR_ONLY);
 
   AttachmentWriter writer;
   check_write(writer_begin(&writer, output.stream(), stub.data(), stub.size()), o.output);
@@ -257,7 +308,7 @@ int create_command(const Arguments& args) {
       stored_total += packed->stored_size;
       done += f.size;
       display.update("[" + std::to_string(i + 1) + "/" + count + "] " + short_size(done) + " " +
-                     std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + f.name);
+                     std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + escaped_text(f.name));
     }
     display.clear();
     HeaderFields header{o.product.c_str(), o.version.c_str(), o.platform.c_str(), int32_t(o.build_time),
@@ -276,6 +327,7 @@ int create_command(const Arguments& args) {
   if (fwrite(line.data(), 1, line.size(), checksum.stream()) != line.size())
     throw Failure(system_failure(checksum.label(), "cannot write", errno));
   checksum.close(default_file_mode());
+  DirectoryLock lock(o.output);
   output.check_place();
   checksum.check_place();
   output.commit();
@@ -287,7 +339,7 @@ int create_command(const Arguments& args) {
     std::string entries = counted(tree.files.size(), "file");
     if (!o.deletions.empty()) entries += " and " + counted(o.deletions.size(), "deletion");
     printf("%s: %s, %" PRIu64 " bytes in, %" PRIu64 " bytes out (%s), installer of %" PRIu64 " bytes\n",
-           o.output.c_str(), entries.c_str(), tree.total_size, stored_total,
+           terminal_safe_text(o.output).c_str(), entries.c_str(), tree.total_size, stored_total,
            ratio_text(stored_total, tree.total_size).c_str(), installer_size);
   }
   return 0;

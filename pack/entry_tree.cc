@@ -2,6 +2,7 @@
 
 #include "engine/entry_names.h"
 #include "engine/entry_reader.h"
+#include "pack/text_escape.h"
 
 std::vector<std::string> name_components(const std::string& name) {
   std::vector<std::string> parts;
@@ -61,7 +62,7 @@ std::string EntryTree::add(const Entry& e, uint32_t index) {
     if (it == nodes_.end())
       insert(path, true, index);
     else if (!it->second.directory)
-      return "needs '" + path + "' as a directory, where entry " + std::to_string(it->second.entry + 1) +
+      return "needs '" + escaped_text(path) + "' as a directory, where entry " + std::to_string(it->second.entry + 1) +
              " installs a file";
   }
   path += (path.empty() ? "" : "/") + parts.back();

@@ -20,6 +20,7 @@
 #include "pack/installer_reader.h"
 #include "pack/messages.h"
 #include "pack/progress_display.h"
+#include "pack/text_escape.h"
 
 const char* const EXTRACT_USAGE =
     "Usage: zolt-pack extract [-q] [--no-sync] FILE -C DIR\n"
@@ -59,7 +60,7 @@ std::string failure_text(const ExtractFailure& f) {
 }
 
 std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e) {
-  return "entry " + std::to_string(index + 1) + " of " + std::to_string(r.entry_count()) + " (" + e.name + ")";
+  return "entry " + std::to_string(index + 1) + " of " + std::to_string(r.entry_count()) + " (" + escaped_text(e.name) + ")";
 }
 
 }  // namespace
@@ -102,7 +103,7 @@ int extract_command(const Arguments& args) {
     // nothing decoded or written; the sweep learns which paths the
     // attachment installs.
     while (reader.next(&entry, &index, nullptr, InstallerReader::CHECK_STORED)) {
-      display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + entry.name);
+      display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + escaped_text(entry.name));
       if (extraction_expect(&extraction, entry) != 0) throw Failure("not enough memory");
       free_space_add(&space, entry.name, entry.type == ENTRY_DELETE ? -1 : int64_t(entry.file_size));
     }
@@ -137,7 +138,7 @@ int extract_command(const Arguments& args) {
       if (next.record_fault != ENTRY_FAULT_NONE)
         throw Failure(reader.path() + ": entry " + std::to_string(index + 1) + " of " + count + ": " +
                       entry_fault_message(next.record_fault));
-      display.update("[" + std::to_string(index + 1) + "/" + count + "] " + e.name);
+      display.update("[" + std::to_string(index + 1) + "/" + count + "] " + escaped_text(e.name));
       int fault = ENTRY_FAULT_NONE;
       bool written = extract_prepare(&extraction, e, &failure) == 0;
       if (written && next.held && next.data_fault != ENTRY_FAULT_NONE) reader.fail_entry(e, index, next.data_fault);
@@ -162,8 +163,9 @@ int extract_command(const Arguments& args) {
     extraction_end(&extraction);
     display.clear();
     if (!quiet)
-      printf("%s: installed %s (%s), %s, into %s\n", reader.path().c_str(), counted(files, "file").c_str(),
-             counted(bytes, "byte").c_str(), counted(deletions, "deletion").c_str(), directory.c_str());
+      printf("%s: installed %s (%s), %s, into %s\n", terminal_safe_text(reader.path()).c_str(),
+             counted(files, "file").c_str(), counted(bytes, "byte").c_str(), counted(deletions, "deletion").c_str(),
+             terminal_safe_text(directory).c_str());
   } catch (...) {
     extraction_end(&extraction);
     display.clear();

@@ -1,4 +1,5 @@
 // zolt-pack: builds, lists, verifies and extracts zolt-setup installers.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -6,6 +7,7 @@
 #include "pack/commands.h"
 #include "pack/failure.h"
 #include "pack/messages.h"
+#include "pack/text_escape.h"
 
 #ifndef ZOLT_VERSION
 #define ZOLT_VERSION "unknown"
@@ -52,7 +54,7 @@ const Command* find_command(const std::string& name) {
 int usage_error(const UsageError& e) {
   fflush(stdout);
   std::string where = e.command.empty() ? "" : e.command + ": ";
-  fprintf(stderr, "%s: %s%s\n", PROGRAM_NAME, where.c_str(), e.what());
+  fprintf(stderr, "%s: %s%s\n", PROGRAM_NAME, where.c_str(), terminal_safe_text(e.what()).c_str());
   fprintf(stderr, "Try '%s%s%s --help' for more information.\n", PROGRAM_NAME, e.command.empty() ? "" : " ",
           e.command.c_str());
   return EXIT_USAGE;
@@ -61,6 +63,9 @@ int usage_error(const UsageError& e) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Beyond a file-size limit a write fails with EFBIG, which is reported and
+  // lets the temporaries go; the signal would end the run without either.
+  signal(SIGXFSZ, SIG_IGN);
   try {
     if (argc < 2) throw UsageError("", "no command given");
     std::string first = argv[1];

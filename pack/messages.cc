@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "pack/text_escape.h"
+
 std::string counted(uint64_t count, const std::string& noun, const std::string& plural) {
   return std::to_string(count) + " " + (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
 }
@@ -20,6 +22,12 @@ std::string short_size(uint64_t bytes) {
   return text;
 }
 
-void print_error(const std::string& text) { fprintf(stderr, "%s: %s\n", PROGRAM_NAME, text.c_str()); }
+// Messages carry names from installers, from the tree and from the command
+// line: none reaches the terminal raw.
+void print_error(const std::string& text) {
+  fprintf(stderr, "%s: %s\n", PROGRAM_NAME, terminal_safe_text(text).c_str());
+}
 
-void print_note(const std::string& text) { fprintf(stderr, "%s: note: %s\n", PROGRAM_NAME, text.c_str()); }
+void print_note(const std::string& text) {
+  fprintf(stderr, "%s: note: %s\n", PROGRAM_NAME, terminal_safe_text(text).c_str());
+}

@@ -14,7 +14,7 @@ std::string counted(uint64_t count, const std::string& noun, const std::string& 
 // "12.3 MiB", "512 B": a size for people, in binary units.
 std::string short_size(uint64_t bytes);
 
-// "zolt-pack: TEXT"
+// "zolt-pack: TEXT", control characters escaped (terminal_safe_text).
 void print_error(const std::string& text);
 // "zolt-pack: note: TEXT": something the user should know that does not stop the run.
 void print_note(const std::string& text);

@@ -36,8 +36,11 @@ mode_t default_file_mode() {
   return 0666 & ~mask;
 }
 
-OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& inputs) : path_(path), label_(path) {
+OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& inputs, Kind kind)
+    : path_(path), label_(path) {
   struct stat st;
+  if (kind == REGULAR_ONLY && (path == "-" || (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))))
+    throw Failure(label_ + ": not a regular file; written as a file of its own (nothing written)");
   if (path == "-") {
     label_ = "standard output";
     if (fstat(STDOUT_FILENO, &st) == 0) refuse_inputs(st, label_, inputs);

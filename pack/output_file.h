@@ -9,7 +9,9 @@
 // Anything else (standard output, a device, a FIFO, a terminal) is written as
 // it is: never truncated, never removed. An output that is one of the
 // command's inputs is refused before anything is written, and so is a
-// directory.
+// directory. A command whose output must be a file of its own asks for
+// REGULAR_ONLY: anything else under the name is refused before it is opened,
+// so that a FIFO nobody reads cannot hold the command up.
 #pragma once
 
 #include <sys/types.h>
@@ -23,9 +25,10 @@ class PendingFile;
 
 class OutputFile {
  public:
+  enum Kind { ANY, REGULAR_ONLY };
   // `path` "-" is standard output. `inputs` are the files the command reads
   // ("-" for standard input). Throws Failure.
-  OutputFile(const std::string& path, const std::vector<std::string>& inputs);
+  OutputFile(const std::string& path, const std::vector<std::string>& inputs, Kind kind = ANY);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pack/text_escape.h"
+
 ProgressDisplay::ProgressDisplay(bool enabled) {
   const char* term = getenv("TERM");
   smart_ = enabled && isatty(STDERR_FILENO) && term && *term && strcmp(term, "dumb") != 0;
@@ -23,7 +25,8 @@ void ProgressDisplay::update(const std::string& text, bool force) {
   winsize size;
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) width = size.ws_col;
   // Leave the last column free: writing into it wraps on some terminals.
-  std::string line = text.size() < width ? text : text.substr(0, width > 1 ? width - 1 : 0);
+  std::string safe = terminal_safe_text(text);
+  std::string line = safe.size() < width ? safe : safe.substr(0, width > 1 ? width - 1 : 0);
   fprintf(stderr, "\r%s\x1b[K", line.c_str());
   fflush(stderr);
   dirty_ = true;

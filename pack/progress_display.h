@@ -15,7 +15,7 @@ class ProgressDisplay {
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
   bool shown() const { return smart_; }
-  // Shows `text` unless the last update was less than 100 ms ago; `force`
+  // Shows `text`, control characters escaped, unless the last update was less than 100 ms ago; `force`
   // shows it regardless.
   void update(const std::string& text, bool force = false);
   // Erases the line, so that messages and the summary start on a clean one.

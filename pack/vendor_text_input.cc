@@ -9,27 +9,98 @@
 #include "pack/command_line.h"
 #include "pack/failure.h"
 #include "pack/messages.h"
+#include "pack/text_escape.h"
 
 namespace {
 
 // Lines without their ends (a carriage return before a newline goes too),
 // tabs expanded to stops of 8. A newline at the very end ends the last line.
-std::vector<std::string> split_lines(const std::string& text) {
+// A form feed, the page break of plain-text licences, becomes the paragraph
+// break of the page: one empty line. `origin` learns the line of `text`,
+// from 1, that each line comes from.
+std::vector<std::string> split_lines(const std::string& text, std::vector<size_t>* origin = nullptr) {
   std::vector<std::string> lines;
-  size_t start = 0;
+  size_t start = 0, number = 1;
+  auto add = [&](std::string line) {
+    lines.push_back(std::move(line));
+    if (origin) origin->push_back(number);
+  };
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line;
+    bool paged = false;
     for (size_t i = start; i < end; i++)
-      if (text[i] == '\t')
+      if (text[i] == '\t') {
         line.append(8 - line.size() % 8, ' ');
-      else if (text[i] != '\r' || i + 1 != end)
+      } else if (text[i] == '\f') {
+        if (!line.empty()) add(line);
+        add("");
+        line.clear();
+        paged = true;
+      } else if (text[i] != '\r' || i + 1 != end) {
         line += text[i];
-    lines.push_back(line);
+      }
+    if (!paged || !line.empty()) add(line);
     start = end + 1;
+    number++;
   }
   return lines;
+}
+
+const char* control_name(uint32_t code) {
+  switch (code) {
+    case 0: return "NUL";
+    case 7: return "bell";
+    case 8: return "backspace";
+    case 9: return "tab";
+    case 10: return "line feed";
+    case 11: return "vertical tab";
+    case 12: return "form feed";
+    case 13: return "carriage return";
+    case 27: return "escape";
+    case 127: return "delete";
+    default: return code >= 0x80 ? "a C1 control" : "a C0 control";
+  }
+}
+
+// The first character of `text` that a terminal would obey rather than show:
+// a C0 control, DEL, or a C1 control (U+0080..U+009F) in UTF-8 or as a byte
+// of text that is not UTF-8, where some terminals obey it as well. Lines end
+// at newlines; `in_lines` texts also hold tabs, form feeds and carriage
+// returns at line ends, which split_lines takes care of. Empty when there is
+// none; else the problem, and `line` learns its line from 1.
+std::string control_problem(const std::string& text, bool in_lines, size_t* line) {
+  *line = 1;
+  for (size_t i = 0; i < text.size(); i++) {
+    uint8_t b = uint8_t(text[i]);
+    uint32_t code = b;
+    size_t length = 1;
+    if (b >= 0x80) {
+      length = utf8_sequence(text, i, &code);
+      if (length == 0) {
+        code = b;  // not UTF-8: a byte of its own
+        length = 1;
+      } else if (code >= 0xA0) {
+        i += length - 1;
+        continue;
+      }
+    }
+    if (code == '\n') {
+      ++*line;
+      continue;
+    }
+    bool allowed = in_lines && (code == '\t' || code == '\f' || (code == '\r' && i + 1 < text.size() && text[i + 1] == '\n'));
+    if (code >= 0x20 && code != 0x7F && code < 0x80) continue;
+    if (allowed) continue;
+    char number[32];
+    if (length == 1 && code >= 0x80)
+      snprintf(number, sizeof number, "byte 0x%02X", unsigned(code));
+    else
+      snprintf(number, sizeof number, "U+%04X", unsigned(code));
+    return std::string("a control character, ") + number + " (" + control_name(code) + "), which a terminal would obey";
+  }
+  return "";
 }
 
 std::string join(const std::vector<std::string>& lines) {
@@ -53,17 +124,30 @@ std::string read_text_file(const std::string& option, const std::string& path) {
   return text;
 }
 
-// Where a text breaks the installer's rules, in the words of `source`.
-void check(int which, const std::string& text, const std::string& source, bool is_option) {
-  uint32_t line;
-  const char* problem = vendor_text_problem(which, text.data(), text.size(), &line);
-  if (!problem) return;
+[[noreturn]] void refuse(const std::string& text, const std::string& source, bool is_option, size_t line,
+                          const std::string& problem) {
   if (is_option) throw UsageError("create", "option '" + source + "': '" + text + "': " + problem);
   throw Failure(source + ", line " + std::to_string(line) + ": " + problem);
 }
 
+// Where a text breaks the installer's rules, in the words of `source`.
+void check(int which, const std::string& text, const std::string& source, bool is_option) {
+  uint32_t line;
+  const char* problem = vendor_text_problem(which, text.data(), text.size(), &line);
+  if (problem) refuse(text, source, is_option, line, problem);
+}
+
+// Control characters are looked for in the text as given, so that the
+// line named is the line of the file.
+void check_controls(const std::string& text, const std::string& source, bool is_option, bool in_lines) {
+  size_t line;
+  std::string problem = control_problem(text, in_lines, &line);
+  if (!problem.empty()) refuse(text, source, is_option, line, problem);
+}
+
 // Lines of any length, checked for what a terminal cannot show.
 std::string plain_text(const std::string& text, const std::string& source, bool is_option) {
+  check_controls(text, source, is_option, true);
   std::string joined = join(split_lines(text));
   check(VENDOR_NOTES, joined, source, is_option);
   return joined;
@@ -72,11 +156,12 @@ std::string plain_text(const std::string& text, const std::string& source, bool 
 // A text of lines for the licence or the thanks: wrapped to the page.
 std::string page_text(const std::string& text, const std::string& source, bool is_option) {
   size_t refused;
-  std::vector<std::string> lines =
-      wrap_lines(split_lines(plain_text(text, source, is_option)), VENDOR_LINE_MAX, &refused);
+  plain_text(text, source, is_option);
+  std::vector<size_t> origin;
+  std::vector<std::string> lines = wrap_lines(split_lines(text, &origin), VENDOR_LINE_MAX, &refused);
   std::string where = is_option ? "option '" + source + "'" : source;
   if (refused)
-    throw Failure(where + ", line " + std::to_string(refused) + ": a word longer than the " +
+    throw Failure(where + ", line " + std::to_string(origin[refused - 1]) + ": a word longer than the " +
                   std::to_string(VENDOR_LINE_MAX) + " characters of a line, which cannot be wrapped");
   return join(lines);
 }
@@ -107,12 +192,14 @@ std::vector<std::string> wrap_lines(const std::vector<std::string>& lines, size_
 std::string vendor_texts_block(const CreateOptions& o) {
   std::optional<std::string> texts[VENDOR_TEXT_COUNT];
   if (o.title) {
+    check_controls(*o.title, "--title", true, false);
     check(VENDOR_TITLE, *o.title, "--title", true);
     texts[VENDOR_TITLE] = *o.title;
   }
   if (o.thanks) texts[VENDOR_THANKS] = page_text(*o.thanks, "--thanks", true);
   if (o.default_dir) {
     const std::string& dir = *o.default_dir;
+    check_controls(dir, "--default-dir", true, false);
     check(VENDOR_DIRECTORY, dir, "--default-dir", true);
     const char* warning = nullptr;
     if (dir == "/" || dir == "/." || dir == "/..")

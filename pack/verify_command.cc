@@ -3,8 +3,10 @@
 // make, with nothing written: what passes installs into an empty directory.
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "archive/format.h"
+#include "engine/extraction.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
 #include "pack/failure.h"
@@ -17,7 +19,9 @@ const char* const VERIFY_USAGE =
     "Usage: zolt-pack verify [-q] FILE\n"
     "Check installer FILE as the installer itself would: the header block, every\n"
     "entry record, the stored data and the decoded data with their CRCs, and\n"
-    "that every name installs as it reads, into an empty directory. Nothing\n"
+    "that every name installs as it reads, into an empty directory: the\n"
+    "installer's default directory, or one of 64 bytes where it carries none,\n"
+    "without a path longer than the system takes. Nothing\n"
     "is written. Prints \"FILE: OK\" and the counts, or names the damaged entry\n"
     "and the installer's message for it and exits with status 1.\n"
     "\n"
@@ -27,6 +31,25 @@ const char* const VERIFY_USAGE =
 namespace {
 
 enum { OPT_HELP = 1, OPT_QUIET };
+
+// A directory as long as most that users choose, for an installer that does
+// not say where it installs.
+constexpr size_t ASSUMED_DIRECTORY_LENGTH = 64;
+
+// The installer joins the directory and a name into one path; a name that
+// only fits a short directory fails where users install. The directory
+// assumed is the one the installer offers. Returns the problem, or empty.
+std::string path_length_problem(const InstallerReader& reader, const Entry& entry, uint32_t index) {
+  const char* offered = reader.texts().text[VENDOR_DIRECTORY];
+  size_t directory = offered ? strlen(offered) : ASSUMED_DIRECTORY_LENGTH;
+  size_t path = directory + (offered && directory && offered[directory - 1] == '/' ? 0 : 1) + strlen(entry.name);
+  if (entry.type == ENTRY_DELETE || path < EXTRACTION_PATH_SIZE) return "";
+  std::string where = offered ? std::string("its default directory ") + offered
+                              : "a directory of " + std::to_string(ASSUMED_DIRECTORY_LENGTH) + " bytes (it offers none)";
+  return reader.path() + ": entry " + std::to_string(index + 1) + " of " + std::to_string(reader.entry_count()) + " (" +
+         escaped_text(entry.name) + "): installed into " + where + ", its path takes " + std::to_string(path + 1) +
+         " bytes, more than the " + std::to_string(EXTRACTION_PATH_SIZE) + " the system takes (File name too long)";
+}
 
 struct VerifyProgress {
   ProgressDisplay* display;
@@ -67,6 +90,11 @@ int verify_command(const Arguments& args) {
     for (;;) {
       progress.index = files + deletions;
       if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr, InstallerReader::CHECK_DATA)) break;
+      std::string problem = path_length_problem(reader, entry, index);
+      if (!problem.empty()) {
+        release_entry(&entry);
+        throw Failure(problem);
+      }
       if (entry.type == ENTRY_DELETE) {
         deletions++;
       } else {
@@ -82,7 +110,7 @@ int verify_command(const Arguments& args) {
   }
   display.clear();
   if (!quiet)
-    printf("%s: OK, %s (%s, %s), %s\n", reader.path().c_str(),
+    printf("%s: OK, %s (%s, %s), %s\n", terminal_safe_text(reader.path()).c_str(),
            counted(reader.entry_count(), "entry", "entries").c_str(), counted(files, "file").c_str(),
            counted(deletions, "deletion").c_str(), counted(bytes, "byte").c_str());
   return 0;

@@ -26,14 +26,15 @@ const std::vector<std::string> kHeader = {"create", "-q", "--product", "QUMBA", 
                                           "Linux x86_64", "--build-time", "1683062507", "--space", "14194286"};
 
 // The licence file: a line to be wrapped at its last blank within 74
-// characters, a tab, a DOS line end and an empty line.
+// characters, a tab, a DOS line end, an empty line and a form feed, the page
+// break of plain-text licences, which the page shows as an empty line.
 const std::string kLicenceFile =
     "ACME LICENCE\r\n\nYou may use this product on as many machines as you like, for any purpose you see fit.\n"
-    "\tNo warranty.\n";
+    "\tNo warranty.\n\f\nEnd.\n";
 // As the licence pages show it.
 const std::string kLicence =
     "\n\nACME LICENCE\n\nYou may use this product on as many machines as you like, for any purpose\nyou see fit.\n"
-    "        No warranty.\n";
+    "        No warranty.\n\nEnd.\n";
 const std::string kNotes = "See ACME.TXT.\n";
 
 class VendorTexts : public ::testing::Test {
@@ -75,7 +76,7 @@ TEST_F(VendorTexts, BrandedInstallerShowsThemOnEveryPage) {
   slow.erase(std::remove(slow.begin() + 2, slow.end(), '\n'), slow.end());
   const std::string offer = kHeading + "\n\nDefault directory: " + target + ".\n";
   const std::string ending = kInstalling + "\n\nFiles installed!\n" + kNotes;
-  ProcessResult r = run(branded, "n\nd\ns\n\n\n\n\n\na\ny\nn\nn\n");
+  ProcessResult r = run(branded, "n\nd\ns\n\n\n\n\n\n\n\na\ny\nn\nn\n");
   EXPECT_EQ(r.err, welcome + kNextCancel + kLicence + kLicenceQuestion + kLicence + kLicenceQuestion + slow +
                        kLicenceQuestion + offer + "\nUse the default directory? [No? Yes? Cancel?]: " + kPlace +
                        ending + kBackNextCancel + kComplete);
@@ -86,7 +87,7 @@ TEST_F(VendorTexts, BrandedInstallerShowsThemOnEveryPage) {
 
   ProcessResult l = run_pack({"list", branded});
   EXPECT_NE(l.out.find("bytes (13.5 MiB)\nTitle:     ACME Setup\nThanks:    Thanks for choosing ACME. (1 line)\n"
-                       "Directory: " + target + "\nLicence:   ACME LICENCE (5 lines)\nNotes:     See ACME.TXT. (1 line)\n\n"),
+                       "Directory: " + target + "\nLicence:   ACME LICENCE (7 lines)\nNotes:     See ACME.TXT. (1 line)\n\n"),
             std::string::npos)
       << l.out;
   EXPECT_EQ(run_pack({"verify", "-q", branded}).exit_status, 0);
@@ -94,7 +95,17 @@ TEST_F(VendorTexts, BrandedInstallerShowsThemOnEveryPage) {
 
 TEST_F(VendorTexts, WithoutThemEveryPageIsTheStubs) {
   std::string bare = temp / "bare.run";
-  ASSERT_EQ(create(bare, {}).exit_status, 0);
+  ProcessResult c = create(bare, {});
+  ASSERT_EQ(c.exit_status, 0);
+  EXPECT_EQ(c.err, "");  // the stub's texts are QUMBA's own
+  // Another product hears, once, which of its pages show the sample's texts.
+  std::vector<std::string> acme = {"create", "-q", "--product", "AcmeTool", "--version", "1", "--title", "Acme",
+                                   "-o", temp / "acme.run", temp / "tree"};
+  c = run_pack(acme);
+  EXPECT_EQ(c.err, "zolt-pack: note: the installer shows the stub's own texts, those of the sample product QUMBA, "
+                   "where AcmeTool gives none: --thanks (\"Thanks for purchasing ZOLT(R) imaging products.\"), "
+                   "--licence (the QUMBA sample agreement), --default-dir (/usr/local/qumba) and --notes (the QUMBA "
+                   "notes)\n");
   // No block: byte for byte the stub, zero filler and the header block.
   EXPECT_TRUE(read_file(bare) == build_installer(read_file(setup_binary()), TestHeader(), {}));
   ProcessResult r = run(bare, kInputToEntry + target + "\nn\nn\n");
@@ -123,8 +134,8 @@ TEST_F(VendorTexts, DamagedBlockEndsBeforeTheFirstPage) {
     const char* message;
   } cases[] = {
       {"a byte of the licence", trailer - 20, "X", "Installer texts corrupted (2)."},
-      {"a size beyond the limit", trailer + VENDOR_TRAILER_BODY_SIZE, std::string("\x01\x00\x04\x00", 4),
-       "Installer texts corrupted (1)."},
+      {"a size that is not the body's", trailer + VENDOR_TRAILER_BODY_SIZE, std::string("\x01", 1),
+       "Installer texts corrupted (2)."},
       {"a control character", trailer - body, build_vendor_texts(texts), "Installer texts corrupted (3)."},
   };
   for (const Case& c : cases) {
@@ -143,9 +154,26 @@ TEST_F(VendorTexts, DamagedBlockEndsBeforeTheFirstPage) {
   }
 }
 
+// A stub's filler whose end only begins like a block is no block: the
+// magic alone, with a body larger than what lies in front or a format of
+// another kind, is the filler that nothing reads.
+TEST_F(VendorTexts, FillerThatOnlyBeginsLikeABlockIsNone) {
+  std::string image = read_file(setup_binary());
+  image.resize((image.size() / HEADER_ALIGN + 2) * HEADER_ALIGN - VENDOR_TRAILER_SIZE);
+  for (const std::string& trailer : {std::string(VENDOR_TEXTS_MAGIC) + std::string("\xff\xff\xff\xff\0\x01\0\0", 8),
+                                     std::string(VENDOR_TEXTS_MAGIC) + std::string("\x10\0\0\0\0\x07\0\0", 8)}) {
+    write_file(branded, build_installer(image + trailer, TestHeader(), {}), 0755);
+    ProcessResult r = run(branded, kInputToEntry + target + "\nn\nn\n");
+    EXPECT_EQ(r.err, output_to_entry() + kPlace + kOutputFromInstall);
+    EXPECT_NE(run_pack({"list", branded}).out.find("Title:     (the stub's own)\n"), std::string::npos);
+  }
+}
+
 TEST_F(VendorTexts, CreateRefusesWhatThePagesCannotShow) {
   write_file(temp / "long-word.txt", "fine\nfine\n" + std::string(75, 'w') + "\n");
   write_file(temp / "control.txt", "fine\nbell\a\n");
+  write_file(temp / "paged.txt", "\f\nfine\f\n" + std::string(75, 'w') + "\n");
+  write_file(temp / "c1.txt", "fine\nCSI \xc2\x9b\n");
   struct Case {
     std::vector<std::string> options;
     int status;
@@ -156,7 +184,10 @@ TEST_F(VendorTexts, CreateRefusesWhatThePagesCannotShow) {
       {{"--default-dir", "/" + std::string(4094, 'd')}, 2, "longer than the 4094 characters"},
       {{"--title", std::string(75, 't')}, 2, "'--title': '" + std::string(75, 't') + "': a line longer than 74"},
       {{"--licence", temp / "long-word.txt"}, 1, "long-word.txt, line 3: a word longer than the 74 characters"},
-      {{"--notes", temp / "control.txt"}, 1, "control.txt, line 2: a control character"},
+      {{"--notes", temp / "control.txt"}, 1, "control.txt, line 2: a control character, U+0007 (bell)"},
+      {{"--licence", temp / "paged.txt"}, 1, "paged.txt, line 3: a word longer than the 74 characters"},
+      {{"--licence", temp / "c1.txt"}, 1, "c1.txt, line 2: a control character, U+009B (a C1 control)"},
+      {{"--title", "CSI \x9b"}, 2, "a control character, byte 0x9B (a C1 control)"},
       {{"--license", temp / "missing.txt"}, 1, "missing.txt: cannot open the file of --licence"},
   };
   for (const Case& c : cases) {

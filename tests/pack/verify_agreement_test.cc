@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "archive/format.h"
+#include "archive/vendor_texts.h"
+#include "archive/vendor_texts_writer.h"
 #include "fuzz/fuzz_attachment.h"
 #include "tests/pack/pack_support.h"
 #include "tests/support/files.h"
@@ -67,6 +70,33 @@ TEST(VerifyAgreement, NamesAndTreesAsTheInstallerTakesThem) {
     std::map<std::string, std::string> last;  // what each path holds at the end
     for (const TestEntry& e : c.entries) last[std::filesystem::path(temp / "target/" + e.name).lexically_normal()] = e.data;
     for (const auto& [path, data] : last) EXPECT_EQ(data.empty() ? "" : read_file(path), data) << path;
+  }
+}
+
+// A name that fits only a short installation directory fails where users
+// install: verify assumes the directory that the installer offers, or one
+// of 64 bytes, and says which.
+TEST(VerifyAgreement, PathsLongerThanTheSystemTakesBelowARealisticDirectory) {
+  std::string image = read_file(setup_binary());
+  std::optional<std::string> texts[VENDOR_TEXT_COUNT];
+  texts[VENDOR_DIRECTORY] = "/" + std::string(99, 'v');
+  std::string block = build_vendor_texts(texts);
+  std::string branded = image + std::string((HEADER_ALIGN - (image.size() + block.size()) % HEADER_ALIGN) % HEADER_ALIGN, '\0') + block;
+  auto name_of = [](size_t length) {
+    std::string name;
+    while (name.size() + 201 < length) name += std::string(200, 'd') + "/";
+    return name + std::string(length - name.size(), 'f');
+  };
+  for (const auto& [stub, length, refusal] : std::vector<std::tuple<std::string, size_t, std::string>>{
+           {image, 4030, ""},
+           {image, 4031, "installed into a directory of 64 bytes (it offers none), its path takes 4097 bytes"},
+           {branded, 3994, ""},
+           {branded, 3995, "installed into its default directory /vvv"}}) {
+    TempDir temp;
+    write_file(temp / "i.run", build_installer(stub, TestHeader(), {file(name_of(length))}), 0755);
+    ProcessResult v = run_pack({"verify", "-q", temp / "i.run"});
+    EXPECT_EQ(v.exit_status, refusal.empty() ? 0 : 1) << length;
+    EXPECT_NE(v.err.find(refusal), std::string::npos) << v.err.substr(v.err.size() - 200);
   }
 }
 
