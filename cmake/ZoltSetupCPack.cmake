@@ -8,7 +8,10 @@
 #
 # Read here: CPACK_PACKAGE_NAME and CPACK_PACKAGE_VERSION (product and
 # version), CPACK_PACKAGE_FILE_NAME (the installer is that name + ".run"),
-# and optionally CPACK_ZOLT_PLATFORM, CPACK_ZOLT_DELETE (a list of names for
+# CPACK_ZOLT_ARCH (the stub's architecture, x86_64 or aarch64: find_package
+# sets it to the target's processor; a project may set it after) or
+# CPACK_ZOLT_STUB (another bare installer), and optionally
+# CPACK_ZOLT_PLATFORM (default: from the stub), CPACK_ZOLT_DELETE (a list of names for
 # deletion entries), CPACK_ZOLT_STORE (store uncompressed) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
@@ -43,6 +46,11 @@ set(_zolt_output "${_zolt_out_dir}/${CPACK_PACKAGE_FILE_NAME}.run")
 
 set(_zolt_command "${CPACK_ZOLT_PACK_COMMAND}" create -q -o "${_zolt_output}"
   --product "${CPACK_PACKAGE_NAME}" --version "${CPACK_PACKAGE_VERSION}")
+if(CPACK_ZOLT_STUB)
+  list(APPEND _zolt_command "--stub=${CPACK_ZOLT_STUB}")
+elseif(CPACK_ZOLT_ARCH)
+  list(APPEND _zolt_command "--arch=${CPACK_ZOLT_ARCH}")
+endif()
 if(DEFINED CPACK_ZOLT_PLATFORM)
   list(APPEND _zolt_command --platform "${CPACK_ZOLT_PLATFORM}")
 endif()

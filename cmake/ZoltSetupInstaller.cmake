@@ -7,8 +7,13 @@
 #     PRODUCT <name>             product name, at most 63 bytes
 #     VERSION <text>             version text, at most 63 bytes
 #     [OUTPUT <file>]            default: <binary dir>/<product>-<version>-<platform>.run
-#     [PLATFORM <text>]          default: "${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR}"
-#     [STUB <file>]              default: the zolt-setup installed beside zolt-pack
+#     [ARCH x86_64|aarch64]      the stub of that architecture installed with
+#                                zolt-pack (default: the target's processor,
+#                                CMAKE_SYSTEM_PROCESSOR, so a toolchain file
+#                                for aarch64 gives an aarch64 installer)
+#     [STUB <file>]              another bare installer instead (not with ARCH)
+#     [PLATFORM <text>]          default: from the stub's machine, "Linux x86_64"
+#                                or "Linux aarch64"
 #     [BUILD_TIME <seconds>]     default: SOURCE_DATE_EPOCH at build time, else now
 #     [SPACE <bytes>]            default: file sizes rounded up to 4096
 #     [STORE]                    store every file uncompressed
@@ -32,9 +37,35 @@
 # same bytes. FILE.sha256 is written beside the installer.
 include_guard(GLOBAL)
 
+# "x86_64" or "aarch64" for a processor name as toolchains spell it.
+function(zolt_arch_of_processor var processor)
+  string(TOLOWER "${processor}" p)
+  if(p STREQUAL "amd64" OR p STREQUAL "x64")
+    set(p x86_64)
+  elseif(p STREQUAL "arm64")
+    set(p aarch64)
+  endif()
+  set(${var} "${p}" PARENT_SCOPE)
+endfunction()
+
+# The architecture of a stub from its ELF header, empty when the file is not
+# there (yet) or is neither.
+function(_zolt_stub_arch var stub)
+  set(arch "")
+  if(EXISTS "${stub}" AND NOT IS_DIRECTORY "${stub}")
+    file(READ "${stub}" machine OFFSET 18 LIMIT 2 HEX)
+    if(machine STREQUAL "3e00")
+      set(arch x86_64)
+    elseif(machine STREQUAL "b700")
+      set(arch aarch64)
+    endif()
+  endif()
+  set(${var} "${arch}" PARENT_SCOPE)
+endfunction()
+
 function(zolt_add_installer)
   cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;EXCLUDE_FROM_ALL"
-    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
+    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
     "DELETE;DEPENDS")
   if(ZI_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
@@ -49,20 +80,52 @@ function(zolt_add_installer)
   endif()
 
   get_filename_component(directory "${ZI_DIRECTORY}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  if(NOT DEFINED ZI_PLATFORM)
-    set(ZI_PLATFORM "${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR}")
+  # The platform text names the stub actually used: zolt-pack reads it from
+  # the stub, and the default file name follows it.
+  set(stub_option "")
+  if(DEFINED ZI_STUB)
+    if(DEFINED ZI_ARCH)
+      message(FATAL_ERROR "zolt_add_installer: give ARCH or STUB, not both")
+    endif()
+    get_filename_component(ZI_STUB "${ZI_STUB}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    _zolt_stub_arch(arch "${ZI_STUB}")
+    if(arch STREQUAL "")
+      # A stub that the build makes later: the target's processor.
+      zolt_arch_of_processor(arch "${CMAKE_SYSTEM_PROCESSOR}")
+    endif()
+    set(stub_option "--stub=${ZI_STUB}")
+  else()
+    set(arch "${ZI_ARCH}")
+    if(NOT DEFINED ZI_ARCH)
+      zolt_arch_of_processor(arch "${CMAKE_SYSTEM_PROCESSOR}")
+    endif()
+    if(NOT arch MATCHES "^(x86_64|aarch64)$")
+      message(FATAL_ERROR "zolt_add_installer: no stub for the processor '${arch}'; stubs are made for x86_64 and aarch64 (set ARCH)")
+    endif()
+    if(DEFINED ZoltSetup_STUB_DIR AND NOT EXISTS "${ZoltSetup_STUB_DIR}/${arch}/zolt-setup")
+      message(FATAL_ERROR "zolt_add_installer: ZoltSetup was installed without a stub for ${arch} "
+        "(${ZoltSetup_STUB_DIR}/${arch}/zolt-setup); build it where that architecture's cross compiler is installed")
+    endif()
+    set(stub_option "--arch=${arch}")
+  endif()
+  set(platform "Linux ${arch}")
+  if(DEFINED ZI_PLATFORM)
+    set(platform "${ZI_PLATFORM}")
   endif()
   if(NOT DEFINED ZI_OUTPUT)
     # The name zolt-pack gives by default: lower case, blanks and '/' as '-'.
-    string(TOLOWER "${ZI_PRODUCT}-${ZI_VERSION}-${ZI_PLATFORM}.run" name)
+    string(TOLOWER "${ZI_PRODUCT}-${ZI_VERSION}-${platform}.run" name)
     string(REGEX REPLACE "[ \t/]" "-" name "${name}")
     set(ZI_OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/${name}")
   endif()
   get_filename_component(output "${ZI_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
   get_filename_component(output_dir "${output}" DIRECTORY)
 
-  set(command create -q -o "${output}" --product "${ZI_PRODUCT}" --version "${ZI_VERSION}" --platform "${ZI_PLATFORM}")
-  foreach(option STUB BUILD_TIME SPACE JOBS)
+  set(command create -q -o "${output}" --product "${ZI_PRODUCT}" --version "${ZI_VERSION}" ${stub_option})
+  if(DEFINED ZI_PLATFORM)
+    list(APPEND command "--platform=${ZI_PLATFORM}")
+  endif()
+  foreach(option BUILD_TIME SPACE JOBS)
     if(DEFINED ZI_${option})
       string(TOLOWER "${option}" flag)
       string(REPLACE "_" "-" flag "${flag}")

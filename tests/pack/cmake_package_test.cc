@@ -93,4 +93,44 @@ TEST_F(CMakePackage, VendorProjectBuildsAndPacksInstallers) {
   EXPECT_TRUE(path_exists(temp / "installed/bin/vendor-tool"));
 }
 
+// An installer begins with the stub it was made from, and says so.
+void expect_made_from(const std::string& installer, const std::string& stub, const std::string& arch) {
+  EXPECT_EQ(read_file(installer).substr(0, 4096), read_file(stub).substr(0, 4096)) << installer;
+  EXPECT_NE(run_pack({"list", installer}).out.find("Platform:  Linux " + arch + "\n"), std::string::npos) << installer;
+}
+
+TEST_F(CMakePackage, InstallsTheNoticesAndPacksForTheTargetsArchitecture) {
+  for (const char* notice : {"LICENSE", "THIRD-PARTY.md"})
+    EXPECT_TRUE(path_exists(prefix + "/share/doc/zolt-setup/" + notice)) << notice;
+  const std::string native = prefix + "/lib/zolt-setup/" ZOLT_NATIVE_ARCH "/zolt-setup",
+                    aarch64 = prefix + "/lib/zolt-setup/aarch64/zolt-setup";
+  if (!path_exists(aarch64)) GTEST_SKIP() << "built without an aarch64 stub (g++-aarch64-linux-gnu)";
+  // The default installer and one from the aarch64 stub, both named by default.
+  const std::string kit = ZOLT_SOURCE_DIR "/examples/vendor-project/kit";
+  put_file(temp / "two/CMakeLists.txt",
+           "cmake_minimum_required(VERSION 3.20)\nproject(Two LANGUAGES NONE)\nfind_package(ZoltSetup REQUIRED)\n"
+           "zolt_add_installer(TARGET own DIRECTORY " + kit + " PRODUCT Two VERSION 1)\n"
+           "zolt_add_installer(TARGET arm DIRECTORY " + kit + " PRODUCT Two VERSION 1 STUB " + aarch64 + ")\n",
+           0644, 1683062507);
+  // A cross build for aarch64 without a STUB, through both ways.
+  write_file(temp / "aarch64.cmake", "set(CMAKE_SYSTEM_NAME Linux)\nset(CMAKE_SYSTEM_PROCESSOR aarch64)\n");
+  for (const std::vector<std::string>& configure :
+       {std::vector<std::string>{"-S", temp / "two", "-B", temp / "two-build"},
+        std::vector<std::string>{"-S", ZOLT_SOURCE_DIR "/examples/vendor-project", "-B", build,
+                                 "-DCMAKE_TOOLCHAIN_FILE=" + temp / "aarch64.cmake"}}) {
+    std::vector<std::string> args = configure;
+    args.push_back("-DCMAKE_PREFIX_PATH=" + prefix);
+    ProcessResult r = run(CMAKE_COMMAND, args);
+    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+    r = run(CMAKE_COMMAND, {"--build", configure[3]});
+    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  }
+  expect_made_from(temp / "two-build/two-1-linux-" ZOLT_NATIVE_ARCH ".run", native, ZOLT_NATIVE_ARCH);
+  expect_made_from(temp / "two-build/two-1-linux-aarch64.run", aarch64, "aarch64");
+  expect_made_from(build + "/vendor-kit.run", aarch64, "aarch64");
+  ProcessResult r = run(CPACK_COMMAND, {"--config", "CPackConfig.cmake"}, build);
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  expect_made_from(build + "/VendorKit-2.3.1-Linux.run", aarch64, "aarch64");
+}
+
 }  // namespace
