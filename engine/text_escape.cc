@@ -12,24 +12,6 @@ char* octal(char* out, uint8_t byte) {
   return out;
 }
 
-// The length of the valid UTF-8 sequence at text[i] (not overlong, no
-// surrogate, at most U+10FFFF), or 0.
-size_t utf8_length(const char* text, size_t length, size_t i, uint32_t* code) {
-  uint8_t b = uint8_t(text[i]);
-  size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
-  if (n == 0 || i + n > length) return 0;
-  uint32_t c = b & (0x7F >> n);
-  for (size_t k = 1; k < n; k++) {
-    uint8_t next = uint8_t(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    c = c << 6 | (next & 0x3F);
-  }
-  static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < smallest[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  *code = c;
-  return n;
-}
-
 }  // namespace
 
 size_t escape_text(const char* text, size_t length, char* out) {
@@ -53,7 +35,7 @@ size_t escape_text(const char* text, size_t length, char* out) {
       i++;
     } else {
       uint32_t code = 0;
-      size_t n = utf8_length(text, length, i, &code);
+      size_t n = utf8_sequence_at(text, length, i, &code);
       if (n == 0 || code < 0xA0) {
         // Not UTF-8, or a C1 control, which some terminals obey: escaped
         // byte by byte.
@@ -67,4 +49,20 @@ size_t escape_text(const char* text, size_t length, char* out) {
   }
   *out = 0;
   return size_t(out - start);
+}
+
+size_t utf8_sequence_at(const char* text, size_t length, size_t i, uint32_t* code) {
+  uint8_t b = uint8_t(text[i]);
+  size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+  if (n == 0 || i + n > length) return 0;
+  uint32_t c = b & (0x7F >> n);
+  for (size_t k = 1; k < n; k++) {
+    uint8_t next = uint8_t(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = c << 6 | (next & 0x3F);
+  }
+  static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < smallest[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  *code = c;
+  return n;
 }

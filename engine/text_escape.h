@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // The most bytes that escape_text writes for `length` bytes of text, its NUL
 // included: every byte may become a backslash and three octal digits.
@@ -17,3 +18,7 @@ constexpr size_t escaped_size(size_t length) { return 4 * length + 1; }
 // the C1 range in UTF-8) and every byte that is not part of valid UTF-8 as a
 // backslash and three octal digits. Everything else is kept.
 size_t escape_text(const char* text, size_t length, char* out);
+
+// The length of the valid UTF-8 sequence at text[i] (not overlong, no
+// surrogate, at most U+10FFFF) with its code point in `code`, or 0.
+size_t utf8_sequence_at(const char* text, size_t length, size_t i, uint32_t* code);
