@@ -41,13 +41,22 @@ int enter(int root_fd, int at, const char* prefix, const char* component, int fl
   }
   int fd = openat(at, component, DIRECTORY_FLAGS | O_NOFOLLOW);
   if (fd >= 0) return fd;
+  // A file an earlier version installed where this one needs a directory
+  // gives way, when it is still that file.
+  if (errno == ENOTDIR && (flags & BELOW_CREATE) && made && stale_index_clear_way(made, prefix, at, component))
+    errno = ENOENT;
   if (errno == ENOENT && (flags & BELOW_CREATE)) {
     if (mkdirat(at, component, 0755) != 0) return -1;
     fd = openat(at, component, DIRECTORY_FLAGS | O_NOFOLLOW);
-    if (fd >= 0 && made && stale_index_add(made, prefix, strlen(prefix), STALE_MADE_DIRECTORY) != 0) {
-      close(fd);
-      errno = ENOMEM;
-      return -1;
+    struct stat st;
+    if (fd >= 0 && made) {
+      InstalledIdentity id{};
+      if (fstat(fd, &st) == 0) id = identity_of(st, 0);
+      if (stale_index_add(made, prefix, strlen(prefix), STALE_MADE_DIRECTORY, &id) != 0) {
+        close(fd);
+        errno = ENOMEM;
+        return -1;
+      }
     }
     return fd;
   }

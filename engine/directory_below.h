@@ -16,7 +16,9 @@ enum {
 // Opens the directory `path` (`length` bytes, '/'-separated, relative; empty
 // components and "." are allowed) below the directory open at `root_fd`, as
 // an O_PATH descriptor: search permission suffices. With BELOW_CREATE,
-// each directory made is added to `made` (when not null) as made by this run.
+// each directory made is added to `made` (when not null) as made by this
+// run, and a file that `made` lists where a directory is needed is replaced
+// by one when it is still what was installed there.
 // A symbolic link on the way is entered only with BELOW_LINKS and only when
 // it leads to a directory that still lies below `root_fd`; anything else in
 // the way (a file, another link, "..") fails with EEXIST, as mkdir fails on

@@ -162,39 +162,22 @@ int commit_batch(Extraction* x, ExtractFailure* f) {
   return fail_errno(f, "Error saving data", "(err=1).", error);
 }
 
+// Only what the record lists and is still as installed goes; the path is
+// walked as when writing, so an in-tree link on the way leads where the
+// file was written through it.
 int delete_entry(Extraction* x, const Entry& e) {
   forget_directory(x);  // whatever goes may be the cached directory
-  size_t length = strlen(e.name);
-  size_t dir_length = strlen(x->install_dir);
-  if (dir_length + 1 + length >= EXTRACTION_PATH_SIZE) return 0;
-  if (length == 0) {
-    // The entry path is the installation directory itself, as chosen; it
-    // holds the record, so it is never empty.
-    char path[EXTRACTION_PATH_SIZE];
-    snprintf(path, sizeof path, "%s%s", x->install_dir, ends_with_slash(x->install_dir) ? "" : "/");
-    rmdir(path);
-    return 0;
-  }
-  bool only_directory = e.name[length - 1] == '/';
-  size_t end = length;
-  while (end > 0 && e.name[end - 1] == '/') end--;
-  size_t parent = end;
-  while (parent > 0 && e.name[parent - 1] != '/') parent--;
-  char base[EXTRACTION_PATH_SIZE];
-  memcpy(base, e.name + parent, end - parent);
-  base[end - parent] = 0;
-  int dir = open_directory_below(x->root_fd, e.name, parent, 0, nullptr);
-  if (dir < 0) return 0;
-  if (*base && strcmp(base, ".") != 0 && strcmp(base, "..") != 0) {
-    struct stat st;
-    if (fstatat(dir, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      stale_index_forget(&x->stale, e.name, length);
-    } else if (S_ISDIR(st.st_mode) ? unlinkat(dir, base, AT_REMOVEDIR) == 0
-                                   : !only_directory && unlinkat(dir, base, 0) == 0) {
-      stale_index_forget(&x->stale, e.name, length);
-    }
-  }
-  close(dir);
+  if (*e.name) x->swept += stale_index_remove_path(&x->stale, e.name, x->root_fd);
+  return 0;
+}
+
+// What the file is now, times and mode applied, for the record once it
+// holds its name (rename changes none of it).
+int note_identity(Extraction* x, int fd, const Entry& e, ExtractFailure* f) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return 0;  // then the record cannot vouch for the file: it is never removed
+  InstalledIdentity id = identity_of(st, get_u16(e.record + RECORD_FILE_CRC));
+  if (stale_index_add(&x->stale, e.name, strlen(e.name), 0, &id) != 0) return fail(f, "Memory allocation error (err=3).");
   return 0;
 }
 
@@ -229,9 +212,23 @@ int extraction_prepare(Extraction* x, const char* install_dir) {
   return 0;
 }
 
+void extraction_on_kept(Extraction* x, void (*kept)(void*, const char*), void* context) {
+  x->stale.kept = kept;
+  x->stale.kept_context = context;
+}
+
 int extraction_expect(Extraction* x, const Entry& e) {
   if (e.type == ENTRY_DELETE) return 0;
-  return stale_index_add(&x->stale, e.name, strlen(e.name), STALE_INSTALLS);
+  // What the file will be, for the record written before the first change.
+  InstalledIdentity id{};
+  id.kind = IDENTITY_CONTENT;
+  id.size = e.file_size;
+  id.crc = get_u16(e.record + RECORD_FILE_CRC);
+  if (e.mod_time != 0) {
+    id.mtime = e.mod_time;
+    id.mode = S_IFREG | (e.mode & 07777u);
+  }
+  return stale_index_add(&x->stale, e.name, strlen(e.name), STALE_INSTALLS, &id);
 }
 
 int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
@@ -249,22 +246,40 @@ int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
   int result = install_record_open(&x->record, x->root_fd, product, &x->stale);
   if (result == RECORD_BUSY) return fail(f, EXTRACTION_BUSY_MESSAGE);
   if (result == RECORD_NO_MEMORY) return fail(f, "Memory allocation error (err=3).");
-  if (result != RECORD_OK) return fail_errno(f, "Can't create directory", "(err=4).", errno);
-  struct stat st;
-  if (fstat(x->record.dir_fd, &st) != 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
-  x->record_device = st.st_dev;
-  remove_noted_temporaries(x->record.dir_fd, x->root_fd);
+  if (result == RECORD_UNAVAILABLE) {
+    x->no_record_error = errno ? errno : EACCES;
+    install_record_close(&x->record);
+  } else if (result != RECORD_OK) {
+    return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  }
+  if (!x->no_record_error) {
+    struct stat st;
+    if (fstat(x->record.dir_fd, &st) != 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+    x->record_device = st.st_dev;
+    remove_noted_temporaries(x->record.dir_fd, x->root_fd);
+  }
   mode_t mask = umask(0);
   umask(mask);
   x->new_file_mode = 0666 & ~mask;
   durable_batch_init(&x->batch, x->flush_data);
+  // Before the first change, the record lists also what this run will write:
+  // a run killed on the way leaves a record that a later run can trust.
+  if (!x->no_record_error && install_record_write(&x->record, &x->stale, true) != 0)
+    return fail_errno(f, EXTRACTION_RECORD_MESSAGE, "(err=1).", errno);
   x->begun = 1;
   return 0;
 }
 
 int extraction_finish(Extraction* x, ExtractFailure* f) {
   if (!x->begun) return 0;
-  return commit_batch(x, f);
+  if (commit_batch(x, f) != 0) return -1;
+  forget_directory(x);
+  x->swept += stale_index_remove_unlisted(&x->stale, x->root_fd);
+  x->record_written = 1;
+  if (install_record_write(&x->record, &x->stale, false) != 0)
+    return fail_errno(f, EXTRACTION_RECORD_MESSAGE, "(err=1).", errno);
+  if (x->flush_data) flush_record_directory(x);
+  return 0;
 }
 
 void extraction_end(Extraction* x) {
@@ -273,10 +288,11 @@ void extraction_end(Extraction* x) {
     ExtractFailure ignored;
     commit_batch(x, &ignored);
     durable_batch_discard(&x->batch);
-    forget_temporary_directories(x->record.dir_fd);
+    if (x->record.dir_fd >= 0) forget_temporary_directories(x->record.dir_fd);
     // Failing to write the record loses nothing: the old one stays, and what
     // it does not list is merely not swept later.
-    if (install_record_write(&x->record, &x->stale) == 0 && x->flush_data) flush_record_directory(x);
+    if (!x->record_written && install_record_write(&x->record, &x->stale, false) == 0 && x->flush_data)
+      flush_record_directory(x);
   }
   install_record_close(&x->record);
   forget_directory(x);
@@ -347,8 +363,10 @@ int open_temporary(Extraction* x, int* temp_dir, char* temp, ExtractFailure* f) 
   // system; then it lies beside the file, and the directory is noted first.
   if (x->dir_same_device < 0) {
     struct stat st;
-    x->dir_same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
-    if (!x->dir_same_device && note_temporary_directory(x->record.dir_fd, x->dir_path, strlen(x->dir_path)) != 0) {
+    // Without a record, every temporary lies beside its file.
+    x->dir_same_device = x->record.dir_fd >= 0 && fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+    if (!x->dir_same_device && x->record.dir_fd >= 0 &&
+        note_temporary_directory(x->record.dir_fd, x->dir_path, strlen(x->dir_path)) != 0) {
       x->dir_same_device = -1;
       return fail_errno(f, "Can't create file", "(err=5).", errno);
     }
@@ -405,7 +423,10 @@ int write_in_place(Extraction* x, const uint8_t* crc_table, const Entry& e, cons
   const EntrySink sink{output_slice, &out};
   if (!held) *fault = stream_entry_data(crc_table, &x->streamer, &e, &sink, nullptr);
   else output_slice(&out, held, e.file_size);
-  if (*fault == ENTRY_FAULT_NONE && !out.failed) apply_times_and_mode(x, out.fd, e);
+  if (*fault == ENTRY_FAULT_NONE && !out.failed) {
+    apply_times_and_mode(x, out.fd, e);
+    if (note_identity(x, out.fd, e, &out.failure) != 0) out.failed = 1;
+  }
   bool saved = (!x->flush_data || fdatasync(out.fd) == 0 || errno == EINVAL) && !out.failed;
   if (!saved && !out.failed) fail_errno(&out.failure, "Error saving data", "(err=1).", errno);
   // Some file systems report a failed write only when the file is closed.
@@ -453,6 +474,11 @@ int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const u
   }
   // The final mode before the name: until then only the owner can read it.
   apply_times_and_mode(x, out.fd, e);
+  if (note_identity(x, out.fd, e, f) != 0) {
+    close(out.fd);
+    unlinkat(temp_dir, temp, 0);
+    return -1;
+  }
   BatchedFile file{};
   file.fd = out.fd;
   file.temp_dir = temp_dir;

@@ -32,6 +32,10 @@ struct ExtractFailure {
 
 // Another installer is installing into the same directory.
 constexpr const char* EXTRACTION_BUSY_MESSAGE = "Another installation into this directory is running (err=9).";
+// The record of what the run installs cannot be written (with the system's
+// text and the detail "(err=1)."): before the first change nothing is
+// changed; at the end the files are installed but the run has failed.
+constexpr const char* EXTRACTION_RECORD_MESSAGE = "Can't save the installation record";
 
 constexpr size_t EXTRACTION_PATH_SIZE = 4096;  // PATH_MAX: longer paths cannot be named
 
@@ -55,7 +59,16 @@ struct Extraction {
   mode_t new_file_mode;    // of a file created here: 0666 less the umask
   int flush_data;          // 1 (the default): new files are on disk before their names
   DurableBatch batch;      // written files waiting for their names
+  // Set by extraction_begin when the directory takes no record (errno's
+  // value): the files are installed in place where they can be, and nothing
+  // is removed, as nothing is known to be the product's.
+  int no_record_error;
+  int record_written;  // the final record, by extraction_finish
 };
+
+// Paths left alone because what lies there changed since the product
+// installed it go to `kept` (may be null), one call each, as they are met.
+void extraction_on_kept(Extraction* x, void (*kept)(void* context, const char* path), void* context);
 
 // Nothing on disk yet. 0, or -1 when memory runs out.
 int extraction_prepare(Extraction* x, const char* install_dir);
@@ -69,12 +82,16 @@ int extraction_expect(Extraction* x, const Entry& entry);
 // left, reads the product's record. 0, or -1 with `failure` filled in.
 int extraction_begin(Extraction* x, const char* product, ExtractFailure* failure);
 
-// Gives every written file its name and flushes it to disk; called once the
-// last entry is written. 0, or -1 with `failure` filled in.
+// Called once the last entry is written: gives every written file its name
+// and flushes it to disk; removes what the product's record lists that this
+// attachment does not install and that is unchanged, then the product's
+// directories that are empty then; writes the final record. 0, or -1 with
+// `failure` filled in.
 int extraction_finish(Extraction* x, ExtractFailure* failure);
 
 // Gives the files written so far their names (once begun, reporting
-// nothing), brings the record up to date and releases everything.
+// nothing), brings the record up to date unless extraction_finish did (what
+// the old record listed stays listed) and releases everything.
 void extraction_end(Extraction* x);
 
 // Installs one entry whose stored data check_attachment has checked:

@@ -1,9 +1,13 @@
 #include "engine/stale_index.h"
 
+#include "archive/crc16.h"
+#include "engine/directory_below.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -73,40 +77,63 @@ bool written_by_run(const StaleIndex* x, const struct stat& st) {
   return x->made_count != 0 && x->made[identity_slot(x, st.st_dev, st.st_ino)].inode != 0;
 }
 
-// Removes one candidate. 1 removed, 0 left, -1 not there (any more).
-int remove_candidate(const StaleIndex* x, const StalePath& p, int root_fd) {
-  constexpr int STEP = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-  char component[NAME_MAX + 1];
-  int at = root_fd;
-  const char* c = p.path;
-  int result = 0;
-  for (;;) {
-    const char* slash = strchr(c, '/');
-    if (!slash) break;
-    size_t n = size_t(slash - c);
-    if (n > NAME_MAX) break;
-    memcpy(component, c, n);
-    component[n] = 0;
-    int fd = openat(at, component, STEP);
-    int saved = errno;
-    if (at != root_fd) close(at);
-    at = -1;
-    if (fd < 0) return saved == ENOENT ? -1 : 0;
-    at = fd;
-    c = slash + 1;
+// Everything the index holds as what was installed at `p`.
+size_t identities_of(const StalePath& p, InstalledIdentity* out) {
+  size_t n = 0;
+  for (size_t i = 0; i < p.recorded_count; i++) out[n++] = p.recorded[i];
+  if (p.flags & (STALE_WRITTEN | STALE_MADE_DIRECTORY)) out[n++] = p.own;
+  return n;
+}
+
+void report_kept(const StaleIndex* x, const StalePath& p) {
+  if (x->kept) x->kept(x->kept_context, p.path);
+}
+
+// Removes one candidate, its directories entered by the rules of writing
+// (with `links`) or never through a link. Marks it gone unless it stays
+// listed (a directory not empty, a failure); a changed object is reported.
+// A file this attachment installs is left to be replaced when its turn
+// comes; one this run wrote goes only for a deletion entry (`deleting`).
+// 1 when removed.
+int remove_candidate(StaleIndex* x, StalePath& p, int root_fd, bool links, bool deleting = false) {
+  if (!x->crc_table && !(x->crc_table = crc16_table())) return 0;
+  size_t parent = size_t(p.name - p.path);
+  int at = open_directory_below(root_fd, p.path, parent, links ? BELOW_LINKS : 0, nullptr);
+  if (at < 0) {
+    if (errno == ENOENT) p.flags |= STALE_GONE;
+    return 0;
   }
   struct stat st;
-  bool reached = at >= 0 && !strchr(c, '/');
-  if (reached && fstatat(at, c, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (S_ISDIR(st.st_mode))
-      result = unlinkat(at, c, AT_REMOVEDIR) == 0;
-    else if (!(p.flags & STALE_INSTALLS) && !written_by_run(x, st))
-      result = unlinkat(at, c, 0) == 0;
-  } else if (reached && errno == ENOENT) {
-    result = -1;
+  int result = OWNED_LEFT;
+  if (fstatat(at, p.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    result = errno == ENOENT ? OWNED_ABSENT : OWNED_LEFT;
+  } else if (S_ISDIR(st.st_mode) || (deleting ? (p.flags & (STALE_INSTALLS | STALE_WRITTEN)) != STALE_INSTALLS
+                                               : !(p.flags & STALE_INSTALLS) && !written_by_run(x, st))) {
+    InstalledIdentity ids[3];
+    result = remove_if_owned(at, p.name, ids, identities_of(p, ids), x->crc_table);
   }
-  if (at >= 0 && at != root_fd) close(at);
-  return result;
+  close(at);
+  if (result == OWNED_CHANGED) report_kept(x, p);
+  if (result != OWNED_LEFT) p.flags |= STALE_GONE;
+  return result == OWNED_REMOVED;
+}
+
+int32_t find_normal(const StaleIndex* x, const char* entry) {
+  char normal[PATH_MAX];
+  size_t length = strlen(entry);
+  if (!x->bucket_count || length >= sizeof normal) return -1;
+  length = normalize_path(entry, length, normal);
+  return length ? find_path(x, normal, length, hash_bytes(normal, length)) : -1;
+}
+
+bool listed(const StalePath& p) {
+  return !(p.flags & STALE_GONE) && (p.flags & (STALE_RECORDED | STALE_WRITTEN | STALE_MADE_DIRECTORY));
+}
+
+size_t depth_of(const char* path) {
+  size_t depth = 0;
+  for (; *path; path++) depth += *path == '/';
+  return depth;
 }
 
 }  // namespace
@@ -119,6 +146,7 @@ void stale_index_release(StaleIndex* x) {
   free(x->name_buckets);
   free(x->path_buckets);
   free(x->made);
+  free(x->crc_table);
   memset(x, 0, sizeof *x);
 }
 
@@ -140,7 +168,20 @@ size_t normalize_path(const char* path, size_t length, char* out) {
   return n;
 }
 
-int stale_index_add(StaleIndex* x, const char* path, size_t length, unsigned flags) {
+namespace {
+
+void take_identity(StalePath& p, unsigned flags, const InstalledIdentity* id) {
+  if (!id) return;
+  if (flags & STALE_RECORDED) {
+    if (p.recorded_count < 2) p.recorded[p.recorded_count++] = *id;
+  } else {
+    p.own = *id;
+  }
+}
+
+}  // namespace
+
+int stale_index_add(StaleIndex* x, const char* path, size_t length, unsigned flags, const InstalledIdentity* id) {
   char* normal = static_cast<char*>(malloc(length + 1));
   if (!normal) return -1;
   length = normalize_path(path, length, normal);
@@ -155,6 +196,7 @@ int stale_index_add(StaleIndex* x, const char* path, size_t length, unsigned fla
     StalePath& p = x->paths[found];
     if (flags & (STALE_WRITTEN | STALE_MADE_DIRECTORY)) p.flags &= uint8_t(~STALE_GONE);
     p.flags |= uint8_t(flags);
+    take_identity(p, flags, id);
     return 0;
   }
   if (x->count == x->capacity) {
@@ -174,6 +216,9 @@ int stale_index_add(StaleIndex* x, const char* path, size_t length, unsigned fla
   p.name_hash = hash_bytes(p.name, strlen(p.name));
   p.path_hash = hash;
   p.flags = uint8_t(flags);
+  p.recorded_count = 0;
+  p.own = InstalledIdentity{};
+  take_identity(p, flags, id);
   if (x->count * 2 > x->bucket_count) return rebuild(x, x->bucket_count ? x->bucket_count * 2 : 512) ? 0 : -1;
   size_t b = hash & (x->bucket_count - 1), nb = p.name_hash & (x->bucket_count - 1);
   p.next_path = x->path_buckets[b];
@@ -205,26 +250,24 @@ size_t stale_index_sweep(StaleIndex* x, const char* name, int root_fd) {
     // otherwise be walked once for every pair of them.
     if ((p.flags & (STALE_INSTALLS | STALE_MADE_DIRECTORY)) == STALE_INSTALLS) continue;
     if (has_component(p.path, size_t(p.name - p.path), name)) continue;
-    int result = remove_candidate(x, p, root_fd);
-    if (result != 0) p.flags |= STALE_GONE;
-    if (result > 0) removed++;
+    removed += size_t(remove_candidate(x, p, root_fd, false));
   }
   return removed;
 }
 
 size_t stale_index_sweep_path(StaleIndex* x, const char* entry, const char* name, int root_fd) {
-  char normal[PATH_MAX];
-  size_t length = strlen(entry);
-  if (!x->bucket_count || length >= sizeof normal) return 0;
-  length = normalize_path(entry, length, normal);
-  int32_t found = length ? find_path(x, normal, length, hash_bytes(normal, length)) : -1;
+  int32_t found = find_normal(x, entry);
   if (found < 0) return 0;
   StalePath& p = x->paths[found];
   if ((p.flags & STALE_GONE) || !(p.flags & (STALE_RECORDED | STALE_MADE_DIRECTORY))) return 0;
   if (strcmp(p.name, name) != 0 || has_component(p.path, size_t(p.name - p.path), name)) return 0;
-  int result = remove_candidate(x, p, root_fd);
-  if (result != 0) p.flags |= STALE_GONE;
-  return result > 0;
+  return size_t(remove_candidate(x, p, root_fd, false));
+}
+
+size_t stale_index_remove_path(StaleIndex* x, const char* entry, int root_fd) {
+  int32_t found = find_normal(x, entry);
+  if (found < 0 || !listed(x->paths[found])) return 0;
+  return size_t(remove_candidate(x, x->paths[found], root_fd, true, true));
 }
 
 int stale_index_mark_identity(StaleIndex* x, dev_t device, ino_t inode) {
@@ -251,11 +294,58 @@ int stale_index_mark_identity(StaleIndex* x, dev_t device, ino_t inode) {
   return 0;
 }
 
-int stale_index_each_recorded(const StaleIndex* x, int (*each)(void*, const char*), void* context) {
+int stale_index_each_recorded(const StaleIndex* x, bool intent,
+                              int (*each)(void*, const char*, const InstalledIdentity&), void* context) {
   for (size_t i = 0; i < x->count; i++) {
     const StalePath& p = x->paths[i];
-    if ((p.flags & STALE_GONE) || !(p.flags & (STALE_RECORDED | STALE_WRITTEN | STALE_MADE_DIRECTORY))) continue;
-    if (int result = each(context, p.path)) return result;
+    if (p.flags & (STALE_WRITTEN | STALE_MADE_DIRECTORY)) {
+      if (p.flags & STALE_GONE) continue;
+      if (int result = each(context, p.path, p.own)) return result;
+      continue;
+    }
+    if ((p.flags & STALE_RECORDED) && !(p.flags & STALE_GONE))
+      for (size_t k = 0; k < p.recorded_count; k++)
+        if (int result = each(context, p.path, p.recorded[k])) return result;
+    if (intent && (p.flags & STALE_INSTALLS))
+      if (int result = each(context, p.path, p.own)) return result;
   }
   return 0;
+}
+
+int stale_index_clear_way(StaleIndex* x, const char* prefix, int dir_fd, const char* component) {
+  int32_t found = find_normal(x, prefix);
+  if (found < 0) return 0;
+  StalePath& p = x->paths[found];
+  if (!(p.flags & STALE_RECORDED) || (p.flags & (STALE_GONE | STALE_INSTALLS | STALE_WRITTEN))) return 0;
+  struct stat st;
+  if (fstatat(dir_fd, component, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || written_by_run(x, st))
+    return 0;
+  if (!x->crc_table && !(x->crc_table = crc16_table())) return 0;
+  int result = remove_if_owned(dir_fd, component, p.recorded, p.recorded_count, x->crc_table);
+  if (result == OWNED_CHANGED) report_kept(x, p);
+  if (result != OWNED_LEFT) p.flags |= STALE_GONE;
+  return result == OWNED_REMOVED;
+}
+
+size_t stale_index_remove_unlisted(StaleIndex* x, int root_fd) {
+  size_t removed = 0;
+  int32_t* directories = static_cast<int32_t*>(malloc((x->count + 1) * sizeof(int32_t)));
+  size_t directory_count = 0;
+  for (size_t i = 0; i < x->count; i++) {
+    StalePath& p = x->paths[i];
+    if (!listed(p) || (p.flags & STALE_INSTALLS)) continue;
+    bool directory = p.flags & STALE_MADE_DIRECTORY;
+    for (size_t k = 0; k < p.recorded_count; k++) directory |= S_ISDIR(p.recorded[k].mode);
+    if (directory) {
+      if (directories) directories[directory_count++] = int32_t(i);
+    } else if (!(p.flags & STALE_WRITTEN)) {
+      removed += size_t(remove_candidate(x, p, root_fd, true));
+    }
+  }
+  // The deepest first, so that a directory emptied of directories goes too.
+  std::sort(directories, directories + directory_count,
+            [x](int32_t a, int32_t b) { return depth_of(x->paths[a].path) > depth_of(x->paths[b].path); });
+  for (size_t i = 0; i < directory_count; i++) removed += size_t(remove_candidate(x, x->paths[directories[i]], root_fd, true));
+  free(directories);
+  return removed;
 }

@@ -1,6 +1,7 @@
-// What the stale-copy sweep may remove: the paths that an earlier
-// installation of this product recorded (see install_record.h) and the
-// directories this run made, never a user's own file.
+// What the installer may remove: the paths that an earlier installation of
+// this product recorded (see install_record.h) and the directories this run
+// made, and of those only objects that are still what was installed there
+// (see owned_object.h), never a user's own file.
 //
 // The rule: before an entry whose base name is B is written or deleted, the
 // objects named B below the installation directory are removed, except those
@@ -18,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/owned_object.h"
+
 enum StaleFlag : uint8_t {
   STALE_RECORDED = 1,        // listed by an earlier installation
   STALE_INSTALLS = 2,        // this attachment installs a file there
@@ -32,6 +35,13 @@ struct StalePath {
   uint32_t name_hash, path_hash;
   int32_t next_name, next_path;  // chains of the two hash tables, -1 at the end
   uint8_t flags;
+  // What the record lists there: one object, or after an interrupted run
+  // the old file and the new one it was about to write.
+  uint8_t recorded_count;
+  InstalledIdentity recorded[2];
+  // STALE_INSTALLS: the file the attachment will write; STALE_WRITTEN or
+  // STALE_MADE_DIRECTORY: what this run wrote or made.
+  InstalledIdentity own;
 };
 
 struct FileIdentity {
@@ -47,6 +57,11 @@ struct StaleIndex {
   size_t bucket_count;
   FileIdentity* made;  // files written by this run; open addressing, inode 0 marks a free slot
   size_t made_count, made_capacity;
+  uint8_t* crc_table;  // for comparing files with their record; made on first use
+  // Told of every listed path left alone because its object changed since it
+  // was installed (the path is then no longer listed). May be null.
+  void (*kept)(void* context, const char* path);
+  void* kept_context;
 };
 
 void stale_index_init(StaleIndex* index);
@@ -58,9 +73,12 @@ void stale_index_release(StaleIndex* index);
 size_t normalize_path(const char* path, size_t length, char* out);
 
 // Adds `flags` to the path (normalised here); adding STALE_WRITTEN or
-// STALE_MADE_DIRECTORY clears STALE_GONE. 0, or -1 when memory runs out.
-// Paths that normalise to nothing are ignored.
-int stale_index_add(StaleIndex* index, const char* path, size_t length, unsigned flags);
+// STALE_MADE_DIRECTORY clears STALE_GONE. `identity`, when given, is what
+// the record lists there (with STALE_RECORDED; a third one is dropped) or
+// what this run will write or has written or made. 0, or -1 when memory
+// runs out. Paths that normalise to nothing are ignored.
+int stale_index_add(StaleIndex* index, const char* path, size_t length, unsigned flags,
+                    const InstalledIdentity* identity = nullptr);
 
 // Marks the path gone (no longer to be recorded).
 void stale_index_forget(StaleIndex* index, const char* path, size_t length);
@@ -80,6 +98,26 @@ size_t stale_index_sweep_path(StaleIndex* index, const char* entry, const char* 
 // reached. 0, or -1 when memory runs out.
 int stale_index_mark_identity(StaleIndex* index, dev_t device, ino_t inode);
 
-// Calls `each` for every path that an installation record should list now.
-// Stops at the first nonzero result and returns it.
-int stale_index_each_recorded(const StaleIndex* index, int (*each)(void* context, const char* path), void* context);
+// Removes the object at the one path `entry` (a deletion entry's) when the
+// index lists it and it is still what was installed; directories on the way
+// are entered as when writing, in-tree links included. 1 when removed.
+size_t stale_index_remove_path(StaleIndex* index, const char* entry, int root_fd);
+
+// Removes a listed file where the directory `component` (the last component
+// of `prefix`, in the directory open at `dir_fd`) is needed, when it is
+// still what was installed and this attachment does not install it. 1 when
+// removed.
+int stale_index_clear_way(StaleIndex* index, const char* prefix, int dir_fd, const char* component);
+
+// An upgrade's end: removes every listed object that this run neither
+// installs nor wrote and that is unchanged, then the listed directories that
+// are empty then, deepest first. Returns the number removed.
+size_t stale_index_remove_unlisted(StaleIndex* index, int root_fd);
+
+// Calls `each` for every path and identity that an installation record
+// should list now; with `intent`, also the files this attachment is still to
+// write, as a record that a run killed on the way must leave. Stops at the
+// first nonzero result and returns it.
+int stale_index_each_recorded(const StaleIndex* index, bool intent,
+                              int (*each)(void* context, const char* path, const InstalledIdentity& identity),
+                              void* context);

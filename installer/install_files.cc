@@ -1,5 +1,6 @@
 #include "installer/install_files.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +12,10 @@
 #include "engine/entry_prefetch.h"
 #include "engine/entry_reader.h"
 #include "engine/extraction.h"
+#include "engine/text_escape.h"
 #include "engine/free_space.h"
 #include "installer/answers.h"
+#include "installer/installation_notes.h"
 #include "installer/installer_state.h"
 #include "installer/pages.h"
 #include "installer/progress_line.h"
@@ -81,6 +84,19 @@ namespace {
   error(f.message);
 }
 
+// A name may hold any byte: shown escaped, it cannot drive the terminal.
+void note_kept(void*, const char* path) {
+  char prefix[sizeof install_dir + 64];
+  snprintf(prefix, sizeof prefix, "Left as it is, changed since it was installed: %s%s", install_dir,
+           ends_with_slash(install_dir) ? "" : "/");
+  size_t length = strlen(path);
+  char* escaped = static_cast<char*>(malloc(escaped_size(length)));
+  if (!escaped) return;
+  escape_text(path, length, escaped);
+  note_after_installation(prefix, escaped);
+  free(escaped);
+}
+
 int expect_entry(void* context, const Entry& entry) {
   Installation& i = *static_cast<Installation*>(context);
   free_space_add(&i.space, entry.name, entry.type == ENTRY_DELETE ? -1 : int64_t(entry.file_size));
@@ -115,7 +131,14 @@ int install_files() {
   product[HEADER_TEXT_SIZE] = 0;
   ExtractFailure failure;
   // An empty attachment touches nothing, not even the record.
+  extraction_on_kept(&extraction, note_kept, nullptr);
   if (count > 0 && extraction_begin(&extraction, product, &failure) != 0) stop(failure);
+  if (extraction.no_record_error) {
+    char line[sizeof install_dir + 160];
+    snprintf(line, sizeof line, "No installation record could be kept in %s (%s): later installations will neither update nor remove these files.",
+             install_dir, strerror(extraction.no_record_error));
+    note_after_installation(line, nullptr);
+  }
 
   Progress progress{0, 0};
   const EntryProgress on_slice{show_slice, &progress};

@@ -59,6 +59,17 @@ std::string failure_text(const ExtractFailure& f) {
   return text;
 }
 
+struct KeptNotes {
+  ProgressDisplay* display;
+  std::string directory;
+};
+
+void note_kept(void* context, const char* path) {
+  KeptNotes& k = *static_cast<KeptNotes*>(context);
+  k.display->clear();
+  print_note(escaped_text(k.directory + "/" + path) + ": left as it is, changed since it was installed");
+}
+
 std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e) {
   return "entry " + std::to_string(index + 1) + " of " + std::to_string(r.entry_count()) + " (" + escaped_text(e.name) + ")";
 }
@@ -120,8 +131,13 @@ int extract_command(const Arguments& args) {
     memcpy(product, reader.header().bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
     product[HEADER_TEXT_SIZE] = 0;
     ExtractFailure failure;
+    KeptNotes kept{&display, directory};
+    extraction_on_kept(&extraction, note_kept, &kept);
     if (extraction_begin(&extraction, product, &failure) != 0)
       throw Failure(directory + ": " + failure_text(failure));
+    if (extraction.no_record_error)
+      print_note(escaped_text(directory) + ": no installation record can be kept there (" +
+                 strerror(extraction.no_record_error) + "): nothing is removed, and later installations will neither update nor remove these files");
     uint32_t files = 0, deletions = 0;
     uint64_t bytes = 0;
     // Second pass: the entries behind the one being written are read and
@@ -157,9 +173,10 @@ int extract_command(const Arguments& args) {
       }
       entry_prefetch_done(prefetch.get());
     }
-    // What the sweep removed counts with the deletion entries.
-    deletions += uint32_t(extraction.swept);
     if (extraction_finish(&extraction, &failure) != 0) throw Failure(directory + ": " + failure_text(failure));
+    // What the sweep and the end of an upgrade removed counts with the
+    // deletion entries.
+    deletions += uint32_t(extraction.swept);
     extraction_end(&extraction);
     display.clear();
     if (!quiet)

@@ -26,6 +26,7 @@ const ErrnoMessage kErrnoMessages[] = {
     {"Can't create directory", "(err=4)."},
     {"Can't create file", "(err=5)."},
     {"Error saving data", "(err=1)."},
+    {"Can't save the installation record", "(err=1)."},
 };
 
 bool ends_with(const std::string& s, const std::string& tail) {

@@ -66,7 +66,8 @@ ReadOutcome read_in_process(const std::string& installer, std::vector<std::strin
 
 
 // Writes the installation record of `product` below `dir` as an earlier
-// installation that put `paths` there would have left it.
+// installation that put `paths` there would have left it: each with the
+// identity of what lies there now.
 void write_record(const std::string& dir, const std::vector<std::string>& paths, const std::string& product = "QUMBA");
 
 // Removes `dir` and everything below it, however deep: works with descriptors,

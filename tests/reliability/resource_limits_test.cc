@@ -68,6 +68,12 @@ TEST_F(ResourceLimits, DiskFillsUpAtEverySize) {
     ProcessResult r = install_in_child(installer, target, o);
     size_t k = 0;
     while (k < entries.size() && (entries[k].type == ENTRY_DELETE || entries[k].data.size() <= limit)) k++;
+    // A limit below the record's size stops the run before any change.
+    if (final_message(r.err) == "Can't save the installation record - " + std::string(strerror(EFBIG)) + " (err=1).") {
+      EXPECT_LT(limit, 1024u);
+      expect_stopped_at(0);
+      continue;
+    }
     if (k == entries.size()) {
       EXPECT_EQ(r.err.find(kTerminatedEnding), std::string::npos) << r.err;
       expect_stopped_at(k);
