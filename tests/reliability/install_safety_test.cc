@@ -55,6 +55,7 @@ struct Case {
   std::map<std::string, std::string> expect;  // path: contents, "" for nothing there
   rlim_t file_size_limit = RLIM_INFINITY;
   bool as_user = false;  // run as nobody when root: permissions count
+  std::string after{};   // the end of what the run writes behind its last line
 };
 
 TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
@@ -79,6 +80,10 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
        {{"B", "b"}, {"B\\c", "c"}}},
       {"a file-size limit", {}, {file("big", std::string(100000, 'n'))},
        "Error saving data - " + std::string(strerror(EFBIG)) + " (err=1).", {{"big", "old"}}, 4096},
+      {"an upgrade removes what it no longer ships, unless it changed since", {{"b/README", "another product's"}},
+       {file("a/README", "a2")}, "", {{"b/README", "another product's"}, {"lib", ""}, {"big", ""}, {"b", "/"}},
+       RLIM_INFINITY, false, "Installation complete.\n\nLeft as it is, changed since it was installed: /b/README\n"},
+      {"a recorded file where a directory goes", {}, {file("big/index.html", "new")}, "", {{"big/index.html", "new"}}},
       {"directories without read, or without write permission",
        {{"d/f", "old"}, {"g/x", "old"}, {"g/x", "0666"}, {"d", "0333"}, {"g", "0555"}},
        {file("d/f", "new"), file("g/x", "new")}, "", {{"d/f", "new"}, {"g/x", "new"}}, RLIM_INFINITY, true},
@@ -105,9 +110,12 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
     ProcessResult r = setup(program, dir, o);
     EXPECT_EQ(r.exit_status, c.message.empty() ? 0 : 1) << r.err;
     EXPECT_EQ(final_message(r.err), c.message) << r.err;
+    std::string after = c.after;
+    if (size_t at = after.find(": /"); at != std::string::npos) after.insert(at + 2, dir);
+    EXPECT_TRUE(r.err.ends_with(after)) << r.err;
     chmod((dir + "/d").c_str(), 0755);
     for (const auto& [path, text] : c.expect)
-      EXPECT_EQ(path_exists(dir + "/" + path) ? read_file(dir + "/" + path) : "", text) << path;
+      EXPECT_EQ(!path_exists(dir + "/" + path) ? "" : text == "/" ? "/" : read_file(dir + "/" + path), text) << path;
   }
 }
 
@@ -135,6 +143,59 @@ TEST(InstallSafety, OneInstallerPerDirectory) {
   EXPECT_NE(x.out.find(", 2 deletions,"), std::string::npos) << x.out;  // a/README, then a/
   EXPECT_FALSE(path_exists(dir + "/a/README"));
   EXPECT_EQ(read_file(dir + "/thesis/README"), "mine");
+}
+
+// The record and the paths to it, as a hostile or unusual directory has them:
+// a FIFO named like the record, a record that cannot be written, a deletion
+// through an in-tree link, a directory that takes no new names.
+TEST(InstallSafety, RecordsAndPathsOutOfTheOrdinary) {
+  TempDir work;
+  const std::string dir = work / "target", list = dir + "/.zolt-setup/QUMBA.list";
+  write_installer(work / "v1", {file("real/x", "x"), file("L/y", "y")});
+  // The deletion must clear the way for the directory that follows it.
+  write_installer(work / "v2", {{"L/y", ENTRY_DELETE, "", ""}, file("real/y/sub", "s")});
+  put(dir + "/real/keep", "k");
+  put(dir + "/L", "->real");
+  std::filesystem::create_directories(dir + "/.zolt-setup");
+  ProcessOptions o, quick;
+  o.timeout_seconds = quick.timeout_seconds = 20;
+  o.args = {"extract", "-q", work / "v1", "-C", dir};
+  for (int installer = 0; installer < 2; installer++) {
+    std::filesystem::remove(list);
+    ASSERT_EQ(mkfifo(list.c_str(), 0644), 0);
+    ProcessResult r = installer ? setup(work / "v1", dir, quick) : run_process(ZOLT_PACK_BINARY, o);
+    EXPECT_EQ(r.exit_status, 0) << "a FIFO in the record's place is not read: " << r.err;
+  }
+  EXPECT_EQ(read_file(dir + "/real/y"), "y");
+  ASSERT_EQ(setup(work / "v2", dir).exit_status, 0);
+  EXPECT_EQ(read_file(dir + "/real/y/sub"), "s");
+
+  // A record that cannot take its new name stops the run before any change.
+  const Snapshot before = snapshot(dir);
+  std::filesystem::remove(list);
+  put(list + "/in-the-way", "");
+  ProcessResult r = setup(work / "v1", dir);
+  EXPECT_TRUE(final_message(r.err).starts_with("Can't save the installation record - ")) << r.err;
+  EXPECT_TRUE(snapshot(dir) == before) << snapshot_diff(before, snapshot(dir));
+
+  // A directory that takes no new names keeps no record: its files are
+  // rewritten in place, a new one cannot be made.
+  if (geteuid() != 0) GTEST_SKIP() << "not root: cannot run as another user";
+  const std::string locked = work / "locked";
+  put(locked + "/f", "old");
+  chown((locked + "/f").c_str(), 65534, 65534);
+  chmod(work.path().c_str(), 0755);
+  write_installer(work / "v3", {file("f", "new")});
+  write_installer(work / "v4", {file("g", "g"), file("f", "newer")});
+  o.args = {"--reuid=65534", "--regid=65534", "--clear-groups", work / "v3"};
+  r = setup("/usr/bin/setpriv", locked, o);
+  EXPECT_NE(r.err.find("Installation complete.\n\nNo installation record could be kept in " + locked), std::string::npos)
+      << r.err;
+  o.args.back() = work / "v4";
+  r = setup("/usr/bin/setpriv", locked, o);
+  EXPECT_NE(r.err.find("Can't create file - " + setup_system_text(EACCES) + " (err=5).\n" + kTerminatedEnding),
+            std::string::npos) << r.err;
+  EXPECT_EQ(read_file(locked + "/f"), "new");
 }
 
 // An update of 150 files killed at many points: each file holds the old or
