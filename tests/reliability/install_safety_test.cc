@@ -236,6 +236,10 @@ TEST(InstallSafety, KilledAtManyPoints) {
       ASSERT_TRUE(now == v2[i].data || now == (i % 2 ? "missing" : v1[i / 2].data)) << "trial " << trial << ": " << path;
     }
   }
+  // The killed run recorded what it was about to write before it began: the
+  // version it interrupted removes the new files it left.
+  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+  for (size_t i = 1; i < v2.size(); i += 2) ASSERT_FALSE(path_exists(dir + "/" + v2[i].name)) << v2[i].name;
   ASSERT_EQ(setup(work / "v2", dir).exit_status, 0);
   // Nothing beside the record and the lock, both of which every completed run leaves.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir + "/.zolt-setup"), {}), 2);
