@@ -1,7 +1,43 @@
 #include "installer/uninstall_command.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "engine/text_escape.h"
+#include "engine/uninstall.h"
+#include "installer/answers.h"
+#include "installer/installer_state.h"
+#include "installer/prompts.h"
 #include "installer/termination.h"
 
-int uninstall_product_below(const char*) {
-  error("--uninstall is not available yet: this installer cannot tell which files are unchanged.");
+namespace {
+
+// A path whose file changed after it was installed is the user's now.
+void report_kept(void*, const char* path) {
+  static char shown[escaped_size(EXTRACTION_PATH_SIZE)];
+  escape_text(path, strnlen(path, EXTRACTION_PATH_SIZE), shown);
+  fprintf(stderr, "Kept, changed since it was installed: %s\n", shown);
+}
+
+}  // namespace
+
+int uninstall_product_below(const char* directory) {
+  // The name the record is kept under, as the installation spells it.
+  char product[HEADER_TEXT_SIZE + 1];
+  memcpy(product, attachment_header.bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
+  product[HEADER_TEXT_SIZE] = 0;
+  if (!unattended) {
+    fprintf(stderr, "\n\nRemove the files that %s installed in\n    %s\nand that nobody changed since?\n", product,
+            directory);
+    if (ask_no_yes_cancel("Uninstall?", 0) != ANSWER_YES) error(nullptr);
+  }
+  UninstallResult result{0, 0};
+  ExtractFailure failure;
+  if (uninstall_product(directory, product, report_kept, nullptr, &result, &failure) != 0) {
+    if (failure.with_error_number) error_errno(failure.message, failure.detail, failure.error_number);
+    error(failure.message);
+  }
+  fprintf(stderr, "%sUninstallation complete: %lu removed, %lu kept.\n%s", quiet ? "" : "\n\n", result.removed,
+          result.kept, quiet ? "" : "\n");
+  return 0;
 }

@@ -1,11 +1,13 @@
 // The installer's options through the real binary on a pipe: what each one
 // does and its exit status, refusals before anything happens, unattended
-// installs, and the free-space check before the first change.
+// installs, uninstalling, and the free-space check before the first change.
 #include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,6 +108,41 @@ TEST(InstallerOptions, UnattendedIntoAnExistingDirectoryOutsideUsrAndHome) {
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_NE(r.err.find("\n\nDefault directory: " + temp / "auto.\n"), std::string::npos) << r.err;
   EXPECT_EQ(read_file(temp / "auto/lib/a.txt"), "alpha\n");
+}
+
+// Every path below `dir`, relative to it.
+std::set<std::string> tree_of(const std::string& dir) {
+  std::set<std::string> paths;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    paths.insert(std::filesystem::relative(e.path(), dir).string());
+  return paths;
+}
+
+TEST(InstallerOptions, UninstallAfterAnInstallAndAfterAnUpgrade) {
+  TempDir temp;
+  const std::string dir = temp / "dir";
+  write_installer(temp / "v1", {{"a.txt", ENTRY_STORED, "a1", ""}, {"sub/b.txt", ENTRY_STORED, "b", ""},
+                                {"c.txt", ENTRY_STORED, "c", ""}});
+  write_installer(temp / "v2", {{"a.txt", ENTRY_STORED, "a2", ""}, {"sub/b.txt", ENTRY_STORED, "b", ""}});
+  // v1 installed twice, and v1 upgraded to v2, which no longer ships c.txt.
+  for (const std::string last : {"v1", "v2"}) {
+    std::filesystem::remove_all(dir);
+    for (const std::string& version : {std::string("v1"), last})
+      ASSERT_EQ(run(temp / version, {"--target", dir, "--accept", "--quiet"}).exit_status, 0);
+    write_file(dir + "/a.txt", "changed");
+    write_file(dir + "/mine.txt", "the user's");
+    // Declined, nothing changes; then confirmed.
+    EXPECT_EQ(run(temp / "v2", {"--uninstall", "--target", dir}, "n\n").exit_status, 0);
+    EXPECT_EQ(tree_of(dir).count("sub/b.txt"), 1u);
+    ProcessResult r = run(temp / "v2", {"--uninstall", "--target", dir}, "y\n");
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_NE(r.err.find("Kept, changed since it was installed: a.txt\n"), std::string::npos) << r.err;
+    EXPECT_EQ(tree_of(dir), (std::set<std::string>{"a.txt", "mine.txt"})) << last;
+    // Without a record there is nothing to remove.
+    r = run(temp / "v1", {"--uninstall", "--target", dir, "--unattended"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err.rfind("No installation of this product is recorded in this directory.\n", 0), 0u) << r.err;
+  }
 }
 
 TEST(InstallerOptions, AFullFileSystemIsRefusedBeforeAnyChange) {
