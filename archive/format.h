@@ -81,8 +81,26 @@ static_assert(RECORD_MODE + 2 == RECORD_NAME);
 static_assert(RECORD_MAX_NAME == 4090);
 
 constexpr uint32_t ENTRY_STORED = 0;
-constexpr uint32_t ENTRY_COMPRESSED = 1;  // every type but 0 and 2 is read as compressed
+constexpr uint32_t ENTRY_COMPRESSED = 1;  // -lh5-; every type not named here is read as this
 constexpr uint32_t ENTRY_DELETE = 2;
+// Zstandard: the entries of one frame are the files of a solid run. The
+// writer ends a block behind every file, so an entry's stored data is exactly
+// the blocks that decode to its file and the stream can be checked and
+// handed on entry by entry; the decoder's history runs on across them, so
+// each file is compressed against the files before it in its run.
+constexpr uint32_t ENTRY_ZSTD_FRAME = 3;      // begins a new frame
+constexpr uint32_t ENTRY_ZSTD_CONTINUED = 4;  // goes on with the frame of the previous Zstandard entry
+// 5 to 7 are free; 8 and 9 are kept for symbolic links and directories.
+
+inline bool entry_is_zstd(uint32_t type) { return type == ENTRY_ZSTD_FRAME || type == ENTRY_ZSTD_CONTINUED; }
+
+// The largest history a frame may ask of the decoder: what bounds the
+// installer's memory. A frame asking for more is refused.
+constexpr int ZSTD_WINDOW_LOG_MAX = 24;
+// A file larger than this begins a frame of its own: the installer may decode
+// such a file twice (once to check it, then into its place), which only a
+// frame's first entry allows. Tied to the read-ahead's limit in the engine.
+constexpr uint32_t ZSTD_CONTINUED_LARGEST = 1u << 20;
 
 // ---- field access ----------------------------------------------------------
 inline uint32_t get_u32(const uint8_t* p) {

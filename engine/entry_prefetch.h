@@ -23,6 +23,9 @@
 constexpr uint32_t PREFETCH_SLOTS = 8;
 constexpr uint32_t PREFETCH_LARGEST = 1u << 20;
 static_assert(uint64_t(PREFETCH_SLOTS) * PREFETCH_LARGEST <= 8u << 20, "entries held ahead stay within 8 MiB");
+// A file left to the consumer may be decoded twice (extraction.h), which
+// only a Zstandard entry that begins its frame allows.
+static_assert(ZSTD_CONTINUED_LARGEST <= PREFETCH_LARGEST, "a continued Zstandard entry is always held");
 
 struct PrefetchedEntry {
   Entry entry;       // the record; entry.data holds the file when `held`

@@ -9,6 +9,7 @@
 #include "engine/install_record.h"
 #include "codec/codec_context.h"
 #include "codec/decoder.h"
+#include "engine/entry_zstd.h"
 
 const char* entry_fault_message(int fault) {
   switch (fault) {
@@ -112,6 +113,42 @@ int decode_entry(Entry* e, const EntryProgress* progress) {
   }
 }
 
+// Hands out a buffer once, then its end.
+struct HeldSource {
+  const uint8_t* data;
+  uint32_t size;
+};
+
+int next_held(void* context, const uint8_t** data, uint32_t* size) {
+  HeldSource* h = static_cast<HeldSource*>(context);
+  *data = h->data;
+  *size = h->size;
+  h->size = 0;
+  return ENTRY_FAULT_NONE;
+}
+
+struct FillOutput {
+  uint8_t* position;
+};
+
+int fill_output(void* context, const uint8_t* data, uint32_t size) {
+  FillOutput* out = static_cast<FillOutput*>(context);
+  memcpy(out->position, data, size);  // never more than file_size in all
+  out->position += size;
+  return 0;
+}
+
+int decode_zstd_held(const uint8_t* crc_table, Entry* e, const EntryProgress* progress) {
+  if (entry_zstd_open() != ENTRY_FAULT_NONE) return ENTRY_FAULT_NO_MEMORY;
+  HeldSource held{e->stored, e->stored_size};
+  FillOutput out{e->data};
+  const EntrySink sink{fill_output, &out};
+  uint16_t crc = 0;
+  int fault = entry_zstd_decode(crc_table, *e, ZstdSource{next_held, &held}, &sink, progress, &crc);
+  entry_zstd_close();
+  return fault;
+}
+
 }  // namespace
 
 int read_entry(const uint8_t* crc_table, Entry* e, const EntryProgress* progress) {
@@ -135,6 +172,7 @@ int read_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* pro
   else if (read_attachment(e->stored, e->stored_size) < e->stored_size) fault = ENTRY_FAULT_STORED_SHORT;
   else if (crc16(crc_table, e->stored, e->stored_size) != get_u16(e->record + RECORD_STORED_CRC))
     fault = ENTRY_FAULT_STORED_CRC;
+  else if (entry_is_zstd(e->type)) fault = decode_zstd_held(crc_table, e, progress);
   else if (!stored) fault = decode_entry(e, progress);
   if (fault == ENTRY_FAULT_NONE && crc16(crc_table, e->data, e->file_size) != get_u16(e->record + RECORD_FILE_CRC))
     fault = ENTRY_FAULT_FILE_CRC;
@@ -274,7 +312,8 @@ int entry_streamer_open(EntryStreamer* w) {
   *w = EntryStreamer{};
   w->stored = static_cast<uint8_t*>(malloc(STORED_SLICE));
   int fault = !w->stored ? ENTRY_FAULT_NO_MEMORY
-              : codec_create(&w->codec) != CODEC_OK ? ENTRY_FAULT_DECODE : ENTRY_FAULT_NONE;
+              : codec_create(&w->codec) != CODEC_OK ? ENTRY_FAULT_DECODE : entry_zstd_open();
+  w->zstd = fault == ENTRY_FAULT_NONE;
   if (fault != ENTRY_FAULT_NONE) entry_streamer_close(w);
   return fault;
 }
@@ -283,7 +322,29 @@ void entry_streamer_close(EntryStreamer* w) {
   codec_release(&w->codec);
   free(w->stored);
   w->stored = nullptr;
+  if (w->zstd) entry_zstd_close();
+  w->zstd = 0;
 }
+
+namespace {
+
+// The stored data read from attachment_file in slices of the streamer's buffer.
+struct FileSource {
+  uint8_t* buffer;
+  uint32_t left;
+};
+
+int next_slice(void* context, const uint8_t** data, uint32_t* size) {
+  FileSource* f = static_cast<FileSource*>(context);
+  uint32_t n = f->left < STORED_SLICE ? f->left : STORED_SLICE;
+  if (read_attachment(f->buffer, n) < n) return ENTRY_FAULT_STORED_SHORT;
+  f->left -= n;
+  *data = f->buffer;
+  *size = n;
+  return ENTRY_FAULT_NONE;
+}
+
+}  // namespace
 
 int stream_entry_data(const uint8_t* crc_table, EntryStreamer* w, const Entry* e, const EntrySink* sink,
                       const EntryProgress* progress) {
@@ -296,8 +357,10 @@ int stream_entry_data(const uint8_t* crc_table, EntryStreamer* w, const Entry* e
   s.buffer = w->stored;
   s.range.cur = s.range.end = s.range.start = s.buffer;
   uint16_t crc = 0;
-  int fault = stored ? stream_stored(crc_table, e, &s, sink, &crc)
-                     : stream_compressed(crc_table, w->codec, e, &s, sink, progress, &crc);
+  FileSource file{w->stored, e->stored_size};
+  int fault = stored                   ? stream_stored(crc_table, e, &s, sink, &crc)
+              : entry_is_zstd(e->type) ? entry_zstd_decode(crc_table, *e, ZstdSource{next_slice, &file}, sink, progress, &crc)
+                                       : stream_compressed(crc_table, w->codec, e, &s, sink, progress, &crc);
   free(s.whole);
   if (fault == ENTRY_FAULT_NONE && crc != get_u16(e->record + RECORD_FILE_CRC)) fault = ENTRY_FAULT_FILE_CRC;
   return fault;

@@ -29,7 +29,7 @@ const char* entry_fault_message(int fault);
 struct Entry {
   uint8_t record[RECORD_MAX_LENGTH];
   uint32_t record_length;
-  uint32_t type;  // ENTRY_STORED, ENTRY_DELETE, or anything else: compressed
+  uint32_t type;  // ENTRY_STORED, ENTRY_DELETE, Zstandard (entry_is_zstd), or anything else: -lh5-
   uint32_t file_size;
   uint32_t stored_size;
   int32_t mod_time;
@@ -72,6 +72,7 @@ struct EntrySink {
 struct EntryStreamer {
   struct CodecContext* codec;
   uint8_t* stored;
+  int zstd;  // holds a use of the Zstandard context (entry_zstd.h)
 };
 
 // 0, or with nothing allocated ENTRY_FAULT_NO_MEMORY (the buffer) or

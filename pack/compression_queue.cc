@@ -14,6 +14,7 @@
 #include "codec/codec_context.h"
 #include "codec/encoder.h"
 #include "pack/failure.h"
+#include "pack/zstd_runs.h"
 
 namespace {
 
@@ -115,11 +116,28 @@ PackedFile pack_file(const SourceFile& file, bool store_all, const uint8_t* crc_
   return packed;
 }
 
-CompressionQueue::CompressionQueue(const std::vector<SourceFile>& files, bool store_all, const QueueLimits& limits)
-    : files_(files), store_all_(store_all), limits_(limits), crc_table_(crc16_table()), results_(files.size()) {
+CompressionQueue::CompressionQueue(const std::vector<SourceFile>& files, const PackMethod& method,
+                                   const QueueLimits& limits)
+    : files_(files), method_(method), limits_(limits), crc_table_(crc16_table()), results_(files.size()) {
   if (!crc_table_) throw Failure("not enough memory");
+  std::vector<ZstdRun> runs;
+#ifdef ZOLT_HAVE_ZSTD
+  if (method_.zstd && !method_.store_all) runs = plan_zstd_runs(files_);
+#endif
+  if (runs.empty())
+    for (size_t i = 0; i < files_.size(); i++) runs.push_back({i, 1});
+  unit_of_.resize(files_.size());
+  for (const ZstdRun& r : runs) {
+    // The files, and a stream buffer of almost their size, while compressed.
+    uint64_t cost = 0;
+    for (size_t i = r.first; i < r.first + r.count; i++) {
+      cost += 2 * files_[i].size + FILE_OVERHEAD;
+      unit_of_[i] = units_.size();
+    }
+    units_.push_back({r.first, r.count, cost});
+  }
   unsigned threads = limits_.threads ? limits_.threads : 1;
-  if (threads > files.size()) threads = unsigned(files.size() ? files.size() : 1);
+  if (threads > units_.size()) threads = unsigned(units_.size() ? units_.size() : 1);
   try {
     for (unsigned i = 0; i < threads; i++) workers_.emplace_back(&CompressionQueue::work, this);
   } catch (const std::system_error&) {
@@ -142,28 +160,32 @@ void CompressionQueue::stop() {
   crc_table_ = nullptr;
 }
 
-uint64_t CompressionQueue::cost(size_t index) const {
-  // The file and a stream buffer of almost its size, while it is compressed.
-  return 2 * files_[index].size + FILE_OVERHEAD;
-}
-
 bool CompressionQueue::may_start() const {
-  if (next_start_ >= files_.size()) return false;
-  if (next_start_ == next_handed_) return true;  // nothing taken: any file may go
-  return next_start_ - next_handed_ < limits_.window_files && bytes_taken_ + cost(next_start_) <= limits_.window_bytes;
+  if (next_start_ >= units_.size()) return false;
+  if (next_start_ == units_done_) return true;  // nothing taken: any unit may go
+  return next_start_ - units_done_ < limits_.window_files &&
+         bytes_taken_ + units_[next_start_].cost <= limits_.window_bytes;
 }
 
 void CompressionQueue::work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    room_.wait(lock, [this] { return stopping_ || next_start_ >= files_.size() || may_start(); });
-    if (stopping_ || next_start_ >= files_.size()) break;
-    size_t index = next_start_++;
-    bytes_taken_ += cost(index);
+    room_.wait(lock, [this] { return stopping_ || next_start_ >= units_.size() || may_start(); });
+    if (stopping_ || next_start_ >= units_.size()) break;
+    const Unit& unit = units_[next_start_++];
+    bytes_taken_ += unit.cost;
     lock.unlock();
-    auto packed = std::make_unique<PackedFile>(pack_file(files_[index], store_all_, crc_table_));
+    std::vector<PackedFile> packed;
+#ifdef ZOLT_HAVE_ZSTD
+    if (method_.zstd && !method_.store_all)
+      packed = pack_zstd_run(files_, ZstdRun{unit.first, unit.count}, method_.level, crc_table_);
+#endif
+    if (packed.empty()) packed.push_back(pack_file(files_[unit.first], method_.store_all, crc_table_));
     lock.lock();
-    results_[index] = std::move(packed);
+    // A run cut short by a failure ends with that failure; the files behind
+    // it are never handed over.
+    for (size_t i = 0; i < packed.size(); i++)
+      results_[unit.first + i] = std::make_unique<PackedFile>(std::move(packed[i]));
     ready_.notify_all();
   }
 }
@@ -172,8 +194,12 @@ const PackedFile& CompressionQueue::next() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (current_) {
     current_.reset();
-    bytes_taken_ -= cost(next_handed_ - 1);
-    room_.notify_all();
+    const Unit& unit = units_[unit_of_[next_handed_ - 1]];
+    if (next_handed_ == unit.first + unit.count) {
+      bytes_taken_ -= unit.cost;
+      units_done_++;
+      room_.notify_all();
+    }
   }
   size_t index = next_handed_;
   ready_.wait(lock, [&] { return results_[index] != nullptr; });

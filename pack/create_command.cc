@@ -282,7 +282,7 @@ int create_command(const Arguments& args) {
     QueueLimits limits;
     limits.threads = o.jobs;
     limits.window_files = 16 * size_t(o.jobs);
-    CompressionQueue queue(tree.files, o.store, limits);
+    CompressionQueue queue(tree.files, PackMethod{o.store, o.zstd, o.level}, limits);
     std::string count = std::to_string(tree.files.size());
     uint64_t done = 0;
     for (size_t i = 0; i < tree.files.size(); i++) {

@@ -17,8 +17,8 @@
 const char* const CREATE_USAGE =
     "Usage: zolt-pack create [OPTION]... --product NAME --version TEXT DIR\n"
     "Pack every regular file below DIR into an installer: the stub, then an\n"
-    "attachment of entries in byte order of their paths, each compressed\n"
-    "(-lh5-) unless that would not make it smaller. Writes FILE and FILE.sha256.\n"
+    "attachment of entries in byte order of their paths, compressed (-lh5- file by\n"
+    "file where that makes a file smaller). Writes FILE and FILE.sha256.\n"
     "\n"
     "  -o, --output=FILE        the installer (default: PRODUCT-VERSION-PLATFORM.run,\n"
     "                           lower case, blanks and '/' as '-')\n"
@@ -34,6 +34,10 @@ const char* const CREATE_USAGE =
     "                           if set, else now)\n"
     "      --space=BYTES        disk space to announce (default: the file sizes, each\n"
     "                           rounded up to 4096)\n"
+    "      --method=METHOD      zstd: Zstandard, the files compressed together in\n"
+    "                           solid runs (the default); lh5: -lh5-, file by file,\n"
+    "                           with the smaller stub\n"
+    "      --level=N, -N        Zstandard level, 1 to 22 (default 19)\n"
     "      --store              store every file uncompressed\n"
     "      --delete=NAME        add an entry that removes NAME, a file that an\n"
     "                           earlier version installed (repeatable)\n"
@@ -76,6 +80,8 @@ enum {
   OPT_DEFAULT_DIR,
   OPT_LICENCE,
   OPT_NOTES,
+  OPT_METHOD,
+  OPT_LEVEL,
 };
 
 constexpr unsigned MAX_JOBS = 1024;
@@ -120,7 +126,16 @@ const char* const NATIVE_ARCH = "";
 // Installed, the stubs are PREFIX/lib/zolt-setup/ARCH/zolt-setup beside
 // PREFIX/bin/zolt-pack; the build tree has the same layout, except that the
 // stub for zolt-pack's own architecture is the zolt-setup beside it.
-std::string stub_for_arch(const std::string& arch) {
+bool zstd_available() {
+#ifdef ZOLT_HAVE_ZSTD
+  return true;
+#else
+  return false;
+#endif
+}
+
+std::string stub_for_arch(const std::string& arch, bool zstd) {
+  const std::string name = zstd ? "zolt-setup-zstd" : "zolt-setup";
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   std::string dir = ".";
@@ -129,9 +144,9 @@ std::string stub_for_arch(const std::string& arch) {
     size_t slash = path.rfind('/');
     if (slash != std::string::npos) dir = path.substr(0, slash);
   }
-  std::string installed = dir + "/../lib/zolt-setup/" + arch + "/zolt-setup";
+  std::string installed = dir + "/../lib/zolt-setup/" + arch + "/" + name;
   if (arch != NATIVE_ARCH || access(installed.c_str(), F_OK) == 0) return installed;
-  return dir + "/zolt-setup";
+  return dir + "/" + name;
 }
 
 std::string stub_platform(const std::string& stub) {
@@ -164,7 +179,15 @@ std::string deletion_name_problem(const std::string& name) {
 }
 
 CreateOptions parse_create_options(const std::vector<std::string>& args, const char* source_date_epoch, int64_t now) {
-  ParsedCommandLine cl = parse_command_line("create", args,
+  // "-19" is "--level=19", as zstd and xz spell it.
+  std::vector<std::string> words;
+  bool options_end = false;
+  for (const std::string& a : args) {
+    options_end = options_end || a == "--";
+    bool level = !options_end && a.size() > 1 && a[0] == '-' && a.find_first_not_of("0123456789", 1) == std::string::npos;
+    words.push_back(level ? "--level=" + a.substr(1) : a);
+  }
+  ParsedCommandLine cl = parse_command_line("create", words,
                                             {{"help", 'h', false, OPT_HELP},
                                              {"output", 'o', true, OPT_OUTPUT},
                                              {"product", 0, true, OPT_PRODUCT},
@@ -183,8 +206,12 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"default-dir", 0, true, OPT_DEFAULT_DIR},
                                              {"licence", 0, true, OPT_LICENCE},
                                              {"license", 0, true, OPT_LICENCE},
-                                             {"notes", 0, true, OPT_NOTES}});
+                                             {"notes", 0, true, OPT_NOTES},
+                                             {"method", 0, true, OPT_METHOD},
+                                             {"level", 0, true, OPT_LEVEL}});
   CreateOptions o;
+  o.zstd = zstd_available();
+  bool has_level = false;
   bool has_product = false, has_version = false, has_platform = false, has_build_time = false, has_jobs = false;
   std::set<std::string> seen_deletions;
   for (const ParsedOption& p : cl.options) {
@@ -255,6 +282,18 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
       case OPT_NOTES:
         o.notes_file = p.value;
         break;
+      case OPT_METHOD:
+        if (p.value != "zstd" && p.value != "lh5")
+          throw UsageError("create", "option '--method': '" + p.value + "': the methods are zstd and lh5");
+        if (p.value == "zstd" && !zstd_available())
+          throw UsageError("create", "option '--method': this zolt-pack was built without libzstd; only lh5");
+        o.zstd = p.value == "zstd";
+        break;
+      case OPT_LEVEL:
+        o.level = int(parse_count("create", p.spelling, p.value, ZSTD_LEVEL_MAX));
+        if (o.level < ZSTD_LEVEL_MIN) throw UsageError("create", "option '" + p.spelling + "': levels are 1 to 22");
+        has_level = true;
+        break;
     }
   }
   if (o.help) return o;
@@ -266,7 +305,8 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
     throw UsageError("create", "the product name is required: give --product NAME");
   if (!has_version || o.version.empty()) throw UsageError("create", "the version is required: give --version TEXT");
   if (!o.arch.empty() && !o.stub.empty()) throw UsageError("create", "give --arch or --stub, not both");
-  if (o.stub.empty()) o.stub = stub_for_arch(o.arch.empty() ? NATIVE_ARCH : o.arch);
+  if (has_level && !o.zstd) throw UsageError("create", "--level sets the Zstandard level; lh5 has none");
+  if (o.stub.empty()) o.stub = stub_for_arch(o.arch.empty() ? NATIVE_ARCH : o.arch, o.zstd && !o.store);
   if (!has_platform) o.platform = stub_platform(o.stub);
   check_text("--product", o.product);
   check_text("--version", o.version);

@@ -20,6 +20,10 @@ struct CreateOptions {
   bool has_space = false;
   uint64_t space = 0;
   bool store = false;
+  // --method: Zstandard in solid runs (the default where zolt-pack has it),
+  // or -lh5- file by file; --level for the former.
+  bool zstd = false;
+  int level = 19;
   std::vector<std::string> deletions;  // in command-line order, without repeats
   unsigned jobs = 1;
   bool quiet = false;
@@ -41,8 +45,13 @@ std::string default_installer_name(const std::string& product, const std::string
 // The machine's system and architecture, as uname gives them: "Linux x86_64".
 std::string machine_platform();
 
-// The stub for "x86_64" or "aarch64" that came with the running program.
-std::string stub_for_arch(const std::string& arch);
+// The stub for "x86_64" or "aarch64" that came with the running program:
+// zolt-setup, or with `zstd` zolt-setup-zstd, which decodes both methods.
+std::string stub_for_arch(const std::string& arch, bool zstd = false);
+
+// The levels --level takes, and whether this zolt-pack packs Zstandard.
+constexpr int ZSTD_LEVEL_MIN = 1, ZSTD_LEVEL_MAX = 22;
+bool zstd_available();
 
 // "Linux x86_64" or "Linux aarch64" from the machine of the stub's ELF
 // header; the machine_platform() of this host for any other file.

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/attachment_check.h"
+#include "engine/entry_zstd.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "codec/codec_context.h"
@@ -28,6 +29,20 @@ int check_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* pr
   uint16_t crc = 0;
   if (e->type == ENTRY_STORED) {
     crc = crc16(crc_table, stored.get(), e->file_size);
+  } else if (entry_is_zstd(e->type)) {
+    struct Whole {
+      const uint8_t* data;
+      uint32_t size;
+    } whole{stored.get(), e->stored_size};
+    auto next = [](void* context, const uint8_t** data, uint32_t* size) {
+      Whole* w = static_cast<Whole*>(context);
+      *data = w->data;
+      *size = w->size;
+      w->size = 0;
+      return int(ENTRY_FAULT_NONE);
+    };
+    int fault = entry_zstd_decode(crc_table, *e, ZstdSource{next, &whole}, nullptr, progress, &crc);
+    if (fault != ENTRY_FAULT_NONE) return fault;
   } else {
     CodecContext* codec = nullptr;
     if (codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
@@ -59,10 +74,16 @@ int check_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* pr
 InstallerReader::InstallerReader(const std::string& path) : path_(path) {
   file_ = fopen(path.c_str(), "rb");
   if (!file_) throw Failure(system_failure(path, "cannot open", errno));
+  // Held for the reader's life: a solid run is decoded across its entries.
+  if (entry_zstd_open() != ENTRY_FAULT_NONE) {
+    fclose(file_);
+    throw Failure("not enough memory");
+  }
   setvbuf(file_, buffer_, _IOFBF, sizeof buffer_);
   crc_table_ = crc16_table();
   if (!crc_table_) {
     fclose(file_);
+    entry_zstd_close();
     throw Failure("not enough memory");
   }
   int located = find_attachment(file_, &header_);
@@ -74,6 +95,7 @@ InstallerReader::InstallerReader(const std::string& path) : path_(path) {
   if (problem) {
     fclose(file_);
     free(crc_table_);
+    entry_zstd_close();
     std::string why = located == LOCATE_NOT_FOUND   ? "no attachment (not an installer, or cut short)"
                       : located == LOCATE_CORRUPTED ? "header block damaged"
                                                     : "attachment not held whole in this file";
@@ -89,6 +111,7 @@ InstallerReader::InstallerReader(const std::string& path) : path_(path) {
              vendor_text_name(texts_.bad_text) + ": " + texts_.problem + ")";
     fclose(file_);
     free(crc_table_);
+    entry_zstd_close();
     throw Failure(path + ": " + why + ": " + vendor_texts_message(texts));
   }
   struct stat st;
@@ -99,6 +122,7 @@ InstallerReader::~InstallerReader() {
   if (attachment_file == file_) attachment_file = nullptr;
   fclose(file_);
   free(crc_table_);
+  entry_zstd_close();
   release_vendor_texts(&texts_);
 }
 

@@ -17,7 +17,8 @@ const char* const LIST_USAGE =
     "Usage: zolt-pack list FILE\n"
     "Show the header of installer FILE, the vendor's texts (those of several\n"
     "lines by their first line and line count), and one line per entry: mode,\n"
-    "size, stored size, method (stored, lh5, delete), modification time (UTC), name.\n"
+    "size, stored size, method (stored, lh5, delete; zstd begins a solid run,\n"
+    "zstd+ goes on with it), modification time (UTC), name.\n"
     "Control characters and backslashes in names and texts are shown escaped.\n"
     "Every entry is checked as the installer checks it; a damaged one ends the\n"
     "listing with exit status 1.\n"
@@ -31,6 +32,8 @@ enum { OPT_HELP = 1 };
 const char* method_name(uint32_t type) {
   if (type == ENTRY_STORED) return "stored";
   if (type == ENTRY_DELETE) return "delete";
+  if (type == ENTRY_ZSTD_FRAME) return "zstd";
+  if (type == ENTRY_ZSTD_CONTINUED) return "zstd+";
   return "lh5";
 }
 

@@ -107,7 +107,7 @@ TEST_F(VendorTexts, WithoutThemEveryPageIsTheStubs) {
                    "--licence (the QUMBA sample agreement), --default-dir (/usr/local/qumba) and --notes (the QUMBA "
                    "notes)\n");
   // No block: byte for byte the stub, zero filler and the header block.
-  EXPECT_TRUE(read_file(bare) == build_installer(read_file(setup_binary()), TestHeader(), {}));
+  EXPECT_TRUE(read_file(bare) == build_installer(read_file(default_setup_binary()), TestHeader(), {}));
   ProcessResult r = run(bare, kInputToEntry + target + "\nn\nn\n");
   EXPECT_EQ(r.err, output_to_entry() + kPlace + kOutputFromInstall);
   ProcessResult l = run_pack({"list", bare});

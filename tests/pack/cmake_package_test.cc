@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/pack/pack_support.h"
+#include "tests/support/installer_builder.h"
 #include "tests/support/files.h"
 
 namespace {
@@ -40,7 +41,8 @@ TEST_F(CMakePackage, InstallsZoltPackTheStubsTheManPageAndThePackage) {
   put_file(temp / "tree/a.txt", "a", 0644, 1683062507);
   for (const std::string& pack : {prefix + "/bin/zolt-pack", std::string(ZOLT_PACK_BINARY)})
     for (std::string arch : {"", "x86_64", "aarch64"}) {
-      std::string stub = prefix + "/lib/zolt-setup/" + (arch.empty() ? ZOLT_NATIVE_ARCH : arch) + "/zolt-setup";
+      std::string stub = prefix + "/lib/zolt-setup/" + (arch.empty() ? ZOLT_NATIVE_ARCH : arch) +
+                         (zstd_setup_binary().empty() ? "/zolt-setup" : "/zolt-setup-zstd");
       if (!path_exists(stub)) continue;
       std::vector<std::string> args{"create", "-q", "-o", temp / "a.run", "--product", "Q", "--version", "1"};
       if (!arch.empty()) args.push_back("--arch=" + arch);

@@ -75,7 +75,23 @@ TEST(CreateDefaults, FollowFromProductVersionAndEnvironment) {
   EXPECT_EQ(o.build_time, 1683062507);
   EXPECT_FALSE(o.has_source_date_epoch);
   EXPECT_GE(o.jobs, 1u);
-  EXPECT_EQ(o.stub.substr(o.stub.size() - 11), "/zolt-setup");
+  EXPECT_EQ(o.stub.substr(o.stub.rfind('/')), zstd_available() ? "/zolt-setup-zstd" : "/zolt-setup");
+  EXPECT_EQ(o.zstd, zstd_available());
+  // The method and its level; -N is --level=N, and -lh5- packs with the stub
+  // that has no Zstandard.
+  o = parse_create_options({"--product=Q", "--version=1", "--method", "lh5", "tree"}, nullptr, 0);
+  EXPECT_FALSE(o.zstd);
+  EXPECT_EQ(o.stub.substr(o.stub.rfind('/')), "/zolt-setup");
+  EXPECT_THROW(parse_create_options({"--product=Q", "--version=1", "--method=lh5", "-9", "tree"}, nullptr, 0),
+               UsageError);
+  EXPECT_THROW(parse_create_options({"--product=Q", "--version=1", "--method=xz", "tree"}, nullptr, 0), UsageError);
+  if (zstd_available()) {
+    EXPECT_EQ(parse_create_options({"--product=Q", "--version=1", "-3", "tree"}, nullptr, 0).level, 3);
+    EXPECT_EQ(parse_create_options({"--product=Q", "--level=22", "--version=1", "tree"}, nullptr, 0).level, 22);
+    EXPECT_EQ(parse_create_options({"--product=Q", "--version=1", "--", "-3"}, nullptr, 0).directory, "-3");
+    for (const char* bad : {"-0", "-23", "--level=x"})
+      EXPECT_THROW(parse_create_options({"--product=Q", "--version=1", bad, "tree"}, nullptr, 0), UsageError) << bad;
+  }
 
   o = parse_create_options({"--product=Q", "--version=1", "tree"}, "1700000000", 1683062507);
   EXPECT_TRUE(o.has_source_date_epoch);

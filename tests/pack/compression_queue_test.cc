@@ -105,7 +105,7 @@ TEST(CompressionQueue, HandsOverInOrderWithinATightWindow) {
   limits.threads = 4;
   limits.window_files = 3;
   limits.window_bytes = 20000;  // less than some single files: they go one at a time
-  CompressionQueue queue(files, false, limits);
+  CompressionQueue queue(files, PackMethod{}, limits);
   for (const SourceFile& f : files) {
     const PackedFile& p = queue.next();
     std::string bytes = read_file(f.path);
@@ -122,7 +122,7 @@ TEST(CompressionQueue, ReportsTheFailingFileInItsTurn) {
   files[1].path = temp / "missing";
   QueueLimits limits;
   limits.threads = 2;
-  CompressionQueue queue(files, false, limits);
+  CompressionQueue queue(files, PackMethod{}, limits);
   EXPECT_EQ(queue.next().file_crc, test_crc16("aaaa"));
   try {
     queue.next();

@@ -23,7 +23,8 @@ uint64_t total_bytes(const std::string& dir) {
 
 std::vector<std::string> create_args(const std::string& out, const std::string& dir,
                                      std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = {"create", "-q", "-o", out};
+  // The listings below show how -lh5- packs each file; Zstandard has tests of its own.
+  std::vector<std::string> args = {"create", "-q", "-o", out, "--method=lh5"};
   args.insert(args.end(), PRODUCT.begin(), PRODUCT.end());
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back(dir);
@@ -131,15 +132,20 @@ TEST(CreateOutput, IsTheSameForTheSameTreeWhateverTheThreads) {
     put_file(temp / ("tree/many/f" + std::to_string(i)),
              random_bytes(size_t(i) * 997, uint32_t(i)) + std::string(size_t(i) * 300, 'q'), 0644, 1683062507 + i);
   std::vector<std::string> env = {"SOURCE_DATE_EPOCH=1700000000"};
-  ProcessResult a = run_pack(create_args(temp / "a.run", temp / "tree", {"-j", "1"}), env);
-  ProcessResult b = run_pack(create_args(temp / "b.run", temp / "tree", {"-j2"}), env);
-  ProcessResult c = run_pack(create_args(temp / "c.run", temp / "tree", {"--jobs=7"}), env);
-  ASSERT_EQ(a.exit_status, 0) << a.err;
-  ASSERT_EQ(b.exit_status, 0) << b.err;
-  ASSERT_EQ(c.exit_status, 0) << c.err;
-  std::string bytes = read_file(temp / "a.run");
-  EXPECT_TRUE(bytes == read_file(temp / "b.run"));
-  EXPECT_TRUE(bytes == read_file(temp / "c.run"));
+  std::string bytes;
+  for (std::string method : {"lh5", "zstd"}) {
+    if (method == "zstd" && zstd_setup_binary().empty()) continue;
+    SCOPED_TRACE(method);
+    ProcessResult a = run_pack(create_args(temp / "a.run", temp / "tree", {"-j", "1", "--method=" + method}), env);
+    ProcessResult b = run_pack(create_args(temp / "b.run", temp / "tree", {"-j2", "--method=" + method}), env);
+    ProcessResult c = run_pack(create_args(temp / "c.run", temp / "tree", {"--jobs=7", "--method=" + method}), env);
+    ASSERT_EQ(a.exit_status, 0) << a.err;
+    ASSERT_EQ(b.exit_status, 0) << b.err;
+    ASSERT_EQ(c.exit_status, 0) << c.err;
+    EXPECT_TRUE(read_file(temp / "a.run") == read_file(temp / "b.run"));
+    EXPECT_TRUE(read_file(temp / "a.run") == read_file(temp / "c.run"));
+    if (method == "lh5") bytes = read_file(temp / "a.run");
+  }
   // The build time is SOURCE_DATE_EPOCH.
   size_t header = header_offset_for(read_file(setup_binary()).size());
   ASSERT_EQ(bytes.compare(header, 7, "ZOLT(R)"), 0);
@@ -271,6 +277,48 @@ TEST(SampleProduct, PacksAndInstalls) {
   EXPECT_EQ(snapshot_tree(temp / "out"), snapshot_tree(examples));
   for (const char* document : {"QUMBADST.TXT", "QUMBARLS.TXT", "QUMBA.HTM"})
     EXPECT_TRUE(path_exists(temp / "out" + "/" + document)) << document;
+}
+
+}  // namespace
+
+namespace {
+
+// Zstandard: solid runs that list, verify, extract and install as the tree
+// was, with the stub that decodes them; -lh5- keeps its own stub.
+TEST(CreateZstd, SolidRunsUnpackWithEveryToolAndTheInstaller) {
+  if (zstd_setup_binary().empty()) GTEST_SKIP() << "built without libzstd";
+  TempDir temp;
+  std::string tree = temp / "tree", installer = temp / "z.run";
+  make_sample_tree(tree);
+  // Over ZSTD_CONTINUED_LARGEST: it begins a frame of its own, which the
+  // files behind it go on with.
+  std::string large;
+  for (int i = 0; large.size() < (3u << 19); i++) large += "row " + std::to_string(i * 31 % 1009) + " of the table\n";
+  put_file(tree + "/lib/large.txt", large, 0644, 1683062507);
+  ProcessResult r = run_pack(create_args(installer, tree, {"--method=zstd", "-5", "--delete", "old.h"}));
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  std::string image = read_file(zstd_setup_binary());
+  EXPECT_TRUE(read_file(installer).compare(0, image.size(), image) == 0);
+
+  ProcessResult l = run_pack({"list", installer});
+  ASSERT_EQ(l.exit_status, 0) << l.err;
+  for (const char* line : {" zstd   2023-05-02 21:21:47 Zeta.TXT\n", " zstd+  2023-05-02 21:13:20 bin/qumba-config\n",
+                           " stored 2020-09-13 12:26:40 doc/empty.txt\n", " zstd   2023-05-02 21:21:47 lib/large.txt\n",
+                           " zstd+  2023-05-02 04:00:00 lib/libqumba.bin\n"})
+    EXPECT_NE(l.out.find(line), std::string::npos) << line << l.out;
+  EXPECT_EQ(run_pack({"verify", "-q", installer}).exit_status, 0);
+  ASSERT_EQ(run_pack({"extract", "-q", installer, "-C", temp / "out"}).exit_status, 0);
+  EXPECT_EQ(snapshot_tree(temp / "out"), snapshot_tree(tree));
+
+  ProcessOptions o;
+  o.input = "n\na\nn\n" + temp / "installed" + "\nn\nn\n";
+  r = run_process(installer, o);
+  EXPECT_NE(r.err.find("\n\nInstallation complete.\n\n"), std::string::npos) << r.err;
+  EXPECT_EQ(snapshot_tree(temp / "installed"), snapshot_tree(tree));
+
+  ASSERT_EQ(run_pack(create_args(temp / "l.run", tree)).exit_status, 0);
+  image = read_file(setup_binary());
+  EXPECT_TRUE(read_file(temp / "l.run").compare(0, image.size(), image) == 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // verify, list and extract on installers that were cut short or had a byte
 // changed: each fails with status 1 and a message that names the entry and
-// gives the installer's own text, and extract writes nothing.
+// gives the installer's own text, and extract writes nothing. The same for
+// either method: -lh5- file by file, Zstandard in one solid run.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,23 +16,27 @@
 
 namespace {
 
-class DamagedInstaller : public ::testing::Test {
+class DamagedInstaller : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
+    bool zstd = GetParam() == "zstd";
+    if (zstd && zstd_setup_binary().empty()) GTEST_SKIP() << "built without libzstd";
     std::string text;
     for (int i = 0; i < 1500; i++) text += "line " + std::to_string(i % 97) + " of the QUMBA notes\n";
     put_file(temp / "tree/a.txt", text, 0644, 1683062507);
     total = text.size() + 3000;
     put_file(temp / "tree/b.bin", random_bytes(3000, 3), 0644, 1683062507);
-    ProcessResult r = run_pack({"create", "-q", "-o", good, "--product", "QUMBA", "--version", "7.1", temp / "tree"});
+    ProcessResult r = run_pack(
+        {"create", "-q", "-o", good, "--method", GetParam(), "--product", "QUMBA", "--version", "7.1", temp / "tree"});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     bytes = read_file(good);
-    header = header_offset_for(read_file(setup_binary()).size());
+    header = header_offset_for(read_file(zstd ? zstd_setup_binary() : setup_binary()).size());
     ASSERT_EQ(bytes.compare(header, 7, "ZOLT(R)"), 0);
     first_record = header + HEADER_SIZE;
     first_length = get_u32(at(first_record + RECORD_LENGTH));
-    ASSERT_EQ(get_u32(at(first_record + RECORD_ENTRY_TYPE)), ENTRY_COMPRESSED);
-    second_record = first_record + first_length + get_u32(at(first_record + RECORD_STORED_SIZE));
+    ASSERT_EQ(get_u32(at(first_record + RECORD_ENTRY_TYPE)), zstd ? ENTRY_ZSTD_FRAME : ENTRY_COMPRESSED);
+    first_stored = get_u32(at(first_record + RECORD_STORED_SIZE));
+    second_record = first_record + first_length + first_stored;
   }
 
   const uint8_t* at(size_t offset) const { return reinterpret_cast<const uint8_t*>(bytes.data()) + offset; }
@@ -69,16 +74,16 @@ class DamagedInstaller : public ::testing::Test {
   TempDir temp;
   std::string good = temp / "good.run", bad = temp / "bad.run";
   std::string bytes;
-  size_t total = 0, header = 0, first_record = 0, first_length = 0, second_record = 0;
+  size_t total = 0, header = 0, first_record = 0, first_length = 0, first_stored = 0, second_record = 0;
 };
 
-TEST_F(DamagedInstaller, SoundInstallerPasses) {
+TEST_P(DamagedInstaller, SoundInstallerPasses) {
   ProcessResult r = run_on(bytes, "verify");
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out, bad + ": OK, 2 entries (2 files, 0 deletions), " + std::to_string(total) + " bytes\n");
 }
 
-TEST_F(DamagedInstaller, CutShortAnywhere) {
+TEST_P(DamagedInstaller, CutShortAnywhere) {
   expect_refused(bytes.substr(0, header + 500),
                  "no attachment (not an installer, or cut short): Can't find attachments (3).");
   expect_refused(bytes.substr(0, first_record + 2),
@@ -89,7 +94,7 @@ TEST_F(DamagedInstaller, CutShortAnywhere) {
   expect_refused(bytes.substr(0, bytes.size() - 1), "entry 2 of 2 (b.bin): Corrupted file(s) (err=3).");
 }
 
-TEST_F(DamagedInstaller, EveryPrefixOfTheAttachmentFailsCleanly) {
+TEST_P(DamagedInstaller, EveryPrefixOfTheAttachmentFailsCleanly) {
   // In process, through the same reader: every cut from the header on.
   for (size_t cut = header; cut < bytes.size(); cut += cut < first_record + 64 ? 1 : 97) {
     write_file(bad, bytes.substr(0, cut));
@@ -106,7 +111,7 @@ TEST_F(DamagedInstaller, EveryPrefixOfTheAttachmentFailsCleanly) {
   }
 }
 
-TEST_F(DamagedInstaller, ChangedByteInTheHeader) {
+TEST_P(DamagedInstaller, ChangedByteInTheHeader) {
   std::string damaged = bytes;
   damaged[header + HEADER_PRODUCT_NAME] = 'X';
   expect_refused(damaged, "header block damaged: Attachments corrupted (3).");
@@ -124,7 +129,7 @@ TEST_F(DamagedInstaller, ChangedByteInTheHeader) {
   expect_refused(damaged, "attachment not held whole in this file: Can't find attachments (err=2).");
 }
 
-TEST_F(DamagedInstaller, ChangedByteInARecord) {
+TEST_P(DamagedInstaller, ChangedByteInARecord) {
   std::string damaged = bytes;
   damaged[second_record + RECORD_NAME] = 'c';
   expect_refused(damaged,
@@ -135,39 +140,41 @@ TEST_F(DamagedInstaller, ChangedByteInARecord) {
                  "entry 1 of 2, record at offset " + std::to_string(first_record) + ": Corrupted file(s) (err=1).");
 }
 
-TEST_F(DamagedInstaller, ChangedByteInTheData) {
+TEST_P(DamagedInstaller, ChangedByteInTheData) {
   std::string damaged = bytes;
-  damaged[first_record + first_length + 100] ^= 0x10;
+  damaged[first_record + first_length + first_stored / 2] ^= 0x10;
   expect_refused(damaged, "entry 1 of 2 (a.txt): Corrupted file(s) (err=4).");
   damaged = bytes;
   damaged[bytes.size() - 1] ^= 0x10;
   expect_refused(damaged, "entry 2 of 2 (b.bin): Corrupted file(s) (err=4).");
 }
 
-TEST_F(DamagedInstaller, WrongFileCrcBehindSoundRecordAndData) {
+TEST_P(DamagedInstaller, WrongFileCrcBehindSoundRecordAndData) {
   std::string damaged = bytes;
   damaged[second_record + RECORD_FILE_CRC] ^= 1;
   repair_record_crc(&damaged, second_record);
   expect_refused(damaged, "entry 2 of 2 (b.bin): Corrupted file(s) (err=5).", true);
 }
 
-TEST_F(DamagedInstaller, NameLeadingOutsideTheDirectory) {
+TEST_P(DamagedInstaller, NameLeadingOutsideTheDirectory) {
   std::string damaged = bytes;
   damaged.replace(second_record + RECORD_NAME, 5, "../bb");
   repair_record_crc(&damaged, second_record);
   expect_refused(damaged, "entry 2 of 2 (../bb): Corrupted file(s) (err=8).");
 }
 
-TEST_F(DamagedInstaller, ListShowsTheEntriesBeforeTheDamagedOne) {
+TEST_P(DamagedInstaller, ListShowsTheEntriesBeforeTheDamagedOne) {
   std::string damaged = bytes;
   damaged[bytes.size() - 1] ^= 0x10;
   ProcessResult r = run_on(damaged, "list");
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_NE(r.out.find(" lh5    2023-05-02 21:21:47 a.txt\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" " + std::string(GetParam() == "zstd" ? "zstd " : "lh5  ") + "  2023-05-02 21:21:47 a.txt\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_EQ(r.out.find("b.bin"), std::string::npos) << r.out;
 }
 
-TEST_F(DamagedInstaller, NotAnInstallerAtAll) {
+TEST_P(DamagedInstaller, NotAnInstallerAtAll) {
   write_file(bad, std::string(5000, 'x'));
   ProcessResult r = run_pack({"verify", bad});
   EXPECT_EQ(r.exit_status, 1);
@@ -177,5 +184,8 @@ TEST_F(DamagedInstaller, NotAnInstallerAtAll) {
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.err, "zolt-pack: " + temp / "missing.run" + ": cannot open: No such file or directory\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Methods, DamagedInstaller, ::testing::Values("lh5", "zstd"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace

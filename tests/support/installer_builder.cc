@@ -13,6 +13,8 @@
 #include "tests/support/files.h"
 
 std::string setup_binary() { return ZOLT_SETUP_BINARY; }
+std::string zstd_setup_binary() { return ZOLT_SETUP_ZSTD_BINARY; }
+std::string default_setup_binary() { return zstd_setup_binary().empty() ? setup_binary() : zstd_setup_binary(); }
 
 std::string setup_system_text(int error_number) {
   // musl's wording where it differs from glibc's, for the errors that

@@ -27,6 +27,10 @@ struct TestHeader {
 
 // The path of the bare installer built with the tests.
 std::string setup_binary();
+// The stub that also decodes Zstandard (empty in a build without libzstd),
+// and the one zolt-pack create takes by default: that one where it is built.
+std::string zstd_setup_binary();
+std::string default_setup_binary();
 
 // The text that it prints for an error number: its own C library's, which
 // may be musl while the tests have glibc.

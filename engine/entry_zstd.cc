@@ -1,0 +1,110 @@
+#include "engine/entry_zstd.h"
+
+#include <zstd.h>
+
+#include "archive/crc16.h"
+#include "codec/codec_context.h"
+
+const int ENTRY_ZSTD_SUPPORTED = 1;
+
+namespace {
+
+// The process's one context (see the header) and whether a frame is open in
+// it that a continued entry may go on with.
+ZSTD_DCtx* context = nullptr;
+unsigned users = 0;
+bool in_frame = false;
+
+// Decoded bytes passed on together: one write of the file per this many.
+constexpr uint32_t BATCH = 64u << 10;
+
+void pass_on(const EntrySink*& sink, const uint8_t* data, uint32_t size) {
+  if (sink && size > 0 && sink->write(sink->context, data, size) != 0) sink = nullptr;
+}
+
+}  // namespace
+
+int entry_zstd_open() {
+  if (users == 0) {
+    context = ZSTD_createDCtx();
+    if (!context || ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX))) {
+      ZSTD_freeDCtx(context);
+      context = nullptr;
+      return ENTRY_FAULT_NO_MEMORY;
+    }
+    in_frame = false;
+  }
+  users++;
+  return ENTRY_FAULT_NONE;
+}
+
+void entry_zstd_close() {
+  if (users == 0 || --users > 0) return;
+  ZSTD_freeDCtx(context);
+  context = nullptr;
+  in_frame = false;
+}
+
+int entry_zstd_decode(const uint8_t* crc_table, const Entry& e, const ZstdSource& source, const EntrySink* sink,
+                      const EntryProgress* progress, uint16_t* crc) {
+  if (!context) return ENTRY_FAULT_DECODE;
+  if (e.type == ENTRY_ZSTD_FRAME) {
+    ZSTD_DCtx_reset(context, ZSTD_reset_session_only);
+    in_frame = true;
+  } else if (!in_frame) {
+    return ENTRY_FAULT_DECODE;
+  }
+  in_frame = false;  // until this entry has decoded as it should
+  uint8_t batch[BATCH];
+  uint8_t surplus;  // the output once the file is complete: anything in it is too much
+  uint32_t held = 0, done = 0;
+  bool ended = false;   // the frame ended within this entry
+  bool more = true;     // the source may have more
+  ZSTD_inBuffer in{nullptr, 0, 0};
+  for (;;) {
+    if (in.pos == in.size && more) {
+      const uint8_t* data;
+      uint32_t size;
+      int fault = source.next(source.context, &data, &size);
+      if (fault != ENTRY_FAULT_NONE) return fault;
+      in = ZSTD_inBuffer{data, size, 0};
+      more = size > 0;
+      continue;
+    }
+    if (ended) {
+      // Nothing may follow a frame's end inside its entry.
+      if (in.pos < in.size) return ENTRY_FAULT_DECODE;
+      break;
+    }
+    bool complete = done == e.file_size;
+    uint32_t room = BATCH - held < e.file_size - done ? BATCH - held : e.file_size - done;
+    ZSTD_outBuffer out = complete ? ZSTD_outBuffer{&surplus, 1, 0} : ZSTD_outBuffer{batch + held, room, 0};
+    size_t in_before = in.pos;
+    size_t result = ZSTD_decompressStream(context, &out, &in);
+    if (ZSTD_isError(result) || (complete && out.pos > 0)) return ENTRY_FAULT_DECODE;
+    if (result == 0) ended = true;
+    if (!complete && out.pos > 0) {
+      uint32_t n = uint32_t(out.pos);
+      *crc = crc16_continue(crc_table, *crc, batch + held, n);
+      // The windows a -lh5- entry would have reported, so that progress
+      // looks alike whatever the method.
+      for (uint32_t w = (done / CODEC_WINDOW + 1) * CODEC_WINDOW; progress && w <= done + n && w < e.file_size;
+           w += CODEC_WINDOW)
+        progress->slice_done(progress->context, e, w);
+      held += n;
+      done += n;
+      if (held == BATCH) {
+        pass_on(sink, batch, held);
+        held = 0;
+      }
+      continue;
+    }
+    // No output: done when the input is spent, stuck (a fault) when not.
+    if (in.pos == in.size && !more) break;
+    if (in.pos == in_before && in.pos < in.size) return ENTRY_FAULT_DECODE;
+  }
+  if (done != e.file_size) return ENTRY_FAULT_DECODE;
+  pass_on(sink, batch, held);
+  in_frame = !ended;
+  return ENTRY_FAULT_NONE;
+}

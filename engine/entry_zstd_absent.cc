@@ -1,0 +1,13 @@
+// The Zstandard side of the engine for programs built without libzstd, the
+// -lh5- installer stub among them.
+#include "engine/entry_zstd.h"
+
+const int ENTRY_ZSTD_SUPPORTED = 0;
+
+int entry_zstd_open() { return ENTRY_FAULT_NONE; }
+void entry_zstd_close() {}
+
+int entry_zstd_decode(const uint8_t*, const Entry&, const ZstdSource&, const EntrySink*, const EntryProgress*,
+                      uint16_t*) {
+  return ENTRY_FAULT_DECODE;
+}

@@ -1,0 +1,40 @@
+// Packing files with Zstandard in solid runs: the files of a run go into one
+// frame, one after another, so that each is compressed against the ones
+// before it (headers that share their boilerplate, a library's many small
+// sources). A block ends behind every file, so each file's stored data is
+// exactly the bytes that decode to it, and the installer checks, decodes and
+// writes it as an entry of its own. Runs are cut by input size alone and
+// each is compressed by one thread with a context of its own, so the
+// installer is the same for any number of threads; the runs are what the
+// threads share out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "pack/source_tree.h"
+
+struct PackedFile;
+
+// A run: `count` files from `first`.
+struct ZstdRun {
+  size_t first;
+  size_t count;
+};
+
+// Input a run gathers before the next file starts a new one: large enough
+// that little is lost at the cut, small enough that a machine's processors
+// each get runs to compress.
+constexpr uint64_t ZSTD_RUN_BYTES = uint64_t(24) << 20;
+
+// The runs of `files`, in order. A file larger than ZSTD_CONTINUED_LARGEST
+// always begins a run.
+std::vector<ZstdRun> plan_zstd_runs(const std::vector<SourceFile>& files);
+
+// Reads and compresses the files of `run`: one result per file, in order.
+// An empty file is stored; the first file of the run with data begins the
+// frame (ENTRY_ZSTD_FRAME), the others continue it. A file that cannot be
+// read gives its failure and ends the run there.
+std::vector<PackedFile> pack_zstd_run(const std::vector<SourceFile>& files, const ZstdRun& run, int level,
+                                      const uint8_t* crc_table);
