@@ -68,7 +68,12 @@ int list_entry(void*, const Entry& e) {
   if (e.mod_time) utc_text(e.mod_time, time);
   bool deletion = e.type == ENTRY_DELETE;
   printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode, deletion ? 0 : e.file_size, deletion ? 0 : e.stored_size,
-         e.type == ENTRY_STORED ? "stored" : deletion ? "delete" : "lh5", time, name);
+         e.type == ENTRY_STORED           ? "stored"
+         : deletion                       ? "delete"
+         : e.type == ENTRY_ZSTD_FRAME     ? "zstd"
+         : e.type == ENTRY_ZSTD_CONTINUED ? "zstd+"
+                                          : "lh5",
+         time, name);
   return ENTRY_FAULT_NONE;
 }
 
