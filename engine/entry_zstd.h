@@ -18,6 +18,9 @@
 
 // 1 when this program decodes Zstandard entries.
 extern const int ENTRY_ZSTD_SUPPORTED;
+// Held in the image of every program that decodes them, so that zolt-pack
+// can tell a stub that does from one that does not.
+#define ENTRY_ZSTD_TAG "zolt-setup decodes Zstandard entries"
 
 // Counted; 0, or ENTRY_FAULT_NO_MEMORY with nothing held.
 int entry_zstd_open();

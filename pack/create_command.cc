@@ -21,6 +21,7 @@
 #include "archive/attachment_reader.h"
 #include "archive/attachment_writer.h"
 #include "archive/format.h"
+#include "engine/entry_zstd.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
 #include "pack/compression_queue.h"
@@ -234,6 +235,14 @@ int create_command(const Arguments& args) {
   std::string texts = vendor_texts_block(o);
   note_stub_texts(o);
   std::vector<uint8_t> stub = read_stub(o.stub);
+  // A stub named with --stub that cannot decode Zstandard gets -lh5-
+  // entries, unless Zstandard was asked for.
+  std::string tag = ENTRY_ZSTD_TAG;
+  if (o.zstd && !o.store && std::search(stub.begin(), stub.end(), tag.begin(), tag.end()) == stub.end()) {
+    if (o.method_given)
+      throw Failure(o.stub + ": this stub does not decode Zstandard entries; use its zolt-setup-zstd or --method lh5");
+    o.zstd = false;
+  }
   append_vendor_texts(&stub, texts);
 
   SourceTree tree = scan_source_tree(o.directory);

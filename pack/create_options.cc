@@ -288,6 +288,7 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         if (p.value == "zstd" && !zstd_available())
           throw UsageError("create", "option '--method': this zolt-pack was built without libzstd; only lh5");
         o.zstd = p.value == "zstd";
+        o.method_given = true;
         break;
       case OPT_LEVEL:
         o.level = int(parse_count("create", p.spelling, p.value, ZSTD_LEVEL_MAX));

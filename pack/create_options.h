@@ -23,6 +23,7 @@ struct CreateOptions {
   // --method: Zstandard in solid runs (the default where zolt-pack has it),
   // or -lh5- file by file; --level for the former.
   bool zstd = false;
+  bool method_given = false;  // else a --stub without Zstandard makes it lh5
   int level = 19;
   std::vector<std::string> deletions;  // in command-line order, without repeats
   unsigned jobs = 1;

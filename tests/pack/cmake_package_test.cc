@@ -104,15 +104,18 @@ void expect_made_from(const std::string& installer, const std::string& stub, con
 TEST_F(CMakePackage, InstallsTheNoticesAndPacksForTheTargetsArchitecture) {
   for (const char* notice : {"LICENSE", "THIRD-PARTY.md"})
     EXPECT_TRUE(path_exists(prefix + "/share/doc/zolt-setup/" + notice)) << notice;
-  const std::string native = prefix + "/lib/zolt-setup/" ZOLT_NATIVE_ARCH "/zolt-setup",
-                    aarch64 = prefix + "/lib/zolt-setup/aarch64/zolt-setup";
+  // The default method's stubs; the bare -lh5- one named with STUB packs -lh5-.
+  const std::string name = zstd_setup_binary().empty() ? "/zolt-setup" : "/zolt-setup-zstd";
+  const std::string native = prefix + "/lib/zolt-setup/" ZOLT_NATIVE_ARCH + name,
+                    aarch64 = prefix + "/lib/zolt-setup/aarch64" + name,
+                    aarch64_lh5 = prefix + "/lib/zolt-setup/aarch64/zolt-setup";
   if (!path_exists(aarch64)) GTEST_SKIP() << "built without an aarch64 stub (g++-aarch64-linux-gnu)";
   // The default installer and one from the aarch64 stub, both named by default.
   const std::string kit = ZOLT_SOURCE_DIR "/examples/vendor-project/kit";
   put_file(temp / "two/CMakeLists.txt",
            "cmake_minimum_required(VERSION 3.20)\nproject(Two LANGUAGES NONE)\nfind_package(ZoltSetup REQUIRED)\n"
            "zolt_add_installer(TARGET own DIRECTORY " + kit + " PRODUCT Two VERSION 1)\n"
-           "zolt_add_installer(TARGET arm DIRECTORY " + kit + " PRODUCT Two VERSION 1 STUB " + aarch64 + ")\n",
+           "zolt_add_installer(TARGET arm DIRECTORY " + kit + " PRODUCT Two VERSION 1 STUB " + aarch64_lh5 + ")\n",
            0644, 1683062507);
   // A cross build for aarch64 without a STUB, through both ways.
   write_file(temp / "aarch64.cmake", "set(CMAKE_SYSTEM_NAME Linux)\nset(CMAKE_SYSTEM_PROCESSOR aarch64)\n");
@@ -128,7 +131,7 @@ TEST_F(CMakePackage, InstallsTheNoticesAndPacksForTheTargetsArchitecture) {
     ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
   }
   expect_made_from(temp / "two-build/two-1-linux-" ZOLT_NATIVE_ARCH ".run", native, ZOLT_NATIVE_ARCH);
-  expect_made_from(temp / "two-build/two-1-linux-aarch64.run", aarch64, "aarch64");
+  expect_made_from(temp / "two-build/two-1-linux-aarch64.run", aarch64_lh5, "aarch64");
   expect_made_from(build + "/vendor-kit.run", aarch64, "aarch64");
   ProcessResult r = run(CPACK_COMMAND, {"--config", "CPackConfig.cmake"}, build);
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;

@@ -319,6 +319,15 @@ TEST(CreateZstd, SolidRunsUnpackWithEveryToolAndTheInstaller) {
   ASSERT_EQ(run_pack(create_args(temp / "l.run", tree)).exit_status, 0);
   image = read_file(setup_binary());
   EXPECT_TRUE(read_file(temp / "l.run").compare(0, image.size(), image) == 0);
+  // A bare -lh5- stub named with --stub gets -lh5- entries, unless
+  // Zstandard is asked for.
+  r = run_pack({"create", "-q", "-o", temp / "s.run", "--product=Q", "--version=1", "--stub", setup_binary(), tree});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(run_pack({"list", temp / "s.run"}).out.find(" lh5    2023-05-02 21:21:47 include/qumba.h\n"),
+            std::string::npos);
+  r = run_pack(create_args(temp / "t.run", tree, {"--method=zstd", "--stub", setup_binary()}));
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("this stub does not decode Zstandard entries"), std::string::npos) << r.err;
 }
 
 }  // namespace
