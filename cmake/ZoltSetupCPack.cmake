@@ -12,7 +12,8 @@
 # sets it to the target's processor; a project may set it after) or
 # CPACK_ZOLT_STUB (another bare installer), and optionally
 # CPACK_ZOLT_PLATFORM (default: from the stub), CPACK_ZOLT_DELETE (a list of names for
-# deletion entries), CPACK_ZOLT_STORE (store uncompressed) and
+# deletion entries), CPACK_ZOLT_METHOD (zstd or lh5, zolt-pack's --method),
+# CPACK_ZOLT_LEVEL (the Zstandard level), CPACK_ZOLT_STORE (store uncompressed) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.
@@ -53,6 +54,12 @@ elseif(CPACK_ZOLT_ARCH)
 endif()
 if(DEFINED CPACK_ZOLT_PLATFORM)
   list(APPEND _zolt_command --platform "${CPACK_ZOLT_PLATFORM}")
+endif()
+if(CPACK_ZOLT_METHOD)
+  list(APPEND _zolt_command "--method=${CPACK_ZOLT_METHOD}")
+endif()
+if(CPACK_ZOLT_LEVEL)
+  list(APPEND _zolt_command "--level=${CPACK_ZOLT_LEVEL}")
 endif()
 if(CPACK_ZOLT_STORE)
   list(APPEND _zolt_command --store)

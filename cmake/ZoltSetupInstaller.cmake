@@ -16,6 +16,10 @@
 #                                or "Linux aarch64"
 #     [BUILD_TIME <seconds>]     default: SOURCE_DATE_EPOCH at build time, else now
 #     [SPACE <bytes>]            default: file sizes rounded up to 4096
+#     [METHOD zstd|lh5]          zstd: Zstandard in solid runs (zolt-pack's default
+#                                where it was built with libzstd); lh5: -lh5-
+#                                file by file, with the smaller stub
+#     [LEVEL <n>]                Zstandard level, 1 to 22 (default 19)
 #     [STORE]                    store every file uncompressed
 #     [DELETE <name>...]         deletion entries for files of earlier versions
 #     [JOBS <n>]                 compression threads (default: online processors)
@@ -65,7 +69,7 @@ endfunction()
 
 function(zolt_add_installer)
   cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;EXCLUDE_FROM_ALL"
-    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
+    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
     "DELETE;DEPENDS")
   if(ZI_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
@@ -125,7 +129,10 @@ function(zolt_add_installer)
   if(DEFINED ZI_PLATFORM)
     list(APPEND command "--platform=${ZI_PLATFORM}")
   endif()
-  foreach(option BUILD_TIME SPACE JOBS)
+  if(DEFINED ZI_METHOD AND NOT ZI_METHOD MATCHES "^(zstd|lh5)$")
+    message(FATAL_ERROR "zolt_add_installer: METHOD is zstd or lh5, not '${ZI_METHOD}'")
+  endif()
+  foreach(option BUILD_TIME SPACE JOBS METHOD LEVEL)
     if(DEFINED ZI_${option})
       string(TOLOWER "${option}" flag)
       string(REPLACE "_" "-" flag "${flag}")
