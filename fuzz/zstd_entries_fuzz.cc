@@ -1,0 +1,136 @@
+// Arbitrary stored data through the Zstandard entry decoder, entry after
+// entry, as the installer meets a solid run: frames that lie about their
+// window, blocks that run over a file's end or stop short of it, entries
+// that go on with a frame that never began or already failed.
+//
+// Input: a sequence of entries, each a header of five bytes (type bit and
+// piece size in the first, file size in two, stored size in two) and then
+// its stored bytes; the last takes what is left. Each entry's stored data is
+// handed over in pieces of the chosen size, each its own heap block of
+// exactly that length, so that a read one byte too far faults at once. The
+// decoder may pass on no more than the file's size, and must decode each
+// file whole or report a fault; either way it must not trap, leak or hang.
+// Every fourth input is first made a sound run with libzstd, so that the
+// decoding of sound entries is covered too: that one must decode exactly.
+#include <zstd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "archive/crc16.h"
+#include "engine/entry_zstd.h"
+
+namespace {
+
+void check(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+struct Pieces {
+  const uint8_t* data;
+  uint32_t size, piece, given;
+  uint8_t* last;  // the block handed out last, freed at the next call
+};
+
+int next_piece(void* context, const uint8_t** data, uint32_t* size) {
+  Pieces* p = static_cast<Pieces*>(context);
+  free(p->last);
+  p->last = nullptr;
+  uint32_t n = p->size - p->given < p->piece ? p->size - p->given : p->piece;
+  if (n > 0) {
+    p->last = static_cast<uint8_t*>(malloc(n));
+    memcpy(p->last, p->data + p->given, n);
+    p->given += n;
+  }
+  *data = p->last;
+  *size = n;
+  return ENTRY_FAULT_NONE;
+}
+
+struct Collected {
+  std::vector<uint8_t> bytes;
+  uint32_t limit;
+};
+
+int collect(void* context, const uint8_t* data, uint32_t size) {
+  Collected* c = static_cast<Collected*>(context);
+  check(c->bytes.size() + size <= c->limit);
+  c->bytes.insert(c->bytes.end(), data, data + size);
+  return 0;
+}
+
+int decode(const uint8_t* table, uint32_t type, const uint8_t* stored, uint32_t stored_size, uint32_t file_size,
+           uint32_t piece, std::vector<uint8_t>* out) {
+  Entry e{};
+  e.type = type;
+  e.file_size = file_size;
+  e.stored_size = stored_size;
+  Pieces pieces{stored, stored_size, piece ? piece : 1, 0, nullptr};
+  Collected c{{}, file_size};
+  const EntrySink sink{collect, &c};
+  uint16_t crc = 0;
+  int fault = entry_zstd_decode(table, e, ZstdSource{next_piece, &pieces}, &sink, nullptr, &crc);
+  free(pieces.last);
+  if (fault == ENTRY_FAULT_NONE) {
+    check(c.bytes.size() == file_size);
+    check(crc == crc16(table, c.bytes.data(), file_size));
+  }
+  *out = std::move(c.bytes);
+  return fault;
+}
+
+// The input cut into files, compressed as the packer does: a block ends
+// behind every file, the frame behind the last.
+void sound_run(const uint8_t* table, const uint8_t* data, size_t size) {
+  ZSTD_CCtx* c = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, 1 + data[0] % 5);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, 10 + data[0] % 6);
+  std::vector<uint8_t> stream(ZSTD_compressBound(size) + 64);
+  size_t at = 1;
+  bool begun = false;
+  while (at < size) {
+    size_t n = 1 + data[at] * 7 % 600;
+    if (n > size - at) n = size - at;
+    bool last = at + n == size;
+    ZSTD_inBuffer in{data + at, n, 0};
+    ZSTD_outBuffer out{stream.data(), stream.size(), 0};
+    size_t left;
+    do left = ZSTD_compressStream2(c, &out, &in, last ? ZSTD_e_end : ZSTD_e_flush);
+    while (!ZSTD_isError(left) && left != 0);
+    check(!ZSTD_isError(left));
+    std::vector<uint8_t> decoded;
+    check(decode(table, begun ? ENTRY_ZSTD_CONTINUED : ENTRY_ZSTD_FRAME, stream.data(), uint32_t(out.pos),
+                 uint32_t(n), 1 + data[at] % 64, &decoded) == ENTRY_FAULT_NONE);
+    check(memcmp(decoded.data(), data + at, n) == 0);
+    begun = true;
+    at += n;
+  }
+  ZSTD_freeCCtx(c);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static uint8_t* table = crc16_table();
+  if (size == 0) return 0;
+  check(entry_zstd_open() == ENTRY_FAULT_NONE);
+  if (data[0] % 4 == 0) {
+    sound_run(table, data, size);
+  } else {
+    for (size_t at = 1; at + 5 <= size;) {
+      const uint8_t* h = data + at;
+      uint32_t file_size = uint32_t(h[1] | h[2] << 8) * (h[0] & 2 ? 16 : 1);
+      uint32_t stored_size = uint32_t(h[3] | h[4] << 8);
+      at += 5;
+      if (stored_size > size - at) stored_size = uint32_t(size - at);
+      std::vector<uint8_t> decoded;
+      decode(table, h[0] & 1 ? ENTRY_ZSTD_CONTINUED : ENTRY_ZSTD_FRAME, data + at, stored_size, file_size,
+             uint32_t(h[0] >> 2) * 97 + 1, &decoded);
+      at += stored_size;
+    }
+  }
+  entry_zstd_close();
+  return 0;
+}
