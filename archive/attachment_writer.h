@@ -26,7 +26,7 @@ struct EntryTotals {
 
 struct EntryFields {
   const char* name;       // relative path with '/', at most RECORD_MAX_NAME bytes
-  uint32_t entry_type;    // ENTRY_STORED, ENTRY_COMPRESSED, ENTRY_DELETE
+  uint32_t entry_type;    // ENTRY_STORED, ENTRY_COMPRESSED, ENTRY_DELETE, ENTRY_SYMLINK, ENTRY_DIRECTORY
   uint32_t file_size;
   uint32_t stored_size;   // 0 for a deletion entry
   uint16_t file_crc;      // crc16 of the installed bytes (stored form)

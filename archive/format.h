@@ -90,7 +90,7 @@ constexpr uint32_t ENTRY_DELETE = 2;
 // each file is compressed against the files before it in its run.
 constexpr uint32_t ENTRY_ZSTD_FRAME = 3;      // begins a new frame
 constexpr uint32_t ENTRY_ZSTD_CONTINUED = 4;  // goes on with the frame of the previous Zstandard entry
-// 5 to 7 are free; 8 and 9 are kept for symbolic links and directories.
+// 5 to 7 are free.
 
 inline bool entry_is_zstd(uint32_t type) { return type == ENTRY_ZSTD_FRAME || type == ENTRY_ZSTD_CONTINUED; }
 
@@ -101,6 +101,24 @@ constexpr int ZSTD_WINDOW_LOG_MAX = 24;
 // such a file twice (once to check it, then into its place), which only a
 // frame's first entry allows. Tied to the read-ahead's limit in the engine.
 constexpr uint32_t ZSTD_CONTINUED_LARGEST = 1u << 20;
+// A symbolic link: its target is the stored data, held as it is (stored_size
+// equals file_size, 1 to LINK_TARGET_MAX bytes, no NUL); the mode is the
+// link's own.
+constexpr uint32_t ENTRY_SYMLINK = 8;
+// A directory with its mode, made even when no file lies in it: no data,
+// both sizes 0.
+constexpr uint32_t ENTRY_DIRECTORY = 9;
+
+// A target the system can store in a link: shorter than PATH_MAX.
+constexpr uint32_t LINK_TARGET_MAX = 4095;
+
+// The types whose stored data is the installed data, uncompressed.
+inline bool entry_data_is_stored(uint32_t type) {
+  return type == ENTRY_STORED || type == ENTRY_SYMLINK || type == ENTRY_DIRECTORY;
+}
+// Links and directories: entries that install no file and count as size 0
+// towards the header's total and the progress.
+inline bool entry_is_tree_object(uint32_t type) { return type == ENTRY_SYMLINK || type == ENTRY_DIRECTORY; }
 
 // ---- field access ----------------------------------------------------------
 inline uint32_t get_u32(const uint8_t* p) {

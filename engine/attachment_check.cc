@@ -11,7 +11,7 @@
 int check_entry_stored_data(const uint8_t* crc_table, const Entry& e) {
   if (e.type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
   // A stored file is copied out of its stored data: it cannot be longer.
-  if (e.type == ENTRY_STORED && e.file_size > e.stored_size) return ENTRY_FAULT_STORED_SHORT;
+  if (entry_data_is_stored(e.type) && e.file_size > e.stored_size) return ENTRY_FAULT_STORED_SHORT;
   // A method this program cannot decode is found before anything changes.
   if (entry_is_zstd(e.type) && !ENTRY_ZSTD_SUPPORTED) return ENTRY_FAULT_DECODE;
   uint8_t slice[CODEC_WINDOW];

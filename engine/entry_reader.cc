@@ -23,6 +23,7 @@ const char* entry_fault_message(int fault) {
     case ENTRY_FAULT_NAME_ESCAPES: return "Corrupted file(s) (err=8).";
     case ENTRY_FAULT_DECODE: return "Decompression error (err=1).";
     case ENTRY_FAULT_NO_MEMORY: return "Memory allocation error (err=3).";
+    case ENTRY_FAULT_TREE_OBJECT: return "Corrupted file(s) (err=10).";
     default: return nullptr;
   }
 }
@@ -78,6 +79,12 @@ int read_entry_record(const uint8_t* crc_table, Entry* e) {
   e->stored_size = get_u32(r + RECORD_STORED_SIZE);
   e->mod_time = get_i32(r + RECORD_MOD_TIME);
   e->mode = get_u16(r + RECORD_MODE);
+  // A link's target is held whole, as the system can store it; a directory
+  // carries nothing.
+  if (e->type == ENTRY_SYMLINK &&
+      (e->file_size != e->stored_size || e->file_size == 0 || e->file_size > LINK_TARGET_MAX))
+    return ENTRY_FAULT_TREE_OBJECT;
+  if (e->type == ENTRY_DIRECTORY && (e->file_size != 0 || e->stored_size != 0)) return ENTRY_FAULT_TREE_OBJECT;
   return ENTRY_FAULT_NONE;
 }
 
@@ -161,7 +168,7 @@ int read_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* pro
   e->stored = e->data = nullptr;
   if (e->type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
   // A stored file is copied out of its stored data: it cannot be longer.
-  bool stored = e->type == ENTRY_STORED;
+  bool stored = entry_data_is_stored(e->type);
   if (stored && e->file_size > e->stored_size) return ENTRY_FAULT_STORED_SHORT;
   // Both buffers are requested before either is examined; a stored file is
   // its stored data, so it needs no second buffer.
@@ -349,7 +356,7 @@ int next_slice(void* context, const uint8_t** data, uint32_t* size) {
 int stream_entry_data(const uint8_t* crc_table, EntryStreamer* w, const Entry* e, const EntrySink* sink,
                       const EntryProgress* progress) {
   if (e->type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
-  bool stored = e->type == ENTRY_STORED;
+  bool stored = entry_data_is_stored(e->type);
   if (stored && e->file_size > e->stored_size) return ENTRY_FAULT_STORED_SHORT;
   StoredInput s{};
   s.capacity = e->stored_size < STORED_SLICE ? e->stored_size : STORED_SLICE;

@@ -20,6 +20,7 @@ enum EntryFault {
   ENTRY_FAULT_NAME_ESCAPES,       // absolute, with a ".." component, or into the record directory
   ENTRY_FAULT_DECODE,             // the stream cannot be decoded or the codec set up
   ENTRY_FAULT_NO_MEMORY,          // no memory for the data buffers
+  ENTRY_FAULT_TREE_OBJECT,        // a link or directory entry whose sizes or target break its rules
 };
 
 // The installer's message for a fault.
@@ -29,7 +30,7 @@ const char* entry_fault_message(int fault);
 struct Entry {
   uint8_t record[RECORD_MAX_LENGTH];
   uint32_t record_length;
-  uint32_t type;  // ENTRY_STORED, ENTRY_DELETE, Zstandard (entry_is_zstd), or anything else: -lh5-
+  uint32_t type;  // ENTRY_STORED, ENTRY_DELETE, Zstandard (entry_is_zstd), a link, a directory, or else -lh5-
   uint32_t file_size;
   uint32_t stored_size;
   int32_t mod_time;

@@ -16,6 +16,7 @@
 
 #include "archive/attachment_reader.h"
 #include "engine/directory_below.h"
+#include "engine/link_entries.h"
 #include "engine/temporary_files.h"
 
 static_assert(EXTRACTION_PATH_SIZE == PATH_MAX, "a path that fits the buffer is one the system can name");
@@ -311,6 +312,7 @@ int extract_prepare(Extraction* x, const Entry& e, ExtractFailure* f) {
     return -1;
   if (*e.name) x->swept += stale_index_sweep(&x->stale, base, x->root_fd);
   if (e.type == ENTRY_DELETE) return delete_entry(x, e);
+  if (e.type == ENTRY_DIRECTORY) return 0;  // made whole by install_tree_object
 
   // What the system could not name by path is refused as it would refuse it.
   size_t dir_length = strlen(x->install_dir) + (ends_with_slash(x->install_dir) ? 0 : 1);
@@ -445,6 +447,7 @@ int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const u
                 const EntryProgress* progress, int* fault, ExtractFailure* f) {
   *fault = ENTRY_FAULT_NONE;
   if (e.type == ENTRY_DELETE) return 0;
+  if (entry_is_tree_object(e.type)) return install_tree_object(x, crc_table, e, held, fault, f);
   if (!held && !x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
   if (x->in_place) return write_in_place(x, crc_table, e, held, progress, fault, f);
   FileOutput out{};

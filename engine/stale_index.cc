@@ -228,6 +228,14 @@ int stale_index_add(StaleIndex* x, const char* path, size_t length, unsigned fla
   return 0;
 }
 
+unsigned stale_index_flags(const StaleIndex* x, const char* path, size_t length) {
+  char normal[PATH_MAX];
+  if (length >= sizeof normal) return 0;
+  length = normalize_path(path, length, normal);
+  int32_t found = length ? find_path(x, normal, length, hash_bytes(normal, length)) : -1;
+  return found < 0 ? 0 : x->paths[found].flags;
+}
+
 void stale_index_forget(StaleIndex* x, const char* path, size_t length) {
   char normal[PATH_MAX];
   if (length >= sizeof normal) return;

@@ -80,6 +80,8 @@ size_t normalize_path(const char* path, size_t length, char* out);
 int stale_index_add(StaleIndex* index, const char* path, size_t length, unsigned flags,
                     const InstalledIdentity* identity = nullptr);
 
+// The flags of the path (normalised here), 0 when it is not in the index.
+unsigned stale_index_flags(const StaleIndex* index, const char* path, size_t length);
 // Marks the path gone (no longer to be recorded).
 void stale_index_forget(StaleIndex* index, const char* path, size_t length);
 

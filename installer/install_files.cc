@@ -160,7 +160,8 @@ int install_files() {
       fault != ENTRY_FAULT_NONE ? stop(entry_fault_message(fault)) : stop(failure);
     }
     if (entry.type != ENTRY_DELETE) {
-      progress.bytes_done += entry.file_size;
+      // Links and directories count as entries of size 0.
+      progress.bytes_done += entry_is_tree_object(entry.type) ? 0 : entry.file_size;
       progress_line(entry.name, entries_percent(progress), bytes_percent(progress.bytes_done));
       progress_line(nullptr, 0, 0);
     }

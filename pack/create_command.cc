@@ -2,7 +2,9 @@
 // installer) is copied with the vendor's texts behind it, then the attachment
 // is written behind them with the project's one writer: deletion entries
 // first, then every file in byte order of its path, each compressed where
-// that makes it smaller. Nothing
+// that makes it smaller, then the links in the same order, then the
+// directories that need entries of their own, deepest first, so that a
+// mode that keeps writers out comes after what lies inside. Nothing
 // appears under the output's name unless the whole installer was written.
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +22,7 @@
 
 #include "archive/attachment_reader.h"
 #include "archive/attachment_writer.h"
+#include "archive/crc16.h"
 #include "archive/format.h"
 #include "engine/entry_zstd.h"
 #include "pack/command_line.h"
@@ -245,7 +248,13 @@ int create_command(const Arguments& args) {
   }
   append_vendor_texts(&stub, texts);
 
-  SourceTree tree = scan_source_tree(o.directory);
+  ScanOptions scan;
+  scan.dereference = o.dereference;
+  scan.allow_outside_links = o.allow_outside_links;
+  scan.excludes = o.excludes;
+  SourceTree tree = scan_source_tree(o.directory, scan);
+  if (o.verbose)
+    for (const std::string& left_out : tree.excluded) print_note(left_out);
   for (const std::string& note : tree.notes) print_note(note);
   if (!tree.refusals.empty()) {
     for (const std::string& r : tree.refusals) print_error(r);
@@ -260,7 +269,9 @@ int create_command(const Arguments& args) {
   if (tree.total_size > UINT32_MAX)
     throw Failure(o.directory + ": the files hold " + std::to_string(tree.total_size) +
                   " bytes; an installer holds at most 4294967295; nothing written");
-  if (tree.total_record_size + deletion_records > UINT32_MAX || tree.files.size() + o.deletions.size() > UINT32_MAX)
+  const uint64_t objects = tree.links.size() + tree.directories.size();
+  if (tree.total_record_size + deletion_records > UINT32_MAX ||
+      tree.files.size() + objects + o.deletions.size() > UINT32_MAX)
     throw Failure(o.directory + ": too many entries for one installer; nothing written");
 
   uint64_t space = 0;
@@ -292,7 +303,7 @@ int create_command(const Arguments& args) {
     limits.threads = o.jobs;
     limits.window_files = 16 * size_t(o.jobs);
     CompressionQueue queue(tree.files, PackMethod{o.store, o.zstd, o.level}, limits);
-    std::string count = std::to_string(tree.files.size());
+    std::string count = std::to_string(tree.files.size() + objects);
     uint64_t done = 0;
     for (size_t i = 0; i < tree.files.size(); i++) {
       const SourceFile& f = tree.files[i];
@@ -318,6 +329,27 @@ int create_command(const Arguments& args) {
       done += f.size;
       display.update("[" + std::to_string(i + 1) + "/" + count + "] " + short_size(done) + " " +
                      std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + escaped_text(f.name));
+    }
+    // Links and directories: size 0 in the progress, as in the installer's.
+    std::vector<const SourceObject*> later;
+    for (const SourceObject& l : tree.links) later.push_back(&l);
+    for (auto d = tree.directories.rbegin(); d != tree.directories.rend(); ++d) later.push_back(&*d);
+    for (size_t i = 0; i < later.size(); i++) {
+      const SourceObject& f = *later[i];
+      const uint8_t* target = reinterpret_cast<const uint8_t*>(f.target.data());
+      EntryFields fields{};
+      fields.name = f.name.c_str();
+      fields.entry_type = f.kind == SOURCE_LINK ? ENTRY_SYMLINK : ENTRY_DIRECTORY;
+      fields.file_size = fields.stored_size = uint32_t(f.target.size());
+      fields.file_crc = crc16(writer.crc_table, target, fields.file_size);
+      fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
+      fields.mode = f.mode;
+      int result = writer_add_entry(&writer, fields, target);
+      if (result != WRITE_OK) display.clear();
+      check_write(result, o.output + ": " + f.name);
+      stored_total += fields.stored_size;
+      display.update("[" + std::to_string(tree.files.size() + i + 1) + "/" + count + "] " + short_size(done) + " " +
+                     std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + f.name);
     }
     display.clear();
     HeaderFields header{o.product.c_str(), o.version.c_str(), o.platform.c_str(), int32_t(o.build_time),
@@ -346,6 +378,8 @@ int create_command(const Arguments& args) {
     struct stat st;
     uint64_t installer_size = stat(o.output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
     std::string entries = counted(tree.files.size(), "file");
+    if (!tree.links.empty()) entries += ", " + counted(tree.links.size(), "link");
+    if (!tree.directories.empty()) entries += ", " + counted(tree.directories.size(), "directory", "directories");
     if (!o.deletions.empty()) entries += " and " + counted(o.deletions.size(), "deletion");
     printf("%s: %s, %" PRIu64 " bytes in, %" PRIu64 " bytes out (%s), installer of %" PRIu64 " bytes\n",
            terminal_safe_text(o.output).c_str(), entries.c_str(), tree.total_size, stored_total,

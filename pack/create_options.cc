@@ -12,13 +12,16 @@
 #include "archive/format.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
+#include "pack/exclude_patterns.h"
 #include "pack/failure.h"
 
 const char* const CREATE_USAGE =
     "Usage: zolt-pack create [OPTION]... --product NAME --version TEXT DIR\n"
     "Pack every regular file below DIR into an installer: the stub, then an\n"
     "attachment of entries in byte order of their paths, compressed (-lh5- file by\n"
-    "file where that makes a file smaller). Writes FILE and FILE.sha256.\n"
+    "file where that makes a file smaller), then the symbolic links as links\n"
+    "and the directories that are empty or not of mode 0755 with their modes.\n"
+    "Writes FILE and FILE.sha256.\n"
     "\n"
     "  -o, --output=FILE        the installer (default: PRODUCT-VERSION-PLATFORM.run,\n"
     "                           lower case, blanks and '/' as '-')\n"
@@ -50,9 +53,16 @@ const char* const CREATE_USAGE =
     "                           the licence agreement, plain text; lines longer than\n"
     "                           74 characters are wrapped at blanks\n"
     "      --notes=FILE         the notes shown under \"Files installed!\"\n"
+    "      --exclude=PATTERN    leave out the paths below DIR that the shell\n"
+    "                           pattern matches, or whose tail after a '/' it\n"
+    "                           matches, with all they hold, as tar does (repeatable)\n"
+    "      --dereference        pack links to files as copies of their targets\n"
+    "      --allow-outside-links  pack links whose target is absolute or leads\n"
+    "                           out of DIR (refused otherwise)\n"
     "  -j, --jobs=N             compress on N threads (default: online processors);\n"
     "                           the output is the same whatever N is\n"
     "  -q, --quiet              no progress line and no summary\n"
+    "  -v, --verbose            name every path that --exclude left out\n"
     "  -h, --help               show this help and exit\n"
     "\n"
     "When SOURCE_DATE_EPOCH is set, file times later than it are recorded as it.\n"
@@ -82,6 +92,10 @@ enum {
   OPT_NOTES,
   OPT_METHOD,
   OPT_LEVEL,
+  OPT_EXCLUDE,
+  OPT_DEREFERENCE,
+  OPT_OUTSIDE_LINKS,
+  OPT_VERBOSE,
 };
 
 constexpr unsigned MAX_JOBS = 1024;
@@ -208,7 +222,11 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"license", 0, true, OPT_LICENCE},
                                              {"notes", 0, true, OPT_NOTES},
                                              {"method", 0, true, OPT_METHOD},
-                                             {"level", 0, true, OPT_LEVEL}});
+                                             {"level", 0, true, OPT_LEVEL},
+                                             {"exclude", 0, true, OPT_EXCLUDE},
+                                             {"dereference", 0, false, OPT_DEREFERENCE},
+                                             {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
+                                             {"verbose", 'v', false, OPT_VERBOSE}});
   CreateOptions o;
   o.zstd = zstd_available();
   bool has_level = false;
@@ -294,6 +312,19 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         o.level = int(parse_count("create", p.spelling, p.value, ZSTD_LEVEL_MAX));
         if (o.level < ZSTD_LEVEL_MIN) throw UsageError("create", "option '" + p.spelling + "': levels are 1 to 22");
         has_level = true;
+        break;
+      case OPT_EXCLUDE:
+        if (p.value.empty()) throw UsageError("create", "option '--exclude' wants a pattern");
+        o.excludes.push_back(normalized_pattern(p.value));
+        break;
+      case OPT_DEREFERENCE:
+        o.dereference = true;
+        break;
+      case OPT_OUTSIDE_LINKS:
+        o.allow_outside_links = true;
+        break;
+      case OPT_VERBOSE:
+        o.verbose = true;
         break;
     }
   }

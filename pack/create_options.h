@@ -28,6 +28,10 @@ struct CreateOptions {
   std::vector<std::string> deletions;  // in command-line order, without repeats
   unsigned jobs = 1;
   bool quiet = false;
+  bool verbose = false;  // -v: name what --exclude left out
+  bool dereference = false;
+  bool allow_outside_links = false;
+  std::vector<std::string> excludes;  // normalised, in command-line order
   // The vendor's texts: --title, --thanks, --default-dir as given, --licence
   // and --notes as file names. Checked and read by vendor_texts_block.
   std::optional<std::string> title, thanks, default_dir, licence_file, notes_file;

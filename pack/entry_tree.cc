@@ -67,8 +67,11 @@ std::string EntryTree::add(const Entry& e, uint32_t index) {
   }
   path += (path.empty() ? "" : "/") + parts.back();
   auto it = nodes_.find(path);
-  if (it != nodes_.end() && it->second.directory)
+  bool directory = e.type == ENTRY_DIRECTORY;
+  if (it != nodes_.end() && it->second.directory && !directory)
     return "is a directory that entry " + std::to_string(it->second.entry + 1) + " needs";
-  insert(path, false, index);
+  if (it != nodes_.end() && !it->second.directory && directory)
+    return "is a directory where entry " + std::to_string(it->second.entry + 1) + " installs a file";
+  insert(path, directory, index);
   return "";
 }

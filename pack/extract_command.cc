@@ -30,12 +30,12 @@ const char* const EXTRACT_USAGE =
     "DIR are removed (never other files); deletion entries remove their file;\n"
     "at the end, what the product's record lists and this installer no longer\n"
     "installs is removed. Only files still as installed go: one changed since\n"
-    "stays, and is named. Directories are made with mode 0755; times and modes\n"
-    "are restored. Every\n"
-    "record, name and stored CRC is checked first, and the free space in DIR:\n"
-    "if any is damaged or the files do not fit, nothing is written. An entry\n"
-    "whose data fails its check once decoded keeps its old file, the entries\n"
-    "before it stay installed, and the exit status is 1.\n"
+    "stays, and is named. Links are made as links, never followed; directories\n"
+    "are made with mode 0755 or their entry's; times and modes are restored.\n"
+    "Every record, name and stored CRC is checked first, and the free space in\n"
+    "DIR: if any is damaged or the files do not fit, nothing is written. An\n"
+    "entry whose data fails its check once decoded keeps its old file, the\n"
+    "entries before it stay installed, and the exit status is 1.\n"
     "Each file's data is flushed to disk before it takes its name, so that a\n"
     "power cut leaves every file whole, old or new.\n"
     "\n"
@@ -141,7 +141,7 @@ int extract_command(const Arguments& args) {
     if (extraction.no_record_error)
       print_note(escaped_text(directory) + ": no installation record can be kept there (" +
                  strerror(extraction.no_record_error) + "): nothing is removed, and later installations will neither update nor remove these files");
-    uint32_t files = 0, deletions = 0;
+    uint32_t files = 0, deletions = 0, objects = 0;
     uint64_t bytes = 0;
     // Second pass: the entries behind the one being written are read and
     // decoded meanwhile, as the installer does.
@@ -170,6 +170,8 @@ int extract_command(const Arguments& args) {
       }
       if (e.type == ENTRY_DELETE) {
         deletions++;
+      } else if (entry_is_tree_object(e.type)) {
+        objects++;
       } else {
         files++;
         bytes += e.file_size;
@@ -183,9 +185,10 @@ int extract_command(const Arguments& args) {
     extraction_end(&extraction);
     display.clear();
     if (!quiet)
-      printf("%s: installed %s (%s), %s, into %s\n", terminal_safe_text(reader.path()).c_str(),
-             counted(files, "file").c_str(), counted(bytes, "byte").c_str(), counted(deletions, "deletion").c_str(),
-             terminal_safe_text(directory).c_str());
+      printf("%s: installed %s (%s)%s, %s, into %s\n", terminal_safe_text(reader.path()).c_str(),
+             counted(files, "file").c_str(), counted(bytes, "byte").c_str(),
+             objects ? (", " + counted(objects, "link or directory", "links and directories")).c_str() : "",
+             counted(deletions, "deletion").c_str(), terminal_safe_text(directory).c_str());
   } catch (...) {
     extraction_end(&extraction);
     display.clear();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -27,7 +28,7 @@ int check_entry_data(const uint8_t* crc_table, Entry* e, const EntryProgress* pr
   if (crc16(crc_table, stored.get(), e->stored_size) != get_u16(e->record + RECORD_STORED_CRC))
     return ENTRY_FAULT_STORED_CRC;
   uint16_t crc = 0;
-  if (e->type == ENTRY_STORED) {
+  if (entry_data_is_stored(e->type)) {
     crc = crc16(crc_table, stored.get(), e->file_size);
   } else if (entry_is_zstd(e->type)) {
     struct Whole {
@@ -149,11 +150,14 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
       throw Failure(path_ + ": " + where + " (" + escaped_text(entry->name) + "): the installer cannot install it: " +
                     "the name " + problem);
   }
+  // A link's target is small and shown: it is kept whatever was asked.
+  if (entry->type == ENTRY_SYMLINK && fault == ENTRY_FAULT_NONE && (data == CHECK_DATA || data == CHECK_STORED))
+    data = KEEP_DATA;
   if (fault == ENTRY_FAULT_NONE && entry->type != ENTRY_DELETE) {
     // Data declared beyond the end of the file is never read in, whatever
     // its size; the installer's read of it would come up short.
     uint64_t left = file_size_ - uint64_t(ftell(file_));
-    if ((entry->type == ENTRY_STORED && entry->file_size > entry->stored_size) || entry->stored_size > left)
+    if ((entry_data_is_stored(entry->type) && entry->file_size > entry->stored_size) || entry->stored_size > left)
       fault = ENTRY_FAULT_STORED_SHORT;
     else if (data == CHECK_DATA)
       fault = check_entry_data(crc_table_, entry, progress);
@@ -165,6 +169,11 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
       throw Failure(system_failure(path_, "cannot read", errno));
     else
       fault = read_entry(crc_table_, entry, progress);
+    // A NUL would cut the target short where the installer makes the link.
+    if (fault == ENTRY_FAULT_NONE && entry->type == ENTRY_SYMLINK && memchr(entry->data, 0, entry->file_size)) {
+      release_entry(entry);
+      fault = ENTRY_FAULT_TREE_OBJECT;
+    }
   }
   if (fault != ENTRY_FAULT_NONE) {
     // The name is only known once the record has passed its checks.

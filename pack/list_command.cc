@@ -18,7 +18,8 @@ const char* const LIST_USAGE =
     "Show the header of installer FILE, the vendor's texts (those of several\n"
     "lines by their first line and line count), and one line per entry: mode,\n"
     "size, stored size, method (stored, lh5, delete; zstd begins a solid run,\n"
-    "zstd+ goes on with it), modification time (UTC), name.\n"
+    "zstd+ goes on with it; link, dir), modification time (UTC), name; a link\n"
+    "as \"NAME -> TARGET\", a directory as \"NAME/\".\n"
     "Control characters and backslashes in names and texts are shown escaped.\n"
     "Every entry is checked as the installer checks it; a damaged one ends the\n"
     "listing with exit status 1.\n"
@@ -34,6 +35,8 @@ const char* method_name(uint32_t type) {
   if (type == ENTRY_DELETE) return "delete";
   if (type == ENTRY_ZSTD_FRAME) return "zstd";
   if (type == ENTRY_ZSTD_CONTINUED) return "zstd+";
+  if (type == ENTRY_SYMLINK) return "link";
+  if (type == ENTRY_DIRECTORY) return "dir";
   return "lh5";
 }
 
@@ -95,8 +98,12 @@ int list_command(const Arguments& args) {
   while (reader.next(&entry, &index, nullptr, InstallerReader::CHECK_DATA)) {
     std::string time = entry.mod_time ? utc_time_text(entry.mod_time) : "-------------------";
     bool deletion = entry.type == ENTRY_DELETE;
+    std::string name = escaped_text(entry.name);
+    if (entry.type == ENTRY_SYMLINK)
+      name += " -> " + escaped_text(std::string(reinterpret_cast<const char*>(entry.data), entry.file_size));
+    if (entry.type == ENTRY_DIRECTORY) name += "/";
     printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode_text(entry.mode).c_str(), deletion ? 0 : entry.file_size,
-           deletion ? 0 : entry.stored_size, method_name(entry.type), time.c_str(), escaped_text(entry.name).c_str());
+           deletion ? 0 : entry.stored_size, method_name(entry.type), time.c_str(), name.c_str());
     release_entry(&entry);
   }
   if (fflush(stdout) != 0) throw Failure(system_failure("standard output", "cannot write", errno));

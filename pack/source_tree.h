@@ -1,12 +1,15 @@
 // Finding what an installer made from a directory will hold: every regular
 // file below it, in byte order of its path, with what the installer needs to
-// recreate it. Everything the attachment cannot represent is found here,
-// before any output exists.
+// recreate it, and the symbolic links and the directories the tree needs
+// besides. Everything the attachment cannot represent is found here, before
+// any output exists.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+enum SourceKind { SOURCE_LINK, SOURCE_DIRECTORY };
 
 struct SourceFile {
   std::string name;  // relative to the directory, '/' between components
@@ -18,20 +21,41 @@ struct SourceFile {
   uint64_t inode;    // the output being written can be recognised
 };
 
+// A link or a directory: an entry without a file's data.
+struct SourceObject {
+  SourceKind kind;
+  std::string name;    // as SourceFile's
+  std::string path;
+  std::string target;  // of a link; empty for a directory
+  int64_t mod_time;
+  uint16_t mode;
+};
+
 struct SourceTree {
-  std::vector<SourceFile> files;      // sorted by `name`, bytes compared unsigned
-  std::vector<std::string> notes;     // for the user: links copied, empty directories
+  std::vector<SourceFile> files;      // regular files, sorted by `name`, bytes compared unsigned
+  std::vector<SourceObject> links;    // sorted by `name`
+  std::vector<SourceObject> directories;  // empty or of a mode other than 0755, sorted by `name`
+  std::vector<std::string> excluded;  // for -v: each path that --exclude left out, with the pattern
+  std::vector<std::string> notes;     // for the user: links copied
   std::vector<std::string> refusals;  // each names a path: what stops the installer from being made
   uint64_t total_size = 0;
   uint64_t total_record_size = 0;  // of the files' entry records
 };
 
+struct ScanOptions {
+  bool dereference = false;          // links to files as copies of them, as tar -h
+  bool allow_outside_links = false;  // links may lead out of the tree
+  std::vector<std::string> excludes;  // normalised patterns (exclude_patterns.h)
+};
+
 // Walks `directory` (followed if it is itself a symbolic link). Below it,
-// symbolic links to regular files are taken as copies of their targets and
-// named in a note; links to anything else, special files, unreadable files
-// and directories, sizes of 4 GiB or more, names longer than a record
-// holds and names that the installer would install otherwise than the tree
-// shows them (entry_names.h) are refusals. Directories without entries are named in notes, since
-// the installer only makes directories that lead to a file. Throws Failure
-// when `directory` itself is no readable directory.
-SourceTree scan_source_tree(const std::string& directory);
+// paths that an exclude pattern matches are left out with all they hold.
+// Symbolic links are links, refused when they lead out of the tree
+// (link_target.h) unless allowed; with `dereference`, links to regular
+// files are taken as copies of their targets and named in a note, and links
+// to anything else are refusals. Special files, unreadable files and
+// directories, sizes of 4 GiB or more, names longer than a record holds and
+// names that the installer would install otherwise than the tree shows them
+// (entry_names.h) are refusals. Throws Failure when `directory` itself is no
+// readable directory.
+SourceTree scan_source_tree(const std::string& directory, const ScanOptions& options = ScanOptions());

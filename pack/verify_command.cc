@@ -82,13 +82,13 @@ int verify_command(const Arguments& args) {
   ProgressDisplay display(!quiet);
   VerifyProgress progress{&display, 0, reader.entry_count()};
   const EntryProgress on_slice{show_slice, &progress};
-  uint32_t files = 0, deletions = 0;
+  uint32_t files = 0, deletions = 0, objects = 0;
   uint64_t bytes = 0;
   Entry entry;
   uint32_t index;
   try {
     for (;;) {
-      progress.index = files + deletions;
+      progress.index = files + deletions + objects;
       if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr, InstallerReader::CHECK_DATA)) break;
       std::string problem = path_length_problem(reader, entry, index);
       if (!problem.empty()) {
@@ -97,6 +97,8 @@ int verify_command(const Arguments& args) {
       }
       if (entry.type == ENTRY_DELETE) {
         deletions++;
+      } else if (entry_is_tree_object(entry.type)) {
+        objects++;
       } else {
         files++;
         bytes += entry.file_size;
@@ -110,8 +112,10 @@ int verify_command(const Arguments& args) {
   }
   display.clear();
   if (!quiet)
-    printf("%s: OK, %s (%s, %s), %s\n", terminal_safe_text(reader.path()).c_str(),
+    printf("%s: OK, %s (%s, %s%s), %s\n", terminal_safe_text(reader.path()).c_str(),
            counted(reader.entry_count(), "entry", "entries").c_str(), counted(files, "file").c_str(),
-           counted(deletions, "deletion").c_str(), counted(bytes, "byte").c_str());
+           counted(deletions, "deletion").c_str(),
+           objects ? (", " + counted(objects, "link or directory", "links and directories")).c_str() : "",
+           counted(bytes, "byte").c_str());
   return 0;
 }

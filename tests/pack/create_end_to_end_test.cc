@@ -223,7 +223,7 @@ TEST(CreateOutput, DefaultSpaceRoundsEachFileUpTo4096) {
   EXPECT_NE(l.out.find("Space:     12288 bytes"), std::string::npos) << l.out;
 }
 
-TEST(CreateOutput, NotesLinksAndEmptyDirectoriesAndRefusesAnOutputInTheTree) {
+TEST(CreateOutput, CopiesLinksWithDereferenceKeepsEmptyDirectoriesAndRefusesAnOutputInTheTree) {
   TempDir temp;
   put_file(temp / "tree/real.txt", "target", 0640, 1683062507);
   std::filesystem::create_symlink("real.txt", temp / "tree/link.txt");
@@ -232,16 +232,14 @@ TEST(CreateOutput, NotesLinksAndEmptyDirectoriesAndRefusesAnOutputInTheTree) {
   ProcessResult r = run_pack(create_args(temp / "tree/self.run", temp / "tree"));
   EXPECT_NE(r.err.find("self.run: lies in the directory being packed"), std::string::npos) << r.err;
   std::string out = temp / "self.run";
-  r = run_pack(create_args(out, temp / "tree"));
+  r = run_pack(create_args(out, temp / "tree", {"--dereference"}));
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_NE(r.err.find("zolt-pack: note: " + temp / "tree/link.txt" + ": symbolic link packed as a copy of its target"),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("zolt-pack: note: " + temp / "tree/empty/inner" + ": empty directory left out"),
-            std::string::npos)
-      << r.err;
   ProcessResult l = run_pack({"list", out});
-  EXPECT_NE(l.out.find("Entries:   2\n"), std::string::npos) << l.out;
+  EXPECT_NE(l.out.find("Entries:   3\n"), std::string::npos) << l.out;
+  EXPECT_EQ(l.out.find(" dir    ") + 8 + 19, l.out.find(" empty/inner/\n")) << l.out;  // method, time, name
   EXPECT_NE(l.out.find("-rw-r-----          6          6 stored 2023-05-02 21:21:47 link.txt\n"), std::string::npos)
       << l.out;
 }

@@ -110,6 +110,7 @@ TEST_F(CreateRefusal, HeaderTextsOver63Bytes) {
   EXPECT_EQ(r.exit_status, 0) << r.err;
 }
 
+// Links are packed as links; with --dereference, as copies of files only.
 TEST_F(CreateRefusal, SpecialFilesAndLinksThatAreNotFiles) {
   ASSERT_EQ(mkfifo((tree + "/pipe").c_str(), 0644), 0);
   std::filesystem::create_directories(tree + "/dir");
@@ -120,7 +121,7 @@ TEST_F(CreateRefusal, SpecialFilesAndLinksThatAreNotFiles) {
   put_file(tree + "/dir/a\\b", "the installer would make a directory 'a' for it", 0644, 1683062507);
   std::filesystem::create_directories(tree + "/.zolt-setup");
   put_file(tree + "/.zolt-setup/P.list", "the installer's own record", 0644, 1683062507);
-  ProcessResult r = run_pack(args());
+  ProcessResult r = run_pack(args({"--dereference"}));
   expect_refusal(r, 1, "zolt-pack: " + tree + "/pipe: special file (device, FIFO or socket)");
   EXPECT_NE(r.err.find("zolt-pack: " + tree + "/dirlink: symbolic link to a directory"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("zolt-pack: " + tree + "/dangling: symbolic link that cannot be followed: No such file"),
@@ -131,6 +132,24 @@ TEST_F(CreateRefusal, SpecialFilesAndLinksThatAreNotFiles) {
   EXPECT_NE(r.err.find("zolt-pack: " + tree + "/.zolt-setup/P.list: the name lies in the directory where"), std::string::npos);
   EXPECT_NE(r.err.find("zolt-pack: " + tree + ": 6 paths cannot be packed; nothing written\n"), std::string::npos)
       << r.err;
+}
+
+TEST_F(CreateRefusal, LinksLeadingOutOfTheTreeUnlessAllowed) {
+  std::filesystem::create_directories(tree + "/lib/deep");
+  const std::vector<std::pair<std::string, std::string>> links = {
+      {"lib/abs", "/etc/passwd"}, {"lib/up", "../../x"}, {"lib/deep/zigzag", "../../a/../../b"},  // refused
+      {"lib/deep/in", "../../ok.txt"}, {"lib/dangling", "gone/../../nowhere"}};                   // inside
+  for (const auto& [name, target] : links) std::filesystem::create_symlink(target, tree + "/" + name);
+  ProcessResult r = run_pack(args());
+  expect_refusal(r, 1, "zolt-pack: " + tree + "/lib/abs: symbolic link to '/etc/passwd' outside the tree: " +
+                           "its target is absolute (give --allow-outside-links");
+  for (const char* name : {"/lib/up: ", "/lib/deep/zigzag: "})
+    EXPECT_NE(r.err.find(tree + name + "symbolic link to"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": 3 paths cannot be packed"), std::string::npos) << r.err;
+  ASSERT_EQ(run_pack(args({"--allow-outside-links"})).exit_status, 0);
+  ProcessResult l = run_pack({"list", output});
+  for (const auto& [name, target] : links)
+    EXPECT_NE(l.out.find(" " + name + " -> " + target + "\n"), std::string::npos) << l.out;
 }
 
 TEST_F(CreateRefusal, UnreadableFilesAndDirectories) {

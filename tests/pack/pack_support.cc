@@ -47,12 +47,14 @@ ProcessResult run_pack_without_override(const std::vector<std::string>& args, bo
 std::map<std::string, FileState> snapshot_tree(const std::string& dir) {
   std::map<std::string, FileState> files;
   for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-    if (!e.is_regular_file() || e.is_symlink()) continue;
+    bool link = e.is_symlink(), empty_directory = !link && e.is_directory() && std::filesystem::is_empty(e.path());
+    if (!link && !empty_directory && !e.is_regular_file()) continue;
     struct stat st;
-    if (stat(e.path().c_str(), &st) != 0) throw std::runtime_error("stat " + e.path().string());
+    if (lstat(e.path().c_str(), &st) != 0) throw std::runtime_error("stat " + e.path().string());
     std::string name = std::filesystem::relative(e.path(), dir).string();
-    if (name.rfind(".zolt-setup/", 0) == 0) continue;  // the installers' own record and lock
-    files[name] = FileState{read_file(e.path()), st.st_mode, int64_t(st.st_mtime)};
+    if (name.rfind(".zolt-setup", 0) == 0) continue;  // the installers' own record and lock
+    std::string bytes = link ? "-> " + std::filesystem::read_symlink(e.path()).string() : empty_directory ? "" : read_file(e.path());
+    files[name] = FileState{bytes, st.st_mode, empty_directory ? 0 : int64_t(st.st_mtime)};
   }
   return files;
 }

@@ -30,7 +30,8 @@ struct FileState {
   bool operator==(const FileState&) const = default;
 };
 
-// Every regular file below `dir` by its relative name.
+// Every regular file, symbolic link ("-> target") and empty directory below
+// `dir` by its relative name.
 std::map<std::string, FileState> snapshot_tree(const std::string& dir);
 
 // Writes a file and sets its mode and modification time.

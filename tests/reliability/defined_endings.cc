@@ -11,7 +11,7 @@ const char* const kPlainMessages[] = {
     "Insufficient memory (err=4).",    "Memory allocation error (err=3).", "Memory allocation error (err=4).",
     "Corrupted file(s) (err=1).",      "Corrupted file(s) (err=2).",      "Corrupted file(s) (err=3).",
     "Corrupted file(s) (err=4).",      "Corrupted file(s) (err=5).",      "Corrupted file(s) (err=6).",
-    "Corrupted file(s) (err=7).",      "Corrupted file(s) (err=8).",      "Decompression error (err=1).",
+    "Corrupted file(s) (err=7).",      "Corrupted file(s) (err=8).",      "Corrupted file(s) (err=10).",     "Decompression error (err=1).",
     "Install error (err=10).",         "Install error (err=11).",         "Install error (err=12).",
     "Another installation into this directory is running (err=9).",
 };

@@ -1,0 +1,170 @@
+#include "engine/link_entries.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/directory_below.h"
+
+namespace {
+
+int fail_errno(ExtractFailure* f, const char* message, const char* detail, int error_number) {
+  *f = ExtractFailure{message, detail, error_number, 1};
+  return -1;
+}
+
+int fail_memory(ExtractFailure* f) {
+  *f = ExtractFailure{"Memory allocation error (err=3).", nullptr, 0, 0};
+  return -1;
+}
+
+struct Target {
+  char bytes[LINK_TARGET_MAX + 1];
+  uint32_t size;
+};
+
+int keep_target(void* context, const uint8_t* data, uint32_t size) {
+  Target* t = static_cast<Target*>(context);
+  if (size > LINK_TARGET_MAX - t->size) return -1;
+  memcpy(t->bytes + t->size, data, size);
+  t->size += size;
+  return 0;
+}
+
+// The link made under a fresh name in the record directory, where the next
+// run clears what a killed one left, or beside its place when that lies on
+// another file system, since a rename cannot cross file systems.
+int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* temp, size_t size) {
+  struct stat st;
+  bool same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+  for (int attempt = 0; attempt < 100; attempt++) {
+    if (same_device) {
+      // The record's own naming; the name is then free for the link, as
+      // the lock keeps every other run out.
+      int fd = install_record_temporary(&x->record, temp, size);
+      if (fd < 0) return -1;
+      close(fd);
+      unlinkat(x->record.dir_fd, temp, 0);
+      *temp_dir = x->record.dir_fd;
+    } else {
+      snprintf(temp, size, ".zolt-setup-%ld-%u", x->record.pid, x->record.temp_serial++);
+      *temp_dir = x->dir_fd;
+    }
+    if (symlinkat(target, *temp_dir, temp) == 0) return 0;
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+int install_link(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held, int* fault,
+                 ExtractFailure* f) {
+  Target target;
+  target.size = 0;
+  if (held) {
+    keep_target(&target, held, e.file_size);
+  } else {
+    if (!x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
+    const EntrySink sink{keep_target, &target};
+    *fault = stream_entry_data(crc_table, &x->streamer, &e, &sink, nullptr);
+    if (*fault != ENTRY_FAULT_NONE) return -1;
+  }
+  // A NUL would cut the target short: the link would point elsewhere.
+  if (target.size != e.file_size || memchr(target.bytes, 0, target.size)) {
+    // Told both ways, for the callers of extract_write_held too.
+    *fault = ENTRY_FAULT_TREE_OBJECT;
+    *f = ExtractFailure{entry_fault_message(*fault), nullptr, 0, 0};
+    return -1;
+  }
+  target.bytes[target.size] = 0;
+  // A directory that takes no new name cannot take a link either: a link
+  // is never written in place.
+  if (x->in_place) return fail_errno(f, "Can't create file", "(err=5).", x->dir_access_error);
+
+  int temp_dir = -1;
+  char temp[64];
+  if (make_temporary_link(x, target.bytes, &temp_dir, temp, sizeof temp) != 0)
+    return fail_errno(f, "Can't create file", "(err=5).", errno);
+  if (renameat(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
+    int error = errno;
+    unlinkat(temp_dir, temp, 0);
+    // A directory in the way: reported as for a file.
+    if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
+    return fail_errno(f, "Can't create file", "(err=5).", error);
+  }
+  if (e.mod_time != 0) {
+    const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
+    utimensat(x->dir_fd, x->file_name, times, AT_SYMLINK_NOFOLLOW);
+  }
+  struct stat st;
+  if (fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0)
+    return fail_memory(f);
+  if (stale_index_add(&x->stale, e.name, strlen(e.name), STALE_WRITTEN) != 0) return fail_memory(f);
+  return 0;
+}
+
+// Sets the mode through a descriptor of the directory itself, so that a link
+// put in its place meanwhile is not followed. Not reported when it fails, as
+// for files.
+void set_directory_mode(int parent, const char* base, uint16_t mode) {
+  int fd = openat(parent, base, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  fchmod(fd, mode_t(mode & 07777));
+  close(fd);
+}
+
+int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
+  size_t end = strlen(e.name);
+  while (end > 0 && e.name[end - 1] == '/') end--;
+  size_t start = end;
+  while (start > 0 && e.name[start - 1] != '/') start--;
+  if (end - start > NAME_MAX) return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+  char base[NAME_MAX + 1];
+  memcpy(base, e.name + start, end - start);
+  base[end - start] = 0;
+  // The installation directory itself is the user's choice: its mode stays.
+  if (!*base || strcmp(base, ".") == 0) return 0;
+  size_t dir_length = strlen(x->install_dir) + 1;
+  if (dir_length + end >= EXTRACTION_PATH_SIZE)
+    return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+
+  int parent = open_directory_below(x->root_fd, e.name, start, BELOW_CREATE | BELOW_LINKS, &x->stale);
+  if (parent < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  const bool owned = stale_index_flags(&x->stale, e.name, end) & (STALE_RECORDED | STALE_WRITTEN | STALE_MADE_DIRECTORY);
+  int error = 0;
+  bool made = false;
+  struct stat st;
+  if (fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    // What the product put there before (a file or link it now ships as a
+    // directory) gives way; what anyone else put there stays.
+    if (!S_ISDIR(st.st_mode) && (!owned || unlinkat(parent, base, 0) != 0)) error = owned ? errno : EEXIST;
+  }
+  if (error == 0 && fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Only the owner can enter it until its mode is set.
+    if (mkdirat(parent, base, 0700) == 0)
+      made = true;
+    else
+      error = errno;
+  }
+  if (error == 0 && (made || owned)) set_directory_mode(parent, base, e.mode);
+  close(parent);
+  if (error != 0) return fail_errno(f, "Can't create directory", "(err=4).", error);
+  // Recorded as the product's, so that a later run may set its mode again;
+  // it is not marked as made here, which would let the sweep take it.
+  if ((made || owned) && stale_index_add(&x->stale, e.name, end, STALE_WRITTEN) != 0) return fail_memory(f);
+  return 0;
+}
+
+}  // namespace
+
+int install_tree_object(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* target, int* fault,
+                        ExtractFailure* f) {
+  *fault = ENTRY_FAULT_NONE;
+  if (e.type == ENTRY_DIRECTORY) return install_directory(x, e, f);
+  return install_link(x, crc_table, e, target, fault, f);
+}

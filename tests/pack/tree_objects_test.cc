@@ -1,0 +1,84 @@
+// Links and directories from the vendor's tree to the user's, with the real
+// zolt-pack and zolt-setup: a library's link chain, an empty directory with
+// its mode, --exclude, upgrades between files and links, and links that
+// lead out of the installation directory, which are never followed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/pack/pack_support.h"
+#include "tests/support/files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TreeObjects : public ::testing::Test {
+ protected:
+  // Packs `tree` into `installer` and installs it into `target` with the
+  // installer's dialogue; returns the installer's standard error.
+  std::string pack_and_install(const std::string& tree, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"create", "-o", installer, "--product", "QUMBA", "--version", "7.1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(tree);
+    ProcessResult c = run_pack(args);
+    EXPECT_EQ(c.exit_status, 0) << c.err;
+    pack_err = c.err;
+    ProcessOptions o;
+    o.input = "n\na\nn\n" + target + "\nn\n" + (fs::exists(target) ? "n\n" : "") + "n\n";
+    ProcessResult r = run_process(installer, o);
+    return r.err;
+  }
+  std::string link_of(const std::string& name) { return fs::read_symlink(target + "/" + name).string(); }
+
+  TempDir temp;
+  std::string installer = temp / "q.run", target = temp / "installed", pack_err;
+};
+
+TEST_F(TreeObjects, ALibraryChainAnEmptyDirectoryAndExclusionsInstallAsPacked) {
+  const std::string v1 = temp / "v1";
+  put_file(v1 + "/lib/libfoo.so.1.2", "the library", 0755, 1683062507);
+  fs::create_symlink("libfoo.so.1.2", v1 + "/lib/libfoo.so.1");
+  fs::create_symlink("libfoo.so.1", v1 + "/lib/libfoo.so");
+  fs::create_directories(v1 + "/var/log");
+  chmod((v1 + "/var/log").c_str(), 0750);
+  put_file(v1 + "/build/cache", "left out", 0644, 1683062507);
+  put_file(v1 + "/lib/foo.o", "left out", 0644, 1683062507);
+  std::string err = pack_and_install(v1, {"-v", "--exclude", "*.o", "--exclude", "./build/"});
+  EXPECT_NE(pack_err.find(v1 + "/build: left out by --exclude 'build'\n"), std::string::npos) << pack_err;
+  EXPECT_NE(pack_err.find(v1 + "/lib/foo.o: left out by --exclude '*.o'\n"), std::string::npos) << pack_err;
+  EXPECT_NE(err.find("Installation complete."), std::string::npos) << err;
+  // One file, two links and the directory with its mode 0750.
+  fs::remove_all(v1 + "/build");
+  fs::remove(v1 + "/lib/foo.o");
+  EXPECT_EQ(snapshot_tree(target), snapshot_tree(v1));
+  EXPECT_EQ(snapshot_tree(target).at("var/log").mode, S_IFDIR | 0750u);
+}
+
+TEST_F(TreeObjects, UpgradesSwapLinksAndFilesAndNeverFollowALink) {
+  const std::string v1 = temp / "v1", v2 = temp / "v2", outside = temp / "outside";
+  put_file(outside + "/victim", "outside", 0644, 1683062507);
+  put_file(v1 + "/lib/libfoo.so.1.2", "one", 0644, 1683062507);
+  fs::create_symlink("libfoo.so.1.2", v1 + "/lib/libfoo.so");
+  fs::create_symlink(outside + "/victim", v1 + "/lib/out");
+  EXPECT_NE(pack_and_install(v1, {"--allow-outside-links"}).find("Installation complete."), std::string::npos);
+  EXPECT_EQ(snapshot_tree(target), snapshot_tree(v1));
+
+  put_file(v2 + "/lib/libfoo.so", "two", 0644, 1683062507);
+  fs::create_symlink("libfoo.so", v2 + "/lib/libfoo.so.1.2");
+  put_file(v2 + "/lib/out", "replaces the link, not its target", 0644, 1683062507);
+  EXPECT_NE(pack_and_install(v2).find("Installation complete."), std::string::npos);
+  EXPECT_EQ(snapshot_tree(target), snapshot_tree(v2));
+  EXPECT_EQ(read_file(outside + "/victim"), "outside");
+
+  // A link that someone put on the way out of the directory stops the
+  // installation there; nothing is written through it.
+  fs::create_directory_symlink(outside, target + "/share");
+  put_file(v2 + "/share/doc.txt", "doc", 0644, 1683062507);
+  EXPECT_NE(pack_and_install(v2).find("Can't create directory"), std::string::npos);
+  EXPECT_FALSE(fs::exists(outside + "/doc.txt"));
+}
+
+}  // namespace
