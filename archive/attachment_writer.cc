@@ -88,8 +88,7 @@ int writer_add_entry(AttachmentWriter* w, EntryFields f, const uint8_t* stored_d
   uint8_t record[RECORD_MAX_LENGTH];
   uint32_t length = build_record(record, f);
   if (length == 0) return WRITE_BAD_NAME;
-  bool counted = f.entry_type != ENTRY_DELETE && !entry_is_tree_object(f.entry_type);
-  uint64_t file_total = w->file_total + (counted ? f.file_size : 0);
+  uint64_t file_total = w->file_total + (entry_installs_file(f.entry_type) ? f.file_size : 0);
   uint64_t stored_total = w->stored_total + f.stored_size;
   uint64_t record_total = uint64_t(w->totals.total_record_size) + length;
   if (file_total > UINT32_MAX || stored_total > UINT32_MAX || record_total > UINT32_MAX)

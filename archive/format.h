@@ -108,17 +108,25 @@ constexpr uint32_t ENTRY_SYMLINK = 8;
 // A directory with its mode, made even when no file lies in it: no data,
 // both sizes 0.
 constexpr uint32_t ENTRY_DIRECTORY = 9;
+// The vendor's post-install step: the program (or script) is the stored
+// data, held as it is; the name is the vendor's file name, for listings. It
+// installs nothing, comes last, and runs once the installation is complete.
+constexpr uint32_t ENTRY_POST_INSTALL = 10;
 
 // A target the system can store in a link: shorter than PATH_MAX.
 constexpr uint32_t LINK_TARGET_MAX = 4095;
 
 // The types whose stored data is the installed data, uncompressed.
 inline bool entry_data_is_stored(uint32_t type) {
-  return type == ENTRY_STORED || type == ENTRY_SYMLINK || type == ENTRY_DIRECTORY;
+  return type == ENTRY_STORED || type == ENTRY_SYMLINK || type == ENTRY_DIRECTORY || type == ENTRY_POST_INSTALL;
 }
 // Links and directories: entries that install no file and count as size 0
 // towards the header's total and the progress.
 inline bool entry_is_tree_object(uint32_t type) { return type == ENTRY_SYMLINK || type == ENTRY_DIRECTORY; }
+// The entries whose file_size counts towards the header's total.
+inline bool entry_installs_file(uint32_t type) {
+  return type != ENTRY_DELETE && type != ENTRY_POST_INSTALL && !entry_is_tree_object(type);
+}
 
 // ---- field access ----------------------------------------------------------
 inline uint32_t get_u32(const uint8_t* p) {

@@ -219,7 +219,7 @@ void extraction_on_kept(Extraction* x, void (*kept)(void*, const char*), void* c
 }
 
 int extraction_expect(Extraction* x, const Entry& e) {
-  if (e.type == ENTRY_DELETE) return 0;
+  if (e.type == ENTRY_DELETE || e.type == ENTRY_POST_INSTALL) return 0;
   // What the file will be, for the record written before the first change.
   InstalledIdentity id{};
   id.kind = IDENTITY_CONTENT;

@@ -65,9 +65,9 @@ std::string fuzz_installer_file(const uint8_t* data, size_t size) {
       const uint8_t* stored = bytes + stored_at;
       if (flags & FUZZ_FIX_STORED_CRCS) put_u16(r + RECORD_STORED_CRC, crc16(table, stored, uint32_t(stored_size)));
       if (flags & FUZZ_FIX_FILE_CRCS) {
-        if (type == ENTRY_STORED && file_size <= stored_size)
+        if (entry_data_is_stored(type) && file_size <= stored_size)
           put_u16(r + RECORD_FILE_CRC, crc16(table, stored, file_size));
-        else if (type != ENTRY_STORED && file_size <= FUZZ_DECODE_LIMIT)
+        else if (!entry_data_is_stored(type) && file_size <= FUZZ_DECODE_LIMIT)
           put_u16(r + RECORD_FILE_CRC, decoded_crc(table, stored, uint32_t(stored_size), file_size));
       }
     }
@@ -103,7 +103,7 @@ bool fuzz_decodes_too_much(const std::string& file, uint32_t allocation_limit) {
     const uint32_t file_size = get_u32(r + RECORD_FILE_SIZE);
     const uint64_t stored_size = type == ENTRY_DELETE ? 0 : get_u32(r + RECORD_STORED_SIZE);
     if (stored_size > file.size() - at - length) break;
-    if (type != ENTRY_STORED && type != ENTRY_DELETE && file_size > FUZZ_DECODE_BUDGET &&
+    if (!entry_data_is_stored(type) && type != ENTRY_DELETE && file_size > FUZZ_DECODE_BUDGET &&
         file_size <= allocation_limit)
       return true;
     at += length + stored_size;

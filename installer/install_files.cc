@@ -1,5 +1,7 @@
 #include "installer/install_files.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "engine/extraction.h"
 #include "engine/text_escape.h"
 #include "engine/free_space.h"
+#include "engine/post_install.h"
 #include "installer/answers.h"
 #include "installer/installation_notes.h"
 #include "installer/installer_state.h"
@@ -59,6 +62,8 @@ struct Installation {
   bool measuring;
 };
 Installation installation;
+// Kept from its entry until the end of the run.
+PostInstall post_install_step = {-1, ""};
 
 }  // namespace
 
@@ -151,6 +156,13 @@ int install_files() {
     PrefetchedEntry& next = *entry_prefetch_next(&prefetch);
     const Entry& entry = next.entry;
     if (next.record_fault != ENTRY_FAULT_NONE) stop(entry_fault_message(next.record_fault));
+    if (entry.type == ENTRY_POST_INSTALL) {
+      if (next.held && next.data_fault != ENTRY_FAULT_NONE) stop(entry_fault_message(next.data_fault));
+      if (post_install_keep(&post_install_step, crc_table, entry, next.held ? entry.data : nullptr, &fault) != 0)
+        fault != ENTRY_FAULT_NONE ? stop(entry_fault_message(fault)) : stop({"Can't create file", "(err=5).", errno, 1});
+      entry_prefetch_done(&prefetch);
+      continue;
+    }
     if (extract_prepare(&extraction, entry, &failure) != 0) stop(failure);
     if (next.held) {
       entry_prefetch_replay(next, &on_slice);
@@ -161,7 +173,7 @@ int install_files() {
     }
     if (entry.type != ENTRY_DELETE) {
       // Links and directories count as entries of size 0.
-      progress.bytes_done += entry_is_tree_object(entry.type) ? 0 : entry.file_size;
+      progress.bytes_done += entry_installs_file(entry.type) ? entry.file_size : 0;
       progress_line(entry.name, entries_percent(progress), bytes_percent(progress.bytes_done));
       progress_line(nullptr, 0, 0);
     }
@@ -172,6 +184,14 @@ int install_files() {
   progress_line(nullptr, 0, 0);
   progress_flush();
   return 0;
+}
+
+int run_post_install_step() {
+  int status = post_install_run(&post_install_step, install_dir, isatty(STDIN_FILENO));
+  post_install_release(&post_install_step);
+  if (status == 0) return 0;
+  fprintf(stderr, "Post-install step failed (status %d).\n", status);
+  return 1;
 }
 
 int install_page() {

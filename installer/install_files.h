@@ -9,3 +9,8 @@ int install_files();
 // installation tree). A run that returns has done so itself; this is for a
 // run that a failure ended without leaving the process.
 void release_installation();
+
+// Runs the vendor's post-install step, when the attachment carries one, once
+// the installation is complete: 0, or 1 after "Post-install step failed
+// (status N)." when it did not end with status 0.
+int run_post_install_step();

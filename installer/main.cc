@@ -7,6 +7,7 @@
 #include "installer/command_line.h"
 #include "installer/inspection.h"
 #include "installer/installer_state.h"
+#include "installer/install_files.h"
 #include "installer/pages.h"
 #include "installer/sequencer.h"
 #include "installer/startup.h"
@@ -37,5 +38,5 @@ int main(int argc, char** argv) {
   const WizardPages pages = {welcome_page,           licence_page, select_install_dir,
                              existing_directory_page, install_page, files_installed_page};
   run_sequencer(pages, PAGE_WELCOME);
-  return 0;
+  return run_post_install_step();
 }

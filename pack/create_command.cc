@@ -213,6 +213,38 @@ void note_stub_texts(const CreateOptions& o) {
              " gives none: " + list);
 }
 
+// The vendor's post-install program, read whole: it travels as the last
+// entry, stored as it is, under its base name.
+struct PostInstallFile {
+  std::string name, bytes;
+  int64_t mod_time = 0;
+  uint16_t mode = 0;
+};
+
+std::string base_name(const std::string& path);
+
+PostInstallFile read_post_install(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) throw Failure(system_failure(path, "cannot open the post-install step", errno));
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) >= (uint64_t(1) << 32)) {
+    fclose(f);
+    throw Failure(path + ": the post-install step must be a regular file of less than 4 GiB");
+  }
+  PostInstallFile p;
+  p.bytes.resize(size_t(st.st_size));
+  size_t n = fread(p.bytes.data(), 1, p.bytes.size(), f);
+  bool failed = ferror(f) || n != p.bytes.size();
+  int error_number = errno;
+  fclose(f);
+  if (failed) throw Failure(system_failure(path, "cannot read the post-install step", error_number));
+  p.name = base_name(path);
+  if (p.name.empty() || p.name.size() > RECORD_MAX_NAME) p.name = "post-install";
+  p.mod_time = int64_t(st.st_mtime);
+  p.mode = uint16_t(st.st_mode);
+  return p;
+}
+
 std::string base_name(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -253,6 +285,8 @@ int create_command(const Arguments& args) {
   scan.allow_outside_links = o.allow_outside_links;
   scan.excludes = o.excludes;
   SourceTree tree = scan_source_tree(o.directory, scan);
+  PostInstallFile post_install;
+  if (o.post_install) post_install = read_post_install(*o.post_install);
   if (o.verbose)
     for (const std::string& left_out : tree.excluded) print_note(left_out);
   for (const std::string& note : tree.notes) print_note(note);
@@ -271,7 +305,7 @@ int create_command(const Arguments& args) {
                   " bytes; an installer holds at most 4294967295; nothing written");
   const uint64_t objects = tree.links.size() + tree.directories.size();
   if (tree.total_record_size + deletion_records > UINT32_MAX ||
-      tree.files.size() + objects + o.deletions.size() > UINT32_MAX)
+      tree.files.size() + objects + o.deletions.size() + 1 > UINT32_MAX)
     throw Failure(o.directory + ": too many entries for one installer; nothing written");
 
   uint64_t space = 0;
@@ -351,6 +385,18 @@ int create_command(const Arguments& args) {
       display.update("[" + std::to_string(tree.files.size() + i + 1) + "/" + count + "] " + short_size(done) + " " +
                      std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + f.name);
     }
+    if (o.post_install) {
+      const uint8_t* program = reinterpret_cast<const uint8_t*>(post_install.bytes.data());
+      EntryFields fields{};
+      fields.name = post_install.name.c_str();
+      fields.entry_type = ENTRY_POST_INSTALL;
+      fields.file_size = fields.stored_size = uint32_t(post_install.bytes.size());
+      fields.file_crc = crc16(writer.crc_table, program, fields.file_size);
+      fields.mod_time = entry_time(post_install.mod_time, o, &adjusted_times);
+      fields.mode = post_install.mode;
+      check_write(writer_add_entry(&writer, fields, program), o.output + ": the post-install step");
+      stored_total += fields.stored_size;
+    }
     display.clear();
     HeaderFields header{o.product.c_str(), o.version.c_str(), o.platform.c_str(), int32_t(o.build_time),
                         space_required};
@@ -381,6 +427,7 @@ int create_command(const Arguments& args) {
     if (!tree.links.empty()) entries += ", " + counted(tree.links.size(), "link");
     if (!tree.directories.empty()) entries += ", " + counted(tree.directories.size(), "directory", "directories");
     if (!o.deletions.empty()) entries += " and " + counted(o.deletions.size(), "deletion");
+    if (o.post_install) entries += ", a post-install step";
     printf("%s: %s, %" PRIu64 " bytes in, %" PRIu64 " bytes out (%s), installer of %" PRIu64 " bytes\n",
            terminal_safe_text(o.output).c_str(), entries.c_str(), tree.total_size, stored_total,
            ratio_text(stored_total, tree.total_size).c_str(), installer_size);

@@ -59,6 +59,10 @@ const char* const CREATE_USAGE =
     "      --dereference        pack links to files as copies of their targets\n"
     "      --allow-outside-links  pack links whose target is absolute or leads\n"
     "                           out of DIR (refused otherwise)\n"
+    "      --post-install=FILE  a program or script that the installer runs once\n"
+    "                           the installation is complete, from the installation\n"
+    "                           directory, with that directory as its argument and\n"
+    "                           in ZOLT_INSTALL_DIR; not installed itself\n"
     "  -j, --jobs=N             compress on N threads (default: online processors);\n"
     "                           the output is the same whatever N is\n"
     "  -q, --quiet              no progress line and no summary\n"
@@ -96,6 +100,7 @@ enum {
   OPT_DEREFERENCE,
   OPT_OUTSIDE_LINKS,
   OPT_VERBOSE,
+  OPT_POST_INSTALL,
 };
 
 constexpr unsigned MAX_JOBS = 1024;
@@ -226,7 +231,8 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"exclude", 0, true, OPT_EXCLUDE},
                                              {"dereference", 0, false, OPT_DEREFERENCE},
                                              {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
-                                             {"verbose", 'v', false, OPT_VERBOSE}});
+                                             {"verbose", 'v', false, OPT_VERBOSE},
+                                             {"post-install", 0, true, OPT_POST_INSTALL}});
   CreateOptions o;
   o.zstd = zstd_available();
   bool has_level = false;
@@ -325,6 +331,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         break;
       case OPT_VERBOSE:
         o.verbose = true;
+        break;
+      case OPT_POST_INSTALL:
+        o.post_install = p.value;
         break;
     }
   }

@@ -52,6 +52,7 @@ std::string EntryTree::add(const Entry& e, uint32_t index) {
     if (it->second.directory ? it->second.children == 0 : !only_directory) erase(path);
     return "";
   }
+  if (e.type == ENTRY_POST_INSTALL) return "";  // named for listings only; installs nothing
   int problem = entry_name_problem(e.name);
   if (problem != ENTRY_NAME_OK) return entry_name_problem_text(problem);
   std::vector<std::string> parts = name_components(name);

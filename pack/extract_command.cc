@@ -13,6 +13,7 @@
 #include "engine/entry_prefetch.h"
 #include "engine/extraction.h"
 #include "engine/free_space.h"
+#include "archive/attachment_reader.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
@@ -158,6 +159,15 @@ int extract_command(const Arguments& args) {
         throw Failure(reader.path() + ": entry " + std::to_string(index + 1) + " of " + count + ": " +
                       entry_fault_message(next.record_fault));
       display.update("[" + std::to_string(index + 1) + "/" + count + "] " + escaped_text(e.name));
+      // Running the vendor's program is the installer's business, not a
+      // packager's: its data is passed over.
+      if (e.type == ENTRY_POST_INSTALL) {
+        if (!next.held && fseek(attachment_file, long(e.stored_size), SEEK_CUR) != 0)
+          throw Failure(system_failure(reader.path(), "cannot read", errno));
+        if (!quiet) print_note("post-install step " + escaped_text(e.name) + " not run (only the installer runs it)");
+        entry_prefetch_done(prefetch.get());
+        continue;
+      }
       int fault = ENTRY_FAULT_NONE;
       bool written = extract_prepare(&extraction, e, &failure) == 0;
       if (written && next.held && next.data_fault != ENTRY_FAULT_NONE) reader.fail_entry(e, index, next.data_fault);

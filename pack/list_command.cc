@@ -18,8 +18,9 @@ const char* const LIST_USAGE =
     "Show the header of installer FILE, the vendor's texts (those of several\n"
     "lines by their first line and line count), and one line per entry: mode,\n"
     "size, stored size, method (stored, lh5, delete; zstd begins a solid run,\n"
-    "zstd+ goes on with it; link, dir), modification time (UTC), name; a link\n"
-    "as \"NAME -> TARGET\", a directory as \"NAME/\".\n"
+    "zstd+ goes on with it; link, dir, post), modification time (UTC), name; a\n"
+    "link as \"NAME -> TARGET\", a directory as \"NAME/\". A post-install step\n"
+    "is listed last, by the name of the vendor's file.\n"
     "Control characters and backslashes in names and texts are shown escaped.\n"
     "Every entry is checked as the installer checks it; a damaged one ends the\n"
     "listing with exit status 1.\n"
@@ -37,6 +38,7 @@ const char* method_name(uint32_t type) {
   if (type == ENTRY_ZSTD_CONTINUED) return "zstd+";
   if (type == ENTRY_SYMLINK) return "link";
   if (type == ENTRY_DIRECTORY) return "dir";
+  if (type == ENTRY_POST_INSTALL) return "post";
   return "lh5";
 }
 
@@ -102,6 +104,7 @@ int list_command(const Arguments& args) {
     if (entry.type == ENTRY_SYMLINK)
       name += " -> " + escaped_text(std::string(reinterpret_cast<const char*>(entry.data), entry.file_size));
     if (entry.type == ENTRY_DIRECTORY) name += "/";
+    if (entry.type == ENTRY_POST_INSTALL) name += " (post-install step, run once the installation is complete)";
     printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode_text(entry.mode).c_str(), deletion ? 0 : entry.file_size,
            deletion ? 0 : entry.stored_size, method_name(entry.type), time.c_str(), name.c_str());
     release_entry(&entry);

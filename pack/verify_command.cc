@@ -82,13 +82,13 @@ int verify_command(const Arguments& args) {
   ProgressDisplay display(!quiet);
   VerifyProgress progress{&display, 0, reader.entry_count()};
   const EntryProgress on_slice{show_slice, &progress};
-  uint32_t files = 0, deletions = 0, objects = 0;
+  uint32_t files = 0, deletions = 0, objects = 0, steps = 0;
   uint64_t bytes = 0;
   Entry entry;
   uint32_t index;
   try {
     for (;;) {
-      progress.index = files + deletions + objects;
+      progress.index = files + deletions + objects + steps;
       if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr, InstallerReader::CHECK_DATA)) break;
       std::string problem = path_length_problem(reader, entry, index);
       if (!problem.empty()) {
@@ -99,6 +99,11 @@ int verify_command(const Arguments& args) {
         deletions++;
       } else if (entry_is_tree_object(entry.type)) {
         objects++;
+      } else if (entry.type == ENTRY_POST_INSTALL) {
+        // The installer would run the last one only.
+        if (steps++ > 0) release_entry(&entry);
+        if (steps > 1)
+          throw Failure(reader.path() + ": entry " + std::to_string(index + 1) + ": a second post-install step");
       } else {
         files++;
         bytes += entry.file_size;
@@ -115,7 +120,9 @@ int verify_command(const Arguments& args) {
     printf("%s: OK, %s (%s, %s%s), %s\n", terminal_safe_text(reader.path()).c_str(),
            counted(reader.entry_count(), "entry", "entries").c_str(), counted(files, "file").c_str(),
            counted(deletions, "deletion").c_str(),
-           objects ? (", " + counted(objects, "link or directory", "links and directories")).c_str() : "",
+           (std::string(objects ? ", " + counted(objects, "link or directory", "links and directories") : "") +
+            (steps ? ", a post-install step" : ""))
+               .c_str(),
            counted(bytes, "byte").c_str());
   return 0;
 }

@@ -19,7 +19,10 @@ TEST(Aarch64Installer, InstallsAndRefusesAsTheNativeOne) {
   if (access(ZOLT_SETUP_AARCH64, X_OK) != 0 || !*ZOLT_QEMU_AARCH64)
     GTEST_SKIP() << "no aarch64 stub in this build (aarch64-linux-gnu-g++) or no qemu-aarch64-static";
   TempDir temp;
-  const std::string sample = ZOLT_SOURCE_DIR "/examples/qumba", native = ZOLT_NATIVE_ARCH;
+  // The sample with a link, made by its own system calls on each machine.
+  const std::string sample = temp / "qumba", native = ZOLT_NATIVE_ARCH;
+  std::filesystem::copy(ZOLT_SOURCE_DIR "/examples/qumba", sample, std::filesystem::copy_options::recursive);
+  std::filesystem::create_symlink("QUMBA.HTM", sample + "/index.htm");
   for (const std::string& arch : {std::string("aarch64"), native})
     ASSERT_EQ(run_pack({"create", "-q", "--product", "QUMBA", "--version", "7.1", "--arch", arch, "--platform",
                         "Linux aarch64", "--build-time", "1683062507", "-o", temp / ("sample-" + arch), sample}).exit_status, 0);
