@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "engine/directory_below.h"
+#include "engine/temporary_files.h"
 
 namespace {
 
@@ -36,25 +37,26 @@ int keep_target(void* context, const uint8_t* data, uint32_t size) {
   return 0;
 }
 
-// The link made under a fresh name in the record directory, where the next
-// run clears what a killed one left, or beside its place when that lies on
-// another file system, since a rename cannot cross file systems.
-int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* temp, size_t size) {
-  struct stat st;
-  bool same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
-  for (int attempt = 0; attempt < 100; attempt++) {
-    if (same_device) {
-      // The record's own naming; the name is then free for the link, as
-      // the lock keeps every other run out.
-      int fd = install_record_temporary(&x->record, temp, size);
-      if (fd < 0) return -1;
-      close(fd);
-      unlinkat(x->record.dir_fd, temp, 0);
-      *temp_dir = x->record.dir_fd;
-    } else {
-      snprintf(temp, size, ".zolt-setup-%ld-%u", x->record.pid, x->record.temp_serial++);
-      *temp_dir = x->dir_fd;
+// The link made under a temporary's name where files' temporaries lie (see
+// temporary_files.h): in the record directory, or beside its place when that
+// is on another file system, since a rename cannot cross file systems. The
+// name is won as a file's and then taken over by the link.
+int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* temp) {
+  if (x->dir_same_device < 0) {
+    struct stat st;
+    x->dir_same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+    if (!x->dir_same_device && note_temporary_directory(x->record.dir_fd, x->dir_path, strlen(x->dir_path)) != 0) {
+      x->dir_same_device = -1;
+      return -1;
     }
+  }
+  *temp_dir = x->dir_same_device ? x->record.dir_fd : x->dir_fd;
+  const char* prefix = x->dir_same_device ? INSTALL_RECORD_TEMPORARY_PREFIX : TEMPORARY_BESIDE_PREFIX;
+  for (int attempt = 0; attempt < 100; attempt++) {
+    int fd = create_temporary(*temp_dir, prefix, 0600, temp);
+    if (fd < 0) return -1;
+    close(fd);
+    unlinkat(*temp_dir, temp, 0);
     if (symlinkat(target, *temp_dir, temp) == 0) return 0;
     if (errno != EEXIST) return -1;
   }
@@ -86,8 +88,8 @@ int install_link(Extraction* x, const uint8_t* crc_table, const Entry& e, const 
   if (x->in_place) return fail_errno(f, "Can't create file", "(err=5).", x->dir_access_error);
 
   int temp_dir = -1;
-  char temp[64];
-  if (make_temporary_link(x, target.bytes, &temp_dir, temp, sizeof temp) != 0)
+  char temp[TEMPORARY_NAME_SIZE];
+  if (make_temporary_link(x, target.bytes, &temp_dir, temp) != 0)
     return fail_errno(f, "Can't create file", "(err=5).", errno);
   if (renameat(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
     int error = errno;
@@ -165,6 +167,9 @@ int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
 int install_tree_object(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* target, int* fault,
                         ExtractFailure* f) {
   *fault = ENTRY_FAULT_NONE;
+  // Files written before it take their names first, as the entries' order
+  // says: a link or a directory may take the place of one of them.
+  if (extraction_finish(x, f) != 0) return -1;
   if (e.type == ENTRY_DIRECTORY) return install_directory(x, e, f);
   return install_link(x, crc_table, e, target, fault, f);
 }

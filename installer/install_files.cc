@@ -158,8 +158,10 @@ int install_files() {
     if (next.record_fault != ENTRY_FAULT_NONE) stop(entry_fault_message(next.record_fault));
     if (entry.type == ENTRY_POST_INSTALL) {
       if (next.held && next.data_fault != ENTRY_FAULT_NONE) stop(entry_fault_message(next.data_fault));
-      if (post_install_keep(&post_install_step, crc_table, entry, next.held ? entry.data : nullptr, &fault) != 0)
-        fault != ENTRY_FAULT_NONE ? stop(entry_fault_message(fault)) : stop({"Can't create file", "(err=5).", errno, 1});
+      if (post_install_keep(&post_install_step, crc_table, entry, next.held ? entry.data : nullptr, &fault) != 0) {
+        if (fault != ENTRY_FAULT_NONE) stop(entry_fault_message(fault));
+        stop(ExtractFailure{"Can't create file", "(err=5).", errno, 1});
+      }
       entry_prefetch_done(&prefetch);
       continue;
     }
