@@ -40,6 +40,10 @@ struct Entry {
   uint8_t* data;    // file_size bytes to install; for a stored entry the same buffer as `stored`
 };
 
+// What an entry takes in the installation directory, for the free-space
+// check: its file's size; a link or a directory counts as 0.
+inline int64_t entry_space(const Entry& entry) { return entry_installs_file(entry.type) ? int64_t(entry.file_size) : 0; }
+
 // Called between decoded slices of a compressed entry with the bytes decoded
 // so far, so that a display can follow long entries.
 struct EntryProgress {

@@ -67,7 +67,7 @@ int find_option(const char* argument, const char** value) {
 
 int parse_installer_options(int argc, char** argv, InstallerOptions* options, const char** problem,
                             const char** argument) {
-  *options = InstallerOptions{MODE_INSTALL, nullptr, 0, 0, 0, 0};
+  *options = InstallerOptions{MODE_INSTALL, nullptr, 0, 0, 0, 0, 0};
   *problem = *argument = nullptr;
   int mode = MODE_INSTALL;
   bool help = false;
@@ -92,8 +92,7 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
       case OPTION_UNATTENDED: options->unattended = 1; break;
       case OPTION_QUIET: options->quiet = options->unattended = 1; break;
       case OPTION_FAIL_ON_CANCEL: options->fail_on_cancel = 1; break;
-      // Accepted so that scripts may give it now; there is no such step yet.
-      case OPTION_NO_POST_INSTALL: break;
+      case OPTION_NO_POST_INSTALL: options->no_post_install = 1; break;
       case OPTION_AUTONEXT: break;
       default: return *problem = "unknown option", *argument = arg, -1;
     }
@@ -133,12 +132,13 @@ void print_installer_help(const char* program) {
       "  --uninstall          with --target DIR: remove what this product installed\n"
       "                       there and nobody changed since\n"
       "  --fail-on-cancel     end with status 3 when the user cancels on a page\n"
-      "  --no-post-install    run no post-install step of the vendor's\n"
+      "  --no-post-install    do not run the vendor's post-install step\n"
       "  -autonext            prompts with a default answer take it at once\n"
       "  -h, --help           show this help and exit\n"
       "\n"
       "Exit status: 0 installed, or cancelled on a page; 1 failed (also when the\n"
-      "input ended before the dialogue did); 2 usage error, nothing done;\n"
+      "input ended before the dialogue did, or the post-install step failed);\n"
+      "2 usage error, nothing done;\n"
       "3 cancelled on a page, with --fail-on-cancel.\n"
       "\n"
       "One line for a Dockerfile or a CI script:\n",

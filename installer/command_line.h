@@ -25,6 +25,7 @@ struct InstallerOptions {
   int unattended;  // asked for, or implied by a target and an accepted licence
   int quiet;       // implies unattended
   int fail_on_cancel;
+  int no_post_install;  // the vendor's post-install step is not run
 };
 
 // Fills `options` from argv[1..]. Arguments that do not start with '-' are

@@ -67,18 +67,23 @@ int list_entry(void*, const Entry& e) {
   mode_text(e.mode, mode);
   if (e.mod_time) utc_text(e.mod_time, time);
   bool deletion = e.type == ENTRY_DELETE;
-  printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s\n", mode, deletion ? 0 : e.file_size, deletion ? 0 : e.stored_size,
-         e.type == ENTRY_STORED           ? "stored"
-         : deletion                       ? "delete"
-         : e.type == ENTRY_ZSTD_FRAME     ? "zstd"
-         : e.type == ENTRY_ZSTD_CONTINUED ? "zstd+"
-                                          : "lh5",
-         time, name);
+  const char* method = e.type == ENTRY_STORED          ? "stored"
+                       : deletion                       ? "delete"
+                       : e.type == ENTRY_ZSTD_FRAME     ? "zstd"
+                       : e.type == ENTRY_ZSTD_CONTINUED ? "zstd+"
+                       : e.type == ENTRY_SYMLINK        ? "link"
+                       : e.type == ENTRY_DIRECTORY      ? "dir"
+                       : e.type == ENTRY_POST_INSTALL   ? "post"
+                                                        : "lh5";
+  const char* after = e.type == ENTRY_DIRECTORY ? "/" : e.type == ENTRY_POST_INSTALL ? " (post-install step)" : "";
+  printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s%s\n", mode, deletion ? 0 : e.file_size, deletion ? 0 : e.stored_size,
+         method, time, name, after);
   return ENTRY_FAULT_NONE;
 }
 
 int count_space(void* context, const Entry& e) {
-  free_space_add(static_cast<FreeSpace*>(context), e.name, e.type == ENTRY_DELETE ? -1 : int64_t(e.file_size));
+  if (e.type != ENTRY_POST_INSTALL)
+    free_space_add(static_cast<FreeSpace*>(context), e.name, e.type == ENTRY_DELETE ? -1 : entry_space(e));
   return ENTRY_FAULT_NONE;
 }
 

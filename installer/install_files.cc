@@ -104,7 +104,8 @@ void note_kept(void*, const char* path) {
 
 int expect_entry(void* context, const Entry& entry) {
   Installation& i = *static_cast<Installation*>(context);
-  free_space_add(&i.space, entry.name, entry.type == ENTRY_DELETE ? -1 : int64_t(entry.file_size));
+  if (entry.type != ENTRY_POST_INSTALL)
+    free_space_add(&i.space, entry.name, entry.type == ENTRY_DELETE ? -1 : entry_space(entry));
   return extraction_expect(&i.extraction, entry) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_NO_MEMORY;
 }
 
@@ -189,7 +190,8 @@ int install_files() {
 }
 
 int run_post_install_step() {
-  int status = post_install_run(&post_install_step, install_dir, isatty(STDIN_FILENO));
+  // Only someone at the terminal can answer it; an unattended run cannot.
+  int status = post_install_run(&post_install_step, install_dir, !unattended && isatty(STDIN_FILENO));
   post_install_release(&post_install_step);
   if (status == 0) return 0;
   fprintf(stderr, "Post-install step failed (status %d).\n", status);

@@ -38,5 +38,5 @@ int main(int argc, char** argv) {
   const WizardPages pages = {welcome_page,           licence_page, select_install_dir,
                              existing_directory_page, install_page, files_installed_page};
   run_sequencer(pages, PAGE_WELCOME);
-  return run_post_install_step();
+  return options.no_post_install ? 0 : run_post_install_step();
 }

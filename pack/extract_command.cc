@@ -120,7 +120,8 @@ int extract_command(const Arguments& args) {
     while (reader.next(&entry, &index, nullptr, InstallerReader::CHECK_STORED)) {
       display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + escaped_text(entry.name));
       if (extraction_expect(&extraction, entry) != 0) throw Failure("not enough memory");
-      free_space_add(&space, entry.name, entry.type == ENTRY_DELETE ? -1 : int64_t(entry.file_size));
+      if (entry.type != ENTRY_POST_INSTALL)
+        free_space_add(&space, entry.name, entry.type == ENTRY_DELETE ? -1 : entry_space(entry));
     }
     char space_message[160];
     if (!free_space_fits(&space, space_message, sizeof space_message)) throw Failure(directory + ": " + space_message);
