@@ -383,7 +383,7 @@ int create_command(const Arguments& args) {
       check_write(result, o.output + ": " + f.name);
       stored_total += fields.stored_size;
       display.update("[" + std::to_string(tree.files.size() + i + 1) + "/" + count + "] " + short_size(done) + " " +
-                     std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + f.name);
+                     std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + escaped_text(f.name));
     }
     if (o.post_install) {
       const uint8_t* program = reinterpret_cast<const uint8_t*>(post_install.bytes.data());
