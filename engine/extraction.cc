@@ -229,7 +229,8 @@ int extraction_expect(Extraction* x, const Entry& e) {
     id.mtime = e.mod_time;
     id.mode = S_IFREG | (e.mode & 07777u);
   }
-  return stale_index_add(&x->stale, e.name, strlen(e.name), STALE_INSTALLS, &id);
+  // A link or a directory is listed once it is made, with what it is then.
+  return stale_index_add(&x->stale, e.name, strlen(e.name), STALE_INSTALLS, entry_is_tree_object(e.type) ? nullptr : &id);
 }
 
 int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
@@ -447,7 +448,10 @@ int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const u
                 const EntryProgress* progress, int* fault, ExtractFailure* f) {
   *fault = ENTRY_FAULT_NONE;
   if (e.type == ENTRY_DELETE) return 0;
-  if (entry_is_tree_object(e.type)) return install_tree_object(x, crc_table, e, held, fault, f);
+  // Files written before it take their names first, as the entries' order
+  // says: a link or a directory may take the place of one of them.
+  if (entry_is_tree_object(e.type))
+    return commit_batch(x, f) != 0 ? -1 : install_tree_object(x, crc_table, e, held, fault, f);
   if (!held && !x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
   if (x->in_place) return write_in_place(x, crc_table, e, held, progress, fault, f);
   FileOutput out{};

@@ -102,21 +102,27 @@ int install_link(Extraction* x, const uint8_t* crc_table, const Entry& e, const 
     const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
     utimensat(x->dir_fd, x->file_name, times, AT_SYMLINK_NOFOLLOW);
   }
+  // Listed with what it is now and its target's CRC (the entry's file CRC),
+  // so that only this very link is ever removed or replaced.
   struct stat st;
-  if (fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0)
+  if (fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;  // then never removed
+  InstalledIdentity id = identity_of(st, 0);
+  id.crc = get_u16(e.record + RECORD_FILE_CRC);
+  if (stale_index_mark_identity(&x->stale, st.st_dev, st.st_ino) != 0 ||
+      stale_index_add(&x->stale, e.name, strlen(e.name), STALE_WRITTEN, &id) != 0)
     return fail_memory(f);
-  if (stale_index_add(&x->stale, e.name, strlen(e.name), STALE_WRITTEN) != 0) return fail_memory(f);
   return 0;
 }
 
 // Sets the mode through a descriptor of the directory itself, so that a link
-// put in its place meanwhile is not followed. Not reported when it fails, as
-// for files.
-void set_directory_mode(int parent, const char* base, uint16_t mode) {
+// put in its place meanwhile is not followed; `*identity` learns what the
+// directory is then. Not reported when it fails, as for files.
+void set_directory_mode(int parent, const char* base, uint16_t mode, InstalledIdentity* identity) {
   int fd = openat(parent, base, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return;
   fchmod(fd, mode_t(mode & 07777));
+  struct stat st;
+  if (fstat(fd, &st) == 0) *identity = identity_of(st, 0);
   close(fd);
 }
 
@@ -141,11 +147,9 @@ int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
   int error = 0;
   bool made = false;
   struct stat st;
-  if (fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    // What the product put there before (a file or link it now ships as a
-    // directory) gives way; what anyone else put there stays.
-    if (!S_ISDIR(st.st_mode) && (!owned || unlinkat(parent, base, 0) != 0)) error = owned ? errno : EEXIST;
-  }
+  // Anything else in its place stays, as a file in the way of a directory
+  // does.
+  if (fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) error = EEXIST;
   if (error == 0 && fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     // Only the owner can enter it until its mode is set.
     if (mkdirat(parent, base, 0700) == 0)
@@ -153,12 +157,13 @@ int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
     else
       error = errno;
   }
-  if (error == 0 && (made || owned)) set_directory_mode(parent, base, e.mode);
+  InstalledIdentity id{};
+  if (error == 0 && (made || owned)) set_directory_mode(parent, base, e.mode, &id);
   close(parent);
   if (error != 0) return fail_errno(f, "Can't create directory", "(err=4).", error);
   // Recorded as the product's, so that a later run may set its mode again;
   // it is not marked as made here, which would let the sweep take it.
-  if ((made || owned) && stale_index_add(&x->stale, e.name, end, STALE_WRITTEN) != 0) return fail_memory(f);
+  if ((made || owned) && stale_index_add(&x->stale, e.name, end, STALE_WRITTEN, &id) != 0) return fail_memory(f);
   return 0;
 }
 
@@ -167,9 +172,6 @@ int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
 int install_tree_object(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* target, int* fault,
                         ExtractFailure* f) {
   *fault = ENTRY_FAULT_NONE;
-  // Files written before it take their names first, as the entries' order
-  // says: a link or a directory may take the place of one of them.
-  if (extraction_finish(x, f) != 0) return -1;
   if (e.type == ENTRY_DIRECTORY) return install_directory(x, e, f);
   return install_link(x, crc_table, e, target, fault, f);
 }

@@ -14,7 +14,8 @@
 
 #include "engine/extraction.h"
 
-// Installs the link or directory `entry`, after extract_prepare. For a link,
+// Installs the link or directory `entry`, after extract_prepare and once the
+// files written before it hold their names. For a link,
 // `target` holds its file_size bytes, or is null to read them from
 // attachment_file with `crc_table`. 0, or -1 with `*fault` set (damaged data)
 // or, with `*fault` ENTRY_FAULT_NONE, `failure` filled in.

@@ -6,7 +6,7 @@
 // So the installation record keeps, for every path, what the object looked
 // like when it was written (type, mode, size, modification time, device and
 // inode, and the CRC of a file's bytes, which the installer checks while it
-// writes anyway). An object that differs in any of these is no longer the
+// writes anyway, or of a link's target). An object that differs in any of these is no longer the
 // installer's: it is never removed. A directory the product listed goes
 // whenever it is empty, as an empty directory holds nothing to lose.
 #pragma once
@@ -31,7 +31,7 @@ struct InstalledIdentity {
   int64_t mtime;
   uint32_t mtime_nsec;
   uint32_t mode;  // st_mode, type bits included; 0 for a content identity that sets none
-  uint16_t crc;   // of a regular file's bytes, in the stored form crc16 returns
+  uint16_t crc;   // of a regular file's bytes or a link's target, in the stored form crc16 returns
   uint8_t kind;
 };
 
