@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -122,13 +121,6 @@ int remove_if_owned(int dir_fd, const char* name, const InstalledIdentity* ids, 
     close(fd);
     if (crc < 0) return OWNED_LEFT;
     if (uint16_t(crc) != ids[i].crc) return OWNED_CHANGED;
-  }
-  if (S_ISLNK(st.st_mode)) {
-    // A link is its target: the CRC of the target as installed.
-    char target[PATH_MAX];
-    ssize_t n = readlinkat(dir_fd, name, target, sizeof target);
-    if (n < 0) return OWNED_LEFT;
-    if (crc16(crc_table, reinterpret_cast<const uint8_t*>(target), uint32_t(n)) != ids[i].crc) return OWNED_CHANGED;
   }
   if (unlinkat(dir_fd, name, 0) == 0) return OWNED_REMOVED;
   return errno == ENOENT ? OWNED_ABSENT : OWNED_LEFT;

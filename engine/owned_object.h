@@ -6,7 +6,8 @@
 // So the installation record keeps, for every path, what the object looked
 // like when it was written (type, mode, size, modification time, device and
 // inode, and the CRC of a file's bytes, which the installer checks while it
-// writes anyway, or of a link's target). An object that differs in any of these is no longer the
+// writes anyway, or of a link's target, which cannot change while the link
+// keeps its inode). An object that differs in any of these is no longer the
 // installer's: it is never removed. A directory the product listed goes
 // whenever it is empty, as an empty directory holds nothing to lose.
 #pragma once
