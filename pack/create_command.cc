@@ -321,10 +321,10 @@ int create_command(const Arguments& args) {
   OutputFile checksum(checksum_path, inputs, OutputFile::REGULAR_ONLY);
 
   AttachmentWriter writer;
-  check_write(writer_begin(&writer, output.stream(), stub.data(), stub.size()), o.output);
   uint32_t adjusted_times = 0;
   uint64_t stored_total = 0;
   try {
+    check_write(writer_begin(&writer, output.stream(), stub.data(), stub.size()), o.output);
     for (const std::string& d : o.deletions) {
       EntryFields fields{};
       fields.name = d.c_str();

@@ -98,14 +98,12 @@ TEST_F(VendorTexts, WithoutThemEveryPageIsTheStubs) {
   ProcessResult c = create(bare, {});
   ASSERT_EQ(c.exit_status, 0);
   EXPECT_EQ(c.err, "");  // the stub's texts are QUMBA's own
-  // Another product hears, once, which of its pages show the sample's texts.
-  std::vector<std::string> acme = {"create", "-q", "--product", "AcmeTool", "--version", "1", "--title", "Acme",
-                                   "-o", temp / "acme.run", temp / "tree"};
-  c = run_pack(acme);
-  EXPECT_EQ(c.err, "zolt-pack: note: the installer shows the stub's own texts, those of the sample product QUMBA, "
-                   "where AcmeTool gives none: --thanks (\"Thanks for purchasing ZOLT(R) imaging products.\"), "
-                   "--licence (the QUMBA sample agreement), --default-dir (/usr/local/qumba) and --notes (the QUMBA "
-                   "notes)\n");
+  // Another product hears, in one note, which pages show the sample's texts.
+  c = run_pack({"create", "-q", "--product", "Acme", "--version", "1", "--title", "A", "-o", temp / "a.run", temp / "tree"});
+  EXPECT_EQ(c.err.find("zolt-pack: note: the installer shows the stub's own texts, those of the sample product QUMBA, "
+                       "where Acme gives none: --thanks (\"Thanks for"), 0u) << c.err;
+  EXPECT_TRUE(c.err.ends_with(", --licence (the QUMBA sample agreement), --default-dir (/usr/local/qumba) and --notes "
+                              "(the QUMBA notes)\n")) << c.err;
   // No block: byte for byte the stub, zero filler and the header block.
   EXPECT_TRUE(read_file(bare) == build_installer(read_file(default_setup_binary()), TestHeader(), {}));
   ProcessResult r = run(bare, kInputToEntry + target + "\nn\nn\n");

@@ -108,34 +108,26 @@ TEST_F(CMakePackage, InstallsTheNoticesAndPacksForTheTargetsArchitecture) {
   const std::string name = zstd_setup_binary().empty() ? "/zolt-setup" : "/zolt-setup-zstd";
   const std::string native = prefix + "/lib/zolt-setup/" ZOLT_NATIVE_ARCH + name,
                     aarch64 = prefix + "/lib/zolt-setup/aarch64" + name,
-                    aarch64_lh5 = prefix + "/lib/zolt-setup/aarch64/zolt-setup";
+                    aarch64_lh5 = prefix + "/lib/zolt-setup/aarch64/zolt-setup", two = temp / "two";
   if (!path_exists(aarch64)) GTEST_SKIP() << "built without an aarch64 stub (g++-aarch64-linux-gnu)";
-  // The default installer and one from the aarch64 stub, both named by default.
-  const std::string kit = ZOLT_SOURCE_DIR "/examples/vendor-project/kit";
-  put_file(temp / "two/CMakeLists.txt",
-           "cmake_minimum_required(VERSION 3.20)\nproject(Two LANGUAGES NONE)\nfind_package(ZoltSetup REQUIRED)\n"
-           "zolt_add_installer(TARGET own DIRECTORY " + kit + " PRODUCT Two VERSION 1)\n"
-           "zolt_add_installer(TARGET arm DIRECTORY " + kit + " PRODUCT Two VERSION 1 STUB " + aarch64_lh5 + ")\n",
-           0644, 1683062507);
-  // A cross build for aarch64 without a STUB, through both ways.
+  // Installers from both stubs, named by default; and a cross build for
+  // aarch64 without a STUB, through both ways.
+  const std::string add = "zolt_add_installer(DIRECTORY " ZOLT_SOURCE_DIR "/examples/vendor-project/kit PRODUCT Two VERSION 1 ";
+  put_file(two + "/CMakeLists.txt", "cmake_minimum_required(VERSION 3.20)\nproject(Two LANGUAGES NONE)\n"
+           "find_package(ZoltSetup REQUIRED)\n" + add + "TARGET own)\n" + add + "TARGET arm STUB " + aarch64_lh5 + ")\n", 0644, 1);
   write_file(temp / "aarch64.cmake", "set(CMAKE_SYSTEM_NAME Linux)\nset(CMAKE_SYSTEM_PROCESSOR aarch64)\n");
-  for (const std::vector<std::string>& configure :
-       {std::vector<std::string>{"-S", temp / "two", "-B", temp / "two-build"},
-        std::vector<std::string>{"-S", ZOLT_SOURCE_DIR "/examples/vendor-project", "-B", build,
-                                 "-DCMAKE_TOOLCHAIN_FILE=" + temp / "aarch64.cmake"}}) {
-    std::vector<std::string> args = configure;
-    args.push_back("-DCMAKE_PREFIX_PATH=" + prefix);
-    ProcessResult r = run(CMAKE_COMMAND, args);
+  for (const auto& [source, binary] : {std::pair{two, two}, {std::string(ZOLT_SOURCE_DIR "/examples/vendor-project"), build}}) {
+    ProcessResult r = run(CMAKE_COMMAND, {"-S", source, "-B", binary, "-DCMAKE_PREFIX_PATH=" + prefix,
+                                          "-DCMAKE_TOOLCHAIN_FILE=" + (binary == build ? temp / "aarch64.cmake" : "")});
     ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
-    r = run(CMAKE_COMMAND, {"--build", configure[3]});
-    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+    ASSERT_EQ((r = run(CMAKE_COMMAND, {"--build", binary})).exit_status, 0) << r.out << r.err;
   }
-  expect_made_from(temp / "two-build/two-1-linux-" ZOLT_NATIVE_ARCH ".run", native, ZOLT_NATIVE_ARCH);
-  expect_made_from(temp / "two-build/two-1-linux-aarch64.run", aarch64_lh5, "aarch64");
-  expect_made_from(build + "/vendor-kit.run", aarch64, "aarch64");
   ProcessResult r = run(CPACK_COMMAND, {"--config", "CPackConfig.cmake"}, build);
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
-  expect_made_from(build + "/VendorKit-2.3.1-Linux.run", aarch64, "aarch64");
+  expect_made_from(two + "/two-1-linux-" ZOLT_NATIVE_ARCH ".run", native, ZOLT_NATIVE_ARCH);
+  expect_made_from(two + "/two-1-linux-aarch64.run", aarch64_lh5, "aarch64");
+  for (const std::string& installer : {build + "/vendor-kit.run", build + "/VendorKit-2.3.1-Linux.run"})
+    expect_made_from(installer, aarch64, "aarch64");
 }
 
 }  // namespace

@@ -74,26 +74,21 @@ TEST(VerifyAgreement, NamesAndTreesAsTheInstallerTakesThem) {
 }
 
 // A name that fits only a short installation directory fails where users
-// install: verify assumes the directory that the installer offers, or one
-// of 64 bytes, and says which.
+// install: verify assumes the directory offered, or one of 64 bytes.
 TEST(VerifyAgreement, PathsLongerThanTheSystemTakesBelowARealisticDirectory) {
   std::string image = read_file(setup_binary());
   std::optional<std::string> texts[VENDOR_TEXT_COUNT];
   texts[VENDOR_DIRECTORY] = "/" + std::string(99, 'v');
-  std::string block = build_vendor_texts(texts);
-  std::string branded = image + std::string((HEADER_ALIGN - (image.size() + block.size()) % HEADER_ALIGN) % HEADER_ALIGN, '\0') + block;
-  auto name_of = [](size_t length) {
-    std::string name;
-    while (name.size() + 201 < length) name += std::string(200, 'd') + "/";
-    return name + std::string(length - name.size(), 'f');
-  };
+  std::string block = build_vendor_texts(texts), filler(HEADER_ALIGN - (image.size() + block.size()) % HEADER_ALIGN, 0);
   for (const auto& [stub, length, refusal] : std::vector<std::tuple<std::string, size_t, std::string>>{
            {image, 4030, ""},
            {image, 4031, "installed into a directory of 64 bytes (it offers none), its path takes 4097 bytes"},
-           {branded, 3994, ""},
-           {branded, 3995, "installed into its default directory /vvv"}}) {
+           {image + filler + block, 3994, ""},
+           {image + filler + block, 3995, "installed into its default directory /vvv"}}) {
+    std::string name;
+    while (name.size() + 201 < length) name += std::string(200, 'd') + "/";
     TempDir temp;
-    write_file(temp / "i.run", build_installer(stub, TestHeader(), {file(name_of(length))}), 0755);
+    write_file(temp / "i.run", build_installer(stub, TestHeader(), {file(name + std::string(length - name.size(), 'f'))}));
     ProcessResult v = run_pack({"verify", "-q", temp / "i.run"});
     EXPECT_EQ(v.exit_status, refusal.empty() ? 0 : 1) << length;
     EXPECT_NE(v.err.find(refusal), std::string::npos) << v.err.substr(v.err.size() - 200);
