@@ -21,19 +21,17 @@ void release(BatchedFile* f, int remove_temporary) {
   f->fd = f->temp_dir = f->dir_fd = -1;
 }
 
-// A directory this run may enter but not read cannot be opened to be
-// flushed; its file system as a whole is, through the file just renamed.
-int flush_directory(int dir_fd, int file_fd) {
-  int fd = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno == EACCES ? syncfs(file_fd) : -1;
-  int result = fsync(fd);
-  // Some file systems cannot flush a directory; their renames are as durable
-  // as they make them.
-  if (result != 0 && (errno == EINVAL || errno == EROFS)) result = 0;
-  int error = errno;
-  close(fd);
-  errno = error;
-  return result;
+// Each file system is flushed whole, once, at the end: the descriptor of a
+// file renamed there stands for it, as a directory may not be readable.
+int remember_file_system(DurableBatch* b, int fd, dev_t device) {
+  for (size_t i = 0; i < b->file_systems; i++)
+    if (b->renamed_devices[i] == device) return 0;
+  if (b->file_systems == DURABLE_BATCH_FILE_SYSTEMS) return syncfs(fd);
+  int kept = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (kept < 0) return syncfs(fd);
+  b->renamed_fds[b->file_systems] = kept;
+  b->renamed_devices[b->file_systems++] = device;
+  return 0;
 }
 
 }  // namespace
@@ -41,6 +39,7 @@ int flush_directory(int dir_fd, int file_fd) {
 void durable_batch_init(DurableBatch* b, int flush) {
   b->count = 0;
   b->flush = flush;
+  b->file_systems = 0;
 }
 
 void durable_batch_add(DurableBatch* b, const BatchedFile& file) {
@@ -80,7 +79,9 @@ int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), vo
   *failure = 0;
   if (b->flush) {
     for (size_t k = 0; k < count; k++) {
-      if (fdatasync(b->files[k].fd) == 0) continue;
+      bool seen = false;
+      for (size_t j = 0; j < k && !seen; j++) seen = b->files[j].dir_device == b->files[k].dir_device;
+      if (seen || syncfs(b->files[k].fd) == 0) continue;
       // This file and those behind it keep their old versions.
       *failure = BATCH_FAILED_SAVE;
       *error = errno;
@@ -106,10 +107,7 @@ int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), vo
   }
   for (size_t k = 0; k < done; k++) {
     BatchedFile& f = b->files[k];
-    bool seen = !b->flush;
-    for (size_t j = 0; j < k && !seen; j++)
-      seen = b->files[j].dir_device == f.dir_device && b->files[j].dir_inode == f.dir_inode;
-    int saved = seen || flush_directory(f.dir_fd, f.fd) == 0;
+    int saved = !b->flush || remember_file_system(b, f.fd, f.dir_device) == 0;
     // Some file systems report a failed write only when the file is closed.
     saved = close(f.fd) == 0 && saved;
     f.fd = -1;
@@ -122,7 +120,24 @@ int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), vo
   return *failure ? -1 : 0;
 }
 
+int durable_batch_finish(DurableBatch* b, int (*renamed)(void*, const char*), void* context, int* failure,
+                         int* error) {
+  int result = durable_batch_commit(b, renamed, context, failure, error);
+  for (size_t i = 0; i < b->file_systems; i++) {
+    if (syncfs(b->renamed_fds[i]) != 0 && result == 0) {
+      *failure = BATCH_FAILED_SAVE;
+      *error = errno;
+      result = -1;
+    }
+    close(b->renamed_fds[i]);
+  }
+  b->file_systems = 0;
+  return result;
+}
+
 void durable_batch_discard(DurableBatch* b) {
   for (size_t k = 0; k < b->count; k++) release(&b->files[k], 1);
   b->count = 0;
+  for (size_t i = 0; i < b->file_systems; i++) close(b->renamed_fds[i]);
+  b->file_systems = 0;
 }

@@ -5,10 +5,12 @@
 // Flushing each file before its rename costs a journal commit per file on a
 // disk, so files are gathered in batches: write-back of each starts as soon
 // as it is written (sync_file_range), and when the batch is full, or a later
-// step needs its names, every file's data is flushed, then each takes its
-// name in the order the files came, then the directories that received names
-// are flushed. A power cut at any moment leaves each path with its old file
-// or its new one, whole; once a commit returns, the new ones are on disk.
+// step needs its names, the file system of the batch is flushed once
+// (syncfs: one journal commit for the whole batch, measured several times
+// faster than an fdatasync per file), then each file takes its name in the
+// order the files came. A power cut at any moment leaves each path with its
+// old file or its new one, whole. The names themselves are flushed once, at
+// the end (durable_batch_finish).
 //
 // On tmpfs every flush returns at once, so the batches cost a few system
 // calls per file there.
@@ -20,7 +22,8 @@
 
 #include "engine/temporary_files.h"
 
-constexpr size_t DURABLE_BATCH_FILES = 64;  // descriptors held open at most
+constexpr size_t DURABLE_BATCH_FILES = 256;  // descriptors held open at most
+constexpr size_t DURABLE_BATCH_FILE_SYSTEMS = 8;  // more are flushed as they come
 
 struct BatchedFile {
   int fd;          // the temporary, open until its data is flushed
@@ -38,6 +41,11 @@ struct DurableBatch {
   BatchedFile files[DURABLE_BATCH_FILES];
   size_t count;
   int flush;  // 0: no flushing at all (scratch trees, at the caller's risk)
+  // A descriptor on each file system that received names since the last
+  // finish, and its device.
+  int renamed_fds[DURABLE_BATCH_FILE_SYSTEMS];
+  dev_t renamed_devices[DURABLE_BATCH_FILE_SYSTEMS];
+  size_t file_systems;
 };
 
 void durable_batch_init(DurableBatch* batch, int flush);
@@ -63,6 +71,11 @@ enum BatchFailure {
 // failure, -1 with `*failure` and `*error` set: the failing file and those
 // behind it lose their temporaries and keep what their names held.
 int durable_batch_commit(DurableBatch* batch, int (*renamed)(void* context, const char* name), void* context,
+                         int* failure, int* error);
+
+// Commits, then flushes the names given since the last finish. 0, or -1 as
+// durable_batch_commit.
+int durable_batch_finish(DurableBatch* batch, int (*renamed)(void* context, const char* name), void* context,
                          int* failure, int* error);
 
 // Removes every waiting temporary: the names keep what they held.

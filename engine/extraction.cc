@@ -65,7 +65,7 @@ void forget_directory(Extraction* x) {
   x->dir_writable = x->dir_same_device = -1;
 }
 
-int commit_batch(Extraction* x, ExtractFailure* f);
+int commit_batch(Extraction* x, ExtractFailure* f, bool finish = false);
 
 // The descriptor of the directory below install_dir that the file of `name`
 // goes into, made as needed with the directories the name asks for.
@@ -153,11 +153,13 @@ void flush_record_directory(const Extraction* x) {
   close(fd);
 }
 
-// Every file waiting in the batch takes its name.
-int commit_batch(Extraction* x, ExtractFailure* f) {
-  if (x->batch.count == 0) return 0;
+// Every file waiting in the batch takes its name; with `finish`, the names
+// are flushed to disk too.
+int commit_batch(Extraction* x, ExtractFailure* f, bool finish) {
   int failure, error;
-  if (durable_batch_commit(&x->batch, renamed, x, &failure, &error) == 0) return 0;
+  if (finish ? durable_batch_finish(&x->batch, renamed, x, &failure, &error) == 0
+             : x->batch.count == 0 || durable_batch_commit(&x->batch, renamed, x, &failure, &error) == 0)
+    return 0;
   if (failure == BATCH_FAILED_NAME) return fail_errno(f, "Can't create file", "(err=5).", error);
   if (error == ENOMEM) return fail(f, "Memory allocation error (err=3).");
   return fail_errno(f, "Error saving data", "(err=1).", error);
@@ -274,7 +276,7 @@ int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
 
 int extraction_finish(Extraction* x, ExtractFailure* f) {
   if (!x->begun) return 0;
-  if (commit_batch(x, f) != 0) return -1;
+  if (commit_batch(x, f, true) != 0) return -1;
   forget_directory(x);
   x->swept += stale_index_remove_unlisted(&x->stale, x->root_fd);
   x->record_written = 1;
@@ -288,7 +290,7 @@ void extraction_end(Extraction* x) {
   if (x->begun) {
     // After a failure the files written before it stay installed.
     ExtractFailure ignored;
-    commit_batch(x, &ignored);
+    commit_batch(x, &ignored, true);
     durable_batch_discard(&x->batch);
     if (x->record.dir_fd >= 0) forget_temporary_directories(x->record.dir_fd);
     // Failing to write the record loses nothing: the old one stays, and what
@@ -488,9 +490,11 @@ int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const u
   }
   BatchedFile file{};
   file.fd = out.fd;
-  file.temp_dir = temp_dir;
   file.shared_dir = temp_dir == x->record.dir_fd;
   file.dir_fd = fcntl(x->dir_fd, F_DUPFD_CLOEXEC, 0);
+  // A temporary beside its file is reached through the batch's own
+  // descriptor: the cached one goes with the next directory.
+  file.temp_dir = file.shared_dir ? temp_dir : file.dir_fd;
   file.name = strdup(e.name);
   memcpy(file.temp, temp, sizeof file.temp);
   if (file.dir_fd < 0 || !file.name || fstat(x->dir_fd, &st) != 0) {

@@ -48,6 +48,29 @@ TEST(Startup, Argv0IsNotTheFileItReads) {
   }
 }
 
+// Started by bare name through PATH from a directory holding a planted
+// installer of that name: one that its user may run but not read ends with
+// err=1, nothing else is read in its place; without /proc it finds its own
+// file through the path the kernel executed.
+TEST(Startup, OwnFileOnlyThroughTheKernel) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: another user, a mount namespace";
+  TempDir dir;
+  chmod(dir.path().c_str(), 0755);
+  mkdir((dir / "bin").c_str(), 0755);
+  write_installer(dir / "bin/setup", {});
+  chmod((dir / "bin/setup").c_str(), 0711);
+  write_installer(dir / "setup", {});
+  ProcessOptions o;
+  o.cwd = dir.path();
+  o.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "env", "PATH=" + dir / "bin", "setup"};
+  EXPECT_EQ(run_setup("/usr/bin/setpriv", o).err, "Can't find attachments (err=1).\n" + kEnding);
+  remove((dir / "setup").c_str());
+  o.args = {"-m", "sh", "-c", "mount -t tmpfs none /proc && PATH=" + dir / "bin" + " exec setup"};
+  ProcessResult r = run_setup("/usr/bin/unshare", o);
+  EXPECT_EQ(r.err.find("Can't find"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Let's install"), std::string::npos) << r.err;
+}
+
 TEST(Startup, RelativeAbsoluteAndLinkedPathsFindTheAttachment) {
   TempDir dir;
   write_installer(dir / "setup", {});

@@ -132,7 +132,7 @@ TEST_F(HostileTree, TenThousandNestedDirectories) {
 // Components of 255 bytes, the most a name can have, in the tree and in
 // entries; one byte more is refused by the file system and reported.
 TEST_F(HostileTree, NamesOf255Bytes) {
-  const std::string longest(255, 'n'), too_long(256, 'n');
+  const std::string longest(255, 'n'), too_long(256, 'm');
   mkdir((target + "/" + longest).c_str(), 0755);
   write_file(target + "/" + longest + "/c", "stale, in a directory with the longest name");
   write_file(target + "/old/" + longest, "stale, with the longest name");
@@ -143,6 +143,7 @@ TEST_F(HostileTree, NamesOf255Bytes) {
                                     stored("c/" + too_long, "too long")};
   ProcessResult r = install_in_child(stub_installer(entries), target);
   EXPECT_EQ(final_message(r.err), "Can't create file - " + system_text(ENAMETOOLONG) + " (err=5).");
+  EXPECT_EQ(r.err.find("mmmm"), std::string::npos) << "failed before its data is read: " << r.err;
   EXPECT_EQ(read_file(target + "/a/" + longest), "longest file");
   EXPECT_EQ(read_file(target + "/" + longest + "/b"), "b");
   EXPECT_FALSE(path_exists(target + "/old/" + longest)) << "swept";

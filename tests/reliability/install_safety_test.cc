@@ -12,7 +12,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iostream>
 #include <map>
+#include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,6 +87,11 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
        {file("a/README", "a2")}, "", {{"b/README", "another product's"}, {"lib", ""}, {"big", ""}, {"b", "/"}},
        RLIM_INFINITY, false, "Installation complete.\n\nLeft as it is, changed since it was installed: /b/README\n"},
       {"a recorded file where a directory goes", {}, {file("big/index.html", "new")}, "", {{"big/index.html", "new"}}},
+      {"names with a backslash stay files inside, even when they read like \"..\"", {},
+       {file("..\\x", "x"), file("sub/..\\y", "y")}, "", {{"..\\x", "x"}, {"sub/..\\y", "y"}}},
+      {"a file-size limit on a file rewritten in place", {{"g/x", "old"}, {"g/x", "0666"}, {"g", "0555"}},
+       {file("g/x", std::string(100000, 'n'))}, "Error saving data - " + std::string(strerror(EFBIG)) + " (err=1).",
+       {{"g/x", "old"}}, 4096, true},
       {"directories without read, or without write permission",
        {{"d/f", "old"}, {"g/x", "old"}, {"g/x", "0666"}, {"d", "0333"}, {"g", "0555"}},
        {file("d/f", "new"), file("g/x", "new")}, "", {{"d/f", "new"}, {"g/x", "new"}}, RLIM_INFINITY, true},
@@ -198,12 +206,20 @@ TEST(InstallSafety, RecordsAndPathsOutOfTheOrdinary) {
   EXPECT_EQ(read_file(locked + "/f"), "new");
 }
 
-// An update of 150 files killed at many points: each file holds the old or
-// the new version whole, each new file is whole or missing, and the next run
-// completes and clears the temporaries the killed ones left.
+// Upgrades back and forth killed at random moments: each file holds one
+// version whole, each file new in v2 is whole or missing, and the next run
+// completes, clears every temporary the killed ones left and records the
+// tree. As root the tree is an ext4 disk with a tmpfs mounted inside, whose
+// temporaries lie beside their files, and every run is process 1 of a fresh
+// PID namespace, as in a container.
 TEST(InstallSafety, KilledAtManyPoints) {
   TempDir work;
   const std::string dir = work / "target";
+  ScratchMount disk(dir, "ext4");
+  std::unique_ptr<ScratchMount> ram;
+  if (disk.ok()) ram = std::make_unique<ScratchMount>(dir + "/d0", "tmpfs");
+  const bool isolated = ram && ram->ok();
+  if (!isolated) std::cout << "[   NOTE   ] " << disk.why() << ": one file system, no PID namespace\n";
   std::vector<TestEntry> v1, v2;
   for (int i = 0; i < 150; i++) {
     std::string name = "d" + std::to_string(i % 7) + "/f" + std::to_string(i);
@@ -211,27 +227,37 @@ TEST(InstallSafety, KilledAtManyPoints) {
     v2.push_back(file(name, std::string(5000 + i, 'n')));
     v2.push_back(file(name + ".new", std::string(100, 'w')));
   }
+  v2.push_back(file("d0/big", std::string(3 << 20, 'b')));  // streamed, not held
   write_installer(work / "v1", v1);
   write_installer(work / "v2", v2);
-  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+  ProcessResult first = setup(work / "v1", dir);
+  ASSERT_EQ(first.exit_status, 0) << first.err;
   write_file(work / "answers", answers(dir));
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(setup(work / "v2", dir).exit_status, 0);
   const auto whole = std::chrono::steady_clock::now() - start;
-  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
-  for (int trial = 0; trial < 25; trial++) {
+  std::cout << "[   NOTE   ] a whole run takes " << std::chrono::duration<double>(whole).count() << " s\n";
+  std::mt19937 random(21);
+  for (int trial = 0; trial < 120; trial++) {
+    const std::string installer = work / (trial % 2 ? "v1" : "v2");
     pid_t pid = fork();
     if (pid == 0) {
       int in = open((work / "answers").c_str(), O_RDONLY), null = open("/dev/null", O_WRONLY);
       dup2(in, 0);
       dup2(null, 2);
-      execl((work / "v2").c_str(), "setup", nullptr);
+      if (isolated) execl("/usr/bin/unshare", "unshare", "--pid", "--fork", "--kill-child", installer.c_str(), nullptr);
+      else execl(installer.c_str(), "setup", nullptr);
       _exit(127);
     }
-    std::this_thread::sleep_for(whole * trial / 25);
+    std::this_thread::sleep_for(whole * std::uniform_real_distribution<>(0, 1)(random));
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    for (size_t i = 0; i < v2.size(); i++) {
+    // The installer itself may outlive unshare by a moment: it is gone once
+    // its lock is free.
+    int lock = open((dir + "/.zolt-setup/lock").c_str(), O_RDWR);
+    flock(lock, LOCK_EX);
+    close(lock);
+    for (size_t i = 0; i + 1 < v2.size(); i++) {
       const std::string path = dir + "/" + v2[i].name, now = path_exists(path) ? read_file(path) : "missing";
       ASSERT_TRUE(now == v2[i].data || now == (i % 2 ? "missing" : v1[i / 2].data)) << "trial " << trial << ": " << path;
     }
@@ -243,6 +269,67 @@ TEST(InstallSafety, KilledAtManyPoints) {
   ASSERT_EQ(setup(work / "v2", dir).exit_status, 0);
   // Nothing beside the record and the lock, both of which every completed run leaves.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir + "/.zolt-setup"), {}), 2);
+  const std::string record = read_file(dir + "/.zolt-setup/QUMBA.list");
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    const std::string path = e.path().string().substr(dir.size() + 1);
+    EXPECT_EQ(path.find(".zolt-setup-"), std::string::npos) << path;
+    if (e.is_regular_file() && path.rfind(".zolt-setup/", 0) != 0) {
+      EXPECT_NE(record.find(path + '\0'), std::string::npos) << path << " is not recorded";
+    }
+  }
+}
+
+// A power cut just after "Installation complete.": the disk's image copied
+// before the kernel wrote anything more back, then mounted as the next boot
+// would mount it (replaying the journal), holds every new file whole.
+TEST(InstallSafety, PowerCutAfterCompletion) {
+  TempDir work;
+  ScratchMount disk(work / "disk", "ext4");
+  if (!disk.ok()) GTEST_SKIP() << disk.why();
+  const std::string dir = work / "disk/target";
+  std::vector<TestEntry> v1, v2;
+  for (int i = 0; i < 300; i++) {
+    std::string name = "d" + std::to_string(i % 9) + "/f" + std::to_string(i);
+    v1.push_back(file(name, std::string(2000 + 37 * i, 'o')));
+    v2.push_back(file(name, std::string(4000 + 53 * i, 'n')));
+  }
+  write_installer(work / "v1", v1);
+  write_installer(work / "v2", v2);
+  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+  sync();
+  ASSERT_EQ(setup(work / "v2", dir).exit_status, 0);
+  std::filesystem::copy_file(disk.image(), work / "cut.img");
+  ScratchMount cut(work / "cut", "ext4", work / "cut.img");
+  ASSERT_TRUE(cut.ok()) << cut.why();
+  for (const TestEntry& e : v2) ASSERT_EQ(read_file(work / "cut/target/" + e.name), e.data) << e.name;
+}
+
+// While its data is written, a new file's temporary is readable by its owner
+// only: the final mode comes with the last byte.
+TEST(InstallSafety, TemporariesArePrivateWhileWritten) {
+  TempDir work;
+  const std::string dir = work / "target";
+  const size_t size = 32 << 20;
+  write_installer(work / "v", {file("secret", std::string(size, 's'))});
+  bool seen = false;
+  for (int attempt = 0; attempt < 10 && !seen; attempt++) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      execl(ZOLT_PACK_BINARY, "zolt-pack", "extract", "-q", (work / "v").c_str(), "-C", dir.c_str(), nullptr);
+      _exit(127);
+    }
+    while (waitpid(pid, nullptr, WNOHANG) == 0) {
+      std::error_code ignored;
+      for (const auto& e : std::filesystem::directory_iterator(dir + "/.zolt-setup", ignored)) {
+        struct stat st;
+        if (e.path().filename().string().rfind("tmp-", 0) != 0 || stat(e.path().c_str(), &st) != 0) continue;
+        if (st.st_size < (1 << 20) || size_t(st.st_size) == size) continue;  // the record's are small
+        seen = true;
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+      }
+    }
+  }
+  EXPECT_TRUE(seen) << "no temporary caught while written";
 }
 
 // A directory of the tree swapped for a link to the outside, again and again,

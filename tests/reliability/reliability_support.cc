@@ -310,3 +310,29 @@ void remove_tree(const std::string& dir) {
   close(fd);
   rmdir(dir.c_str());
 }
+
+ScratchMount::ScratchMount(const std::string& dir, const std::string& type, const std::string& image)
+    : dir_(dir), image_(image) {
+  std::filesystem::create_directories(dir);
+  std::string command = "mount -t tmpfs tmpfs '" + dir + "'";
+  if (type == "ext4" && image_.empty()) {
+    char name[] = "/dev/shm/zolt-disk-XXXXXX";
+    int fd = mkstemp(name);
+    if (fd >= 0) close(fd), image_ = name, own_image_ = true;
+    command = "truncate -s 64M '" + image_ + "' && mkfs.ext4 -q -F '" + image_ + "' && ";
+  } else if (type == "ext4") {
+    command = "";
+  }
+  if (type == "ext4") command += "mount -o loop '" + image_ + "' '" + dir + "'";
+  if (geteuid() != 0) why_ = "needs root to mount " + type;
+  else if (type == "ext4" && access("/dev/loop-control", R_OK | W_OK) != 0) why_ = "no loop devices";
+  else if (type == "ext4" && image_.empty()) why_ = "no room for a disk image";
+  else if (system((command + " >/dev/null 2>&1").c_str()) != 0) why_ = "cannot mount " + type + ": " + command;
+}
+
+ScratchMount::~ScratchMount() {
+  if (ok() && system(("umount '" + dir_ + "' >/dev/null 2>&1 || umount -l '" + dir_ + "'").c_str()) != 0) {
+    ADD_FAILURE() << "cannot unmount " << dir_;
+  }
+  if (own_image_) unlink(image_.c_str());
+}

@@ -76,3 +76,23 @@ void remove_tree(const std::string& dir);
 
 // The differences between two snapshots, one line each, for failure messages.
 std::string snapshot_diff(const Snapshot& before, const Snapshot& after);
+
+// A file system of its own mounted at `dir` (made if missing) while the
+// object lives: "tmpfs", or "ext4" on a loop device over an image file, a
+// new one of 64 MiB in memory (/dev/shm, so that flushing it costs no disk)
+// or `image` as it is. Where the machine does not allow it (not root, no
+// loop devices), ok() is false and why() says so.
+class ScratchMount {
+ public:
+  ScratchMount(const std::string& dir, const std::string& type, const std::string& image = "");
+  ~ScratchMount();
+  ScratchMount(const ScratchMount&) = delete;
+  ScratchMount& operator=(const ScratchMount&) = delete;
+  bool ok() const { return why_.empty(); }
+  const std::string& why() const { return why_; }
+  const std::string& image() const { return image_; }
+
+ private:
+  std::string dir_, image_, why_;
+  bool own_image_ = false;
+};
