@@ -227,7 +227,8 @@ TEST(InstallSafety, KilledAtManyPoints) {
     v2.push_back(file(name, std::string(5000 + i, 'n')));
     v2.push_back(file(name + ".new", std::string(100, 'w')));
   }
-  v2.push_back(file("d0/big", std::string(3 << 20, 'b')));  // streamed, not held
+  // Streamed, not held, and long enough for many kills to land in its write.
+  v2.push_back(file("d0/big", std::string(16 << 20, 'b')));
   write_installer(work / "v1", v1);
   write_installer(work / "v2", v2);
   ProcessResult first = setup(work / "v1", dir);
@@ -261,6 +262,7 @@ TEST(InstallSafety, KilledAtManyPoints) {
       const std::string path = dir + "/" + v2[i].name, now = path_exists(path) ? read_file(path) : "missing";
       ASSERT_TRUE(now == v2[i].data || now == (i % 2 ? "missing" : v1[i / 2].data)) << "trial " << trial << ": " << path;
     }
+    ASSERT_TRUE(!path_exists(dir + "/d0/big") || read_file(dir + "/d0/big") == v2.back().data) << "trial " << trial;
   }
   // The killed run recorded what it was about to write before it began: the
   // version it interrupted removes the new files it left.
