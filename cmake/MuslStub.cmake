@@ -20,11 +20,12 @@ _zolt_gcc_file(gcc_crtbegin crtbeginT.o)
 _zolt_gcc_file(gcc_crtend crtend.o)
 _zolt_gcc_file(gcc_libgcc libgcc.a)
 
-# libstdc++'s headers first, so that their #include_next finds musl's.
+# libstdc++'s headers first, so that their #include_next finds musl's; C
+# sources (the Zstandard decoder) see musl's alone.
 set(search "")
 foreach(dir IN LISTS CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES)
   if(dir MATCHES "/c\\+\\+/")
-    list(APPEND search "SHELL:-isystem ${dir}")
+    list(APPEND search "$<$<COMPILE_LANGUAGE:CXX>:-isystem${dir}>")
   endif()
 endforeach()
 list(APPEND search "SHELL:-isystem ${ZOLT_MUSL_INCLUDE}" "SHELL:-isystem ${gcc_include}")
@@ -46,7 +47,7 @@ list(APPEND search "SHELL:-idirafter ${kernel}")
 # libstdc++ was configured for glibc: these two names are all it asks of it
 # that musl spells otherwise.
 add_compile_options(-nostdinc ${search} "-D__GLIBC_PREREQ(a,b)=0" -D__locale_t=locale_t
-  -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+  "$<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions;-fno-rtti>" -fno-asynchronous-unwind-tables)
 
 set(CMAKE_CXX_LINK_EXECUTABLE
   "<CMAKE_CXX_COMPILER> <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> -static -nostdlib ${ZOLT_MUSL_LIB}/crt1.o ${ZOLT_MUSL_LIB}/crti.o ${gcc_crtbegin} <OBJECTS> -o <TARGET> <LINK_LIBRARIES> -Wl,--start-group ${ZOLT_MUSL_LIB}/libc.a ${gcc_libgcc} -Wl,--end-group ${gcc_crtend} ${ZOLT_MUSL_LIB}/crtn.o")

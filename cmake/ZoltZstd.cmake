@@ -36,3 +36,63 @@ if(ZOLT_ZSTD_LIBRARY)
 else()
   set(ZOLT_ZSTD OFF)
 endif()
+
+# The stubs' decoder. Debian's libzstd.a brings the decoders of the legacy
+# formats and the fast paths' unrolled code, about 235 KB of a stub; built
+# from Zstandard's own source (Debian's source package: apt-get source
+# libzstd, which tests/dependencies unpacks into /usr/src), the decoder alone
+# with the options below adds about 33 KB. The stub sub-builds compile it
+# with the stub's compiler and C library, so the aarch64 stub needs no
+# libzstd-dev:arm64 either. Without the source they link libzstd.a.
+set(ZOLT_ZSTD_SOURCE "" CACHE PATH
+    "Zstandard's source tree, from which the stubs build their decoder (empty: the newest /usr/src/libzstd-*)")
+if(NOT ZOLT_ZSTD_SOURCE)
+  file(GLOB _zolt_zstd_sources LIST_DIRECTORIES true /usr/src/libzstd-*)
+  list(SORT _zolt_zstd_sources COMPARE NATURAL ORDER DESCENDING)
+  foreach(dir IN LISTS _zolt_zstd_sources)
+    if(NOT ZOLT_ZSTD_SOURCE AND EXISTS "${dir}/lib/decompress/zstd_decompress.c")
+      set(ZOLT_ZSTD_SOURCE "${dir}")
+    endif()
+  endforeach()
+endif()
+
+# The C compiler beside a stub's C++ compiler: g++ -> gcc, c++ -> cc.
+function(_zolt_c_compiler_for var cxx)
+  set(c "")
+  if(cxx MATCHES "^(.*)clang\\+\\+(-[0-9]+)?$")
+    set(c "${CMAKE_MATCH_1}clang${CMAKE_MATCH_2}")
+  elseif(cxx MATCHES "^(.*)g\\+\\+(-[0-9]+)?$")
+    set(c "${CMAKE_MATCH_1}gcc${CMAKE_MATCH_2}")
+  elseif(cxx MATCHES "^(.*)c\\+\\+$")
+    set(c "${CMAKE_MATCH_1}cc")
+  endif()
+  if(c AND NOT EXISTS "${c}")
+    set(c "")
+  endif()
+  set(${var} "${c}" PARENT_SCOPE)
+endfunction()
+
+if(ZOLT_STUB_ONLY AND ZOLT_ZSTD_SOURCE AND CMAKE_C_COMPILER)
+  enable_language(C)
+  set(_zolt_zstd_lib "${ZOLT_ZSTD_SOURCE}/lib")
+  add_library(zolt_zstd_decoder STATIC EXCLUDE_FROM_ALL
+    ${_zolt_zstd_lib}/common/entropy_common.c
+    ${_zolt_zstd_lib}/common/error_private.c
+    ${_zolt_zstd_lib}/common/fse_decompress.c
+    ${_zolt_zstd_lib}/common/xxhash.c
+    ${_zolt_zstd_lib}/common/zstd_common.c
+    ${_zolt_zstd_lib}/decompress/huf_decompress.c
+    ${_zolt_zstd_lib}/decompress/zstd_ddict.c
+    ${_zolt_zstd_lib}/decompress/zstd_decompress.c
+    ${_zolt_zstd_lib}/decompress/zstd_decompress_block.c)
+  # Only the current format; one Huffman and one sequence decoder instead of
+  # two each; no assembly, so that every architecture builds the same code.
+  target_compile_definitions(zolt_zstd_decoder PRIVATE ZSTD_LEGACY_SUPPORT=0 HUF_FORCE_DECOMPRESS_X1
+    ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT ZSTD_NO_INLINE ZSTD_STRIP_ERROR_STRINGS ZSTD_DISABLE_ASM
+    XXH_NAMESPACE=ZSTD_)
+  # Its code, not ours: its warnings are not ours to fix.
+  target_compile_options(zolt_zstd_decoder PRIVATE -Os -w)
+  set(ZOLT_ZSTD_LIBRARY zolt_zstd_decoder)
+  set(ZOLT_ZSTD_INCLUDE "${_zolt_zstd_lib}")
+  set(ZOLT_ZSTD ON)
+endif()
