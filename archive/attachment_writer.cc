@@ -80,29 +80,78 @@ int writer_begin(AttachmentWriter* w, FILE* out, const uint8_t* image, size_t im
   return WRITE_OK;
 }
 
-int writer_add_entry(AttachmentWriter* w, EntryFields f, const uint8_t* stored_data) {
-  if (f.entry_type == ENTRY_DELETE) f.stored_size = 0;
-  if (w->stream_offset > UINT32_MAX || w->totals.entry_count == UINT32_MAX) return WRITE_TOO_LARGE;
-  f.stored_crc = crc16(w->crc_table, stored_data, f.stored_size);
-  f.stream_offset = uint32_t(w->stream_offset);
-  uint8_t record[RECORD_MAX_LENGTH];
-  uint32_t length = build_record(record, f);
-  if (length == 0) return WRITE_BAD_NAME;
+namespace {
+
+// Adds an entry of `record_length` to the totals, or WRITE_TOO_LARGE with
+// nothing changed.
+int count_entry(AttachmentWriter* w, const EntryFields& f, uint32_t record_length) {
   uint64_t file_total = w->file_total + (entry_installs_file(f.entry_type) ? f.file_size : 0);
   uint64_t stored_total = w->stored_total + f.stored_size;
-  uint64_t record_total = uint64_t(w->totals.total_record_size) + length;
-  if (file_total > UINT32_MAX || stored_total > UINT32_MAX || record_total > UINT32_MAX)
+  uint64_t record_total = uint64_t(w->totals.total_record_size) + record_length;
+  if (file_total > UINT32_MAX || stored_total > UINT32_MAX || record_total > UINT32_MAX ||
+      w->totals.entry_count == UINT32_MAX)
     return WRITE_TOO_LARGE;
-  if (fwrite(record, 1, length, w->out) != length) return WRITE_IO;
-  if (f.stored_size && fwrite(stored_data, 1, f.stored_size, w->out) != f.stored_size) return WRITE_IO;
   w->file_total = file_total;
   w->stored_total = stored_total;
   w->totals.entry_count++;
   w->totals.total_file_size = uint32_t(file_total);
   w->totals.total_stored_size = uint32_t(stored_total);
   w->totals.total_record_size = uint32_t(record_total);
-  w->stream_offset += uint64_t(length) + f.stored_size;
   return WRITE_OK;
+}
+
+int write_bytes(AttachmentWriter* w, const uint8_t* bytes, uint32_t size) {
+  if (size && fwrite(bytes, 1, size, w->out) != size) return WRITE_IO;
+  w->stream_offset += size;
+  return WRITE_OK;
+}
+
+}  // namespace
+
+int writer_add_entry(AttachmentWriter* w, EntryFields f, const uint8_t* stored_data) {
+  if (f.entry_type == ENTRY_DELETE) f.stored_size = 0;
+  if (w->stream_offset > UINT32_MAX) return WRITE_TOO_LARGE;
+  f.stored_crc = crc16(w->crc_table, stored_data, f.stored_size);
+  f.stream_offset = uint32_t(w->stream_offset);
+  uint8_t record[RECORD_MAX_LENGTH];
+  uint32_t length = build_record(record, f);
+  if (length == 0) return WRITE_BAD_NAME;
+  int result = count_entry(w, f, length);
+  if (result == WRITE_OK) result = write_bytes(w, record, length);
+  return result == WRITE_OK ? write_bytes(w, stored_data, f.stored_size) : result;
+}
+
+uint32_t writer_block_record(AttachmentWriter* w, EntryFields f, const uint8_t* stored_data, uint32_t data_offset,
+                             uint8_t record[RECORD_MAX_LENGTH]) {
+  if (f.entry_type == ENTRY_DELETE) f.stored_size = 0;
+  f.stored_crc = crc16(w->crc_table, stored_data, f.stored_size);
+  f.stream_offset = data_offset;
+  return build_record(record, f);
+}
+
+int writer_add_record_block(AttachmentWriter* w, const uint8_t* records, uint32_t records_size,
+                            const uint8_t* stored, uint32_t stored_size) {
+  if (w->stream_offset > UINT32_MAX) return WRITE_TOO_LARGE;
+  if (records_size > RECORD_BLOCK_MAX || stored_size > RECORD_BLOCK_STORED_MAX) return WRITE_TOO_LARGE;
+  EntryFields f{};
+  f.name = RECORD_BLOCK_NAME;
+  f.entry_type = ENTRY_RECORD_BLOCK;
+  f.file_size = records_size;
+  f.stored_size = stored_size;
+  f.file_crc = crc16(w->crc_table, records, records_size);
+  f.stored_crc = crc16(w->crc_table, stored, stored_size);
+  f.stream_offset = uint32_t(w->stream_offset);
+  uint8_t record[RECORD_MAX_LENGTH];
+  uint32_t length = build_record(record, f);
+  int result = length ? write_bytes(w, record, length) : WRITE_BAD_NAME;
+  return result == WRITE_OK ? write_bytes(w, stored, stored_size) : result;
+}
+
+int writer_add_block_data(AttachmentWriter* w, const EntryFields& f, uint32_t record_length,
+                          const uint8_t* stored_data) {
+  uint32_t stored_size = f.entry_type == ENTRY_DELETE ? 0 : f.stored_size;
+  int result = count_entry(w, f, record_length);
+  return result == WRITE_OK ? write_bytes(w, stored_data, stored_size) : result;
 }
 
 int writer_finish(AttachmentWriter* w, const HeaderFields& fields) {

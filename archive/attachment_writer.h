@@ -74,6 +74,20 @@ int writer_begin(AttachmentWriter* w, FILE* out, const uint8_t* image, size_t im
 // `fields.stream_offset` are computed here; `fields.file_crc` is the caller's.
 int writer_add_entry(AttachmentWriter* w, EntryFields fields, const uint8_t* stored_data);
 
+// Record blocks (ENTRY_RECORD_BLOCK), for entries whose records travel
+// compressed: the caller builds each entry's record with
+// writer_block_record, `data_offset` counting from the first byte behind
+// the block; compresses the records, one after another; then writes the
+// block with writer_add_record_block and each entry's stored data with
+// writer_add_block_data, in the records' order. Only the entries count
+// towards the header's totals.
+uint32_t writer_block_record(AttachmentWriter* w, EntryFields fields, const uint8_t* stored_data,
+                             uint32_t data_offset, uint8_t record[RECORD_MAX_LENGTH]);
+int writer_add_record_block(AttachmentWriter* w, const uint8_t* records, uint32_t records_size,
+                            const uint8_t* stored, uint32_t stored_size);
+int writer_add_block_data(AttachmentWriter* w, const EntryFields& fields, uint32_t record_length,
+                          const uint8_t* stored_data);
+
 // Writes the header block with the totals and releases the writer's memory.
 // The stream is flushed but not closed.
 int writer_finish(AttachmentWriter* w, const HeaderFields& fields);

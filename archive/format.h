@@ -90,7 +90,25 @@ constexpr uint32_t ENTRY_DELETE = 2;
 // each file is compressed against the files before it in its run.
 constexpr uint32_t ENTRY_ZSTD_FRAME = 3;      // begins a new frame
 constexpr uint32_t ENTRY_ZSTD_CONTINUED = 4;  // goes on with the frame of the previous Zstandard entry
-// 5 to 7 are free.
+// The records of the entries behind it, compressed together (Zstandard, one
+// frame of their own): a product's names share most of their bytes, which
+// a record each in the open would repeat. The block's own record is in the
+// open and is no entry: it is not counted in entry_count or the header's
+// totals. Its file_size is the decoded length (RECORD_BLOCK_MAX at most),
+// file_crc that of the decoded bytes. Those bytes are whole records, one
+// after another, each checked as any record is; the entries' stored data
+// follows the block's, in their order, and an entry's stream_offset counts
+// from the first byte behind the block. Once the block's records are used
+// up the next record is in the open again. A block never holds a block.
+constexpr uint32_t ENTRY_RECORD_BLOCK = 5;
+constexpr uint32_t RECORD_BLOCK_MAX = 1u << 20;
+// The name in a block's record, which is never shown or installed.
+#define RECORD_BLOCK_NAME "records"
+// Stored data a block may have: its records as they are, with room for a
+// frame's headers; anything larger is refused unread.
+constexpr uint32_t RECORD_BLOCK_STORED_MAX = RECORD_BLOCK_MAX + (64u << 10);
+static_assert(RECORD_BLOCK_MAX >= RECORD_MAX_LENGTH, "a block holds at least the longest record");
+// 6 and 7 are free.
 
 inline bool entry_is_zstd(uint32_t type) { return type == ENTRY_ZSTD_FRAME || type == ENTRY_ZSTD_CONTINUED; }
 

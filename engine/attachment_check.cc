@@ -7,6 +7,7 @@
 #include "archive/format.h"
 #include "codec/codec_context.h"
 #include "engine/entry_zstd.h"
+#include "engine/record_block.h"
 
 int check_entry_stored_data(const uint8_t* crc_table, const Entry& e) {
   if (e.type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
@@ -26,8 +27,8 @@ int check_entry_stored_data(const uint8_t* crc_table, const Entry& e) {
 }
 
 int check_attachment(const uint8_t* crc_table, uint32_t entry_count, const CheckedEntry* checked, uint32_t* index) {
-  long start = ftell(attachment_file);
-  int fault = start < 0 ? ENTRY_FAULT_RECORD_SHORT : ENTRY_FAULT_NONE;
+  EntryPosition start;
+  int fault = entry_position(&start) != 0 ? ENTRY_FAULT_RECORD_SHORT : ENTRY_FAULT_NONE;
   for (*index = 0; fault == ENTRY_FAULT_NONE && *index < entry_count; ++*index) {
     Entry e;
     e.stored = e.data = nullptr;
@@ -36,6 +37,5 @@ int check_attachment(const uint8_t* crc_table, uint32_t entry_count, const Check
     if (fault == ENTRY_FAULT_NONE && checked) fault = checked->accept(checked->context, e);
     if (fault != ENTRY_FAULT_NONE) return fault;
   }
-  if (fseek(attachment_file, start, SEEK_SET) != 0) return ENTRY_FAULT_RECORD_SHORT;
-  return ENTRY_FAULT_NONE;
+  return entry_seek(crc_table, start);
 }

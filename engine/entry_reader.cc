@@ -10,6 +10,7 @@
 #include "codec/codec_context.h"
 #include "codec/decoder.h"
 #include "engine/entry_zstd.h"
+#include "engine/record_block.h"
 
 const char* entry_fault_message(int fault) {
   switch (fault) {
@@ -57,15 +58,15 @@ bool name_stays_inside(const char* name) {
   return true;
 }
 
-}  // namespace
-
-int read_entry_record(const uint8_t* crc_table, Entry* e) {
+// One record, from the block held or else from the file, never from both.
+int read_one_record(const uint8_t* crc_table, Entry* e, bool from_block) {
+  uint32_t (*read)(void*, uint32_t) = from_block ? record_block_read : read_attachment;
   uint8_t* r = e->record;
-  if (read_attachment(r, 4) < 4) return ENTRY_FAULT_RECORD_LENGTH;
+  if (read(r, 4) < 4) return ENTRY_FAULT_RECORD_LENGTH;
   e->record_length = get_u32(r + RECORD_LENGTH);
   if (e->record_length < RECORD_MIN_LENGTH || e->record_length > RECORD_MAX_LENGTH)
     return ENTRY_FAULT_RECORD_LENGTH;
-  if (read_attachment(r + 4, e->record_length - 4) < e->record_length - 4) return ENTRY_FAULT_RECORD_SHORT;
+  if (read(r + 4, e->record_length - 4) < e->record_length - 4) return ENTRY_FAULT_RECORD_SHORT;
   uint16_t saved = get_u16(r + RECORD_CRC);
   put_u16(r + RECORD_CRC, 0);
   uint16_t computed = crc16(crc_table, r, e->record_length);
@@ -86,6 +87,24 @@ int read_entry_record(const uint8_t* crc_table, Entry* e) {
     return ENTRY_FAULT_TREE_OBJECT;
   if (e->type == ENTRY_DIRECTORY && (e->file_size != 0 || e->stored_size != 0)) return ENTRY_FAULT_TREE_OBJECT;
   return ENTRY_FAULT_NONE;
+}
+
+}  // namespace
+
+int read_entry_record(const uint8_t* crc_table, Entry* e) {
+  for (;;) {
+    bool from_block = record_block_has_more();
+    int fault = read_one_record(crc_table, e, from_block);
+    if (fault != ENTRY_FAULT_NONE || e->type != ENTRY_RECORD_BLOCK) return fault;
+    if (from_block) return ENTRY_FAULT_TREE_OBJECT;  // a block inside a block
+    long offset = ftell(attachment_file);
+    if (offset < 0) return ENTRY_FAULT_RECORD_SHORT;
+    fault = record_block_load(crc_table, *e, offset - long(e->record_length));
+    if (fault != ENTRY_FAULT_NONE) {
+      e->name = nullptr;  // the block's, which is no entry's
+      return fault;
+    }
+  }
 }
 
 namespace {

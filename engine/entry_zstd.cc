@@ -111,3 +111,16 @@ int entry_zstd_decode(const uint8_t* crc_table, const Entry& e, const ZstdSource
   in_frame = !ended;
   return ENTRY_FAULT_NONE;
 }
+
+int entry_zstd_decode_block(const uint8_t* stored, uint32_t stored_size, uint8_t* out, uint32_t capacity,
+                            uint32_t* produced) {
+  // A context of its own: the shared one may be inside a run's frame.
+  ZSTD_DCtx* block = ZSTD_createDCtx();
+  if (!block) return ENTRY_FAULT_NO_MEMORY;
+  size_t n = ZSTD_DCtx_setParameter(block, ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX);
+  if (!ZSTD_isError(n)) n = ZSTD_decompressDCtx(block, out, capacity, stored, stored_size);
+  ZSTD_freeDCtx(block);
+  if (ZSTD_isError(n)) return ENTRY_FAULT_DECODE;
+  *produced = uint32_t(n);
+  return ENTRY_FAULT_NONE;
+}

@@ -20,7 +20,9 @@
 extern const int ENTRY_ZSTD_SUPPORTED;
 // Held in the image of every program that decodes them, so that zolt-pack
 // can tell a stub that does from one that does not.
-#define ENTRY_ZSTD_TAG "zolt-setup decodes Zstandard entries"
+// A stub of an earlier build, which decoded the entries but not record
+// blocks, has the tag without " and record blocks".
+#define ENTRY_ZSTD_TAG "zolt-setup decodes Zstandard entries and record blocks"
 
 // Counted; 0, or ENTRY_FAULT_NO_MEMORY with nothing held.
 int entry_zstd_open();
@@ -42,3 +44,10 @@ struct ZstdSource {
 // is ENTRY_FAULT_DECODE. Must be called between open and close.
 int entry_zstd_decode(const uint8_t* crc_table, const Entry& entry, const ZstdSource& source,
                       const EntrySink* sink, const EntryProgress* progress, uint16_t* crc);
+
+// Decodes the stored data of a record block (one frame of its own, apart
+// from the context above) into `out`: 0 with `*produced` set, or
+// ENTRY_FAULT_DECODE (also in a program without Zstandard) or
+// ENTRY_FAULT_NO_MEMORY.
+int entry_zstd_decode_block(const uint8_t* stored, uint32_t stored_size, uint8_t* out, uint32_t capacity,
+                            uint32_t* produced);

@@ -11,3 +11,5 @@ int entry_zstd_decode(const uint8_t*, const Entry&, const ZstdSource&, const Ent
                       uint16_t*) {
   return ENTRY_FAULT_DECODE;
 }
+
+int entry_zstd_decode_block(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t*) { return ENTRY_FAULT_DECODE; }

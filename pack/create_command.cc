@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "archive/attachment_reader.h"
@@ -25,6 +26,9 @@
 #include "archive/crc16.h"
 #include "archive/format.h"
 #include "engine/entry_zstd.h"
+#ifdef ZOLT_HAVE_ZSTD
+#include "pack/record_blocks.h"
+#endif
 #include "pack/command_line.h"
 #include "pack/commands.h"
 #include "pack/compression_queue.h"
@@ -325,11 +329,26 @@ int create_command(const Arguments& args) {
   uint64_t stored_total = 0;
   try {
     check_write(writer_begin(&writer, output.stream(), stub.data(), stub.size()), o.output);
+#ifdef ZOLT_HAVE_ZSTD
+    // A Zstandard installer's stub decodes record blocks; a -lh5- one's need not.
+    std::optional<RecordBlocks> blocks;
+    if (o.zstd && !o.store) blocks.emplace(&writer, o.level);
+#endif
+    // A WriteResult; `*failed` names an entry held earlier that failed.
+    auto add_entry = [&](const EntryFields& fields, const uint8_t* stored, std::string* failed) {
+      *failed = fields.name;
+#ifdef ZOLT_HAVE_ZSTD
+      if (blocks) return blocks->add(fields, stored, failed);
+#endif
+      return writer_add_entry(&writer, fields, stored);
+    };
+    std::string failed;
     for (const std::string& d : o.deletions) {
       EntryFields fields{};
       fields.name = d.c_str();
       fields.entry_type = ENTRY_DELETE;
-      check_write(writer_add_entry(&writer, fields, nullptr), o.output + ": deletion entry " + d);
+      int result = add_entry(fields, nullptr, &failed);
+      check_write(result, o.output + ": " + (failed == d ? "deletion entry " : "") + failed);
     }
 
     ProgressDisplay display(!o.quiet);
@@ -356,9 +375,9 @@ int create_command(const Arguments& args) {
       fields.file_crc = packed->file_crc;
       fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
       fields.mode = f.mode;
-      int result = writer_add_entry(&writer, fields, packed->stored.get());
+      int result = add_entry(fields, packed->stored.get(), &failed);
       if (result != WRITE_OK) display.clear();
-      check_write(result, o.output + ": " + f.name);
+      check_write(result, o.output + ": " + failed);
       stored_total += packed->stored_size;
       done += f.size;
       display.update("[" + std::to_string(i + 1) + "/" + count + "] " + short_size(done) + " " +
@@ -378,9 +397,9 @@ int create_command(const Arguments& args) {
       fields.file_crc = crc16(writer.crc_table, target, fields.file_size);
       fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
       fields.mode = f.mode;
-      int result = writer_add_entry(&writer, fields, target);
+      int result = add_entry(fields, target, &failed);
       if (result != WRITE_OK) display.clear();
-      check_write(result, o.output + ": " + f.name);
+      check_write(result, o.output + ": " + failed);
       stored_total += fields.stored_size;
       display.update("[" + std::to_string(tree.files.size() + i + 1) + "/" + count + "] " + short_size(done) + " " +
                      std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + escaped_text(f.name));
@@ -394,10 +413,14 @@ int create_command(const Arguments& args) {
       fields.file_crc = crc16(writer.crc_table, program, fields.file_size);
       fields.mod_time = entry_time(post_install.mod_time, o, &adjusted_times);
       fields.mode = post_install.mode;
-      check_write(writer_add_entry(&writer, fields, program), o.output + ": the post-install step");
+      int result = add_entry(fields, program, &failed);
+      check_write(result, o.output + ": " + (failed == post_install.name ? "the post-install step" : failed));
       stored_total += fields.stored_size;
     }
     display.clear();
+#ifdef ZOLT_HAVE_ZSTD
+    if (blocks) check_write(blocks->flush(&failed), o.output + ": " + failed);
+#endif
     HeaderFields header{o.product.c_str(), o.version.c_str(), o.platform.c_str(), int32_t(o.build_time),
                         space_required};
     check_write(writer_finish(&writer, header), o.output);

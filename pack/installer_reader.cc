@@ -10,6 +10,7 @@
 
 #include "engine/attachment_check.h"
 #include "engine/entry_zstd.h"
+#include "engine/record_block.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "codec/codec_context.h"
@@ -104,6 +105,7 @@ InstallerReader::InstallerReader(const std::string& path) : path_(path) {
     throw Failure(path + ": " + why + ": " + problem);
   }
   entries_offset_ = ftell(file_);
+  record_block_release();  // one held for another installer's entries
   int texts = read_vendor_texts(file_, entries_offset_ - long(HEADER_SIZE), &texts_);
   if (texts != VENDOR_TEXTS_OK) {
     std::string why = texts == VENDOR_TEXTS_NO_MEMORY ? "not enough memory" : "vendor texts damaged";
@@ -120,7 +122,10 @@ InstallerReader::InstallerReader(const std::string& path) : path_(path) {
 }
 
 InstallerReader::~InstallerReader() {
-  if (attachment_file == file_) attachment_file = nullptr;
+  if (attachment_file == file_) {
+    attachment_file = nullptr;
+    record_block_release();
+  }
   fclose(file_);
   free(crc_table_);
   entry_zstd_close();
@@ -128,17 +133,19 @@ InstallerReader::~InstallerReader() {
 }
 
 void InstallerReader::rewind() {
-  if (fseek(file_, entries_offset_, SEEK_SET) != 0) throw Failure(system_failure(path_, "cannot read", errno));
+  attachment_file = file_;
+  if (entry_seek(crc_table_, EntryPosition{entries_offset_, -1, 0}) != ENTRY_FAULT_NONE)
+    throw Failure(system_failure(path_, "cannot read", errno));
   next_index_ = 0;
   tree_.clear();
-  attachment_file = file_;
 }
 
 bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* progress, Data data) {
   if (next_index_ >= entry_count()) return false;
   *index = next_index_;
-  long offset = ftell(file_);
   attachment_file = file_;
+  EntryPosition at;
+  if (entry_position(&at) != 0) throw Failure(system_failure(path_, "cannot read", errno));
   entry->name = nullptr;
   entry->stored = entry->data = nullptr;
   std::string where = "entry " + std::to_string(next_index_ + 1) + " of " + std::to_string(entry_count());
@@ -165,9 +172,7 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
       fault = check_entry_stored_data(crc_table_, *entry);
     else if (data == RECORD_ONLY)
       fault = ENTRY_FAULT_NONE;
-    else if (fseek(file_, offset, SEEK_SET) != 0)
-      throw Failure(system_failure(path_, "cannot read", errno));
-    else
+    else if ((fault = entry_seek(crc_table_, at)) == ENTRY_FAULT_NONE)
       fault = read_entry(crc_table_, entry, progress);
     // A NUL would cut the target short where the installer makes the link.
     if (fault == ENTRY_FAULT_NONE && entry->type == ENTRY_SYMLINK && memchr(entry->data, 0, entry->file_size)) {
@@ -180,7 +185,7 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
     if (entry->name)
       where += " (" + escaped_text(entry->name) + ")";
     else
-      where += ", record at offset " + std::to_string(offset);
+      where += ", record at offset " + std::to_string(at.offset);
     throw Failure(path_ + ": " + where + ": " + entry_fault_message(fault));
   }
   next_index_++;
