@@ -12,6 +12,7 @@
 #include "engine/attachment_check.h"
 #include "engine/entry_reader.h"
 #include "engine/free_space.h"
+#include "engine/mode_word.h"
 #include "engine/text_escape.h"
 #include "installer/answers.h"
 #include "installer/directory_selection.h"
@@ -48,23 +49,11 @@ void utc_text(int32_t seconds, char out[64]) {
            when.tm_hour, when.tm_min, when.tm_sec);
 }
 
-// "-rw-r--r--", as "ls -l" shows a mode word.
-void mode_text(uint16_t mode, char text[11]) {
-  static const char types[] = "?pc?d?b?-?l?s???";  // by the file-type bits
-  text[0] = mode & 0170000 ? types[(mode >> 12) & 15] : '-';
-  const char* letters = "rwxrwxrwx";
-  for (int i = 0; i < 9; i++) text[1 + i] = mode & (0400 >> i) ? letters[i] : '-';
-  if (mode & 04000) text[3] = text[3] == 'x' ? 's' : 'S';
-  if (mode & 02000) text[6] = text[6] == 'x' ? 's' : 'S';
-  if (mode & 01000) text[9] = text[9] == 'x' ? 't' : 'T';
-  text[10] = 0;
-}
-
 int list_entry(void*, const Entry& e) {
   static char name[escaped_size(RECORD_MAX_LENGTH)];
   escape_text(e.name, strlen(e.name), name);
   char mode[11], time[64] = "-------------------";
-  mode_text(e.mode, mode);
+  mode_word(e.mode, mode);
   if (e.mod_time) utc_text(e.mod_time, time);
   bool deletion = e.type == ENTRY_DELETE;
   const char* method = e.type == ENTRY_STORED          ? "stored"

@@ -10,6 +10,7 @@
 
 #include "engine/attachment_check.h"
 #include "engine/entry_zstd.h"
+#include "engine/mode_word.h"
 #include "engine/record_block.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
@@ -204,37 +205,7 @@ const char* vendor_text_name(int which) {
 
 std::string mode_text(uint16_t mode) {
   char text[11];
-  switch (mode & 0170000) {
-    case 0100000:
-      text[0] = '-';
-      break;
-    case 0040000:
-      text[0] = 'd';
-      break;
-    case 0120000:
-      text[0] = 'l';
-      break;
-    case 0020000:
-      text[0] = 'c';
-      break;
-    case 0060000:
-      text[0] = 'b';
-      break;
-    case 0010000:
-      text[0] = 'p';
-      break;
-    case 0140000:
-      text[0] = 's';
-      break;
-    default:
-      text[0] = mode & 0170000 ? '?' : '-';
-  }
-  const char* letters = "rwxrwxrwx";
-  for (int i = 0; i < 9; i++) text[1 + i] = mode & (0400 >> i) ? letters[i] : '-';
-  if (mode & 04000) text[3] = text[3] == 'x' ? 's' : 'S';
-  if (mode & 02000) text[6] = text[6] == 'x' ? 's' : 'S';
-  if (mode & 01000) text[9] = text[9] == 'x' ? 't' : 'T';
-  text[10] = 0;
+  mode_word(mode, text);
   return text;
 }
 
