@@ -99,7 +99,8 @@ constexpr uint32_t ENTRY_ZSTD_CONTINUED = 4;  // goes on with the frame of the p
 // after another, each checked as any record is; the entries' stored data
 // follows the block's, in their order, and an entry's stream_offset counts
 // from the first byte behind the block. Once the block's records are used
-// up the next record is in the open again. A block never holds a block.
+// up the next record is in the open again. A block never holds a block. A
+// program without Zstandard reads the type as any unknown one.
 constexpr uint32_t ENTRY_RECORD_BLOCK = 5;
 constexpr uint32_t RECORD_BLOCK_MAX = 1u << 20;
 // The name in a block's record, which is never shown or installed.

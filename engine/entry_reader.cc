@@ -95,7 +95,9 @@ int read_entry_record(const uint8_t* crc_table, Entry* e) {
   for (;;) {
     bool from_block = record_block_has_more();
     int fault = read_one_record(crc_table, e, from_block);
-    if (fault != ENTRY_FAULT_NONE || e->type != ENTRY_RECORD_BLOCK) return fault;
+    // A program without Zstandard reads the type as any unknown one, as
+    // -lh5-: the -lh5- stub stays as it was.
+    if (fault != ENTRY_FAULT_NONE || e->type != ENTRY_RECORD_BLOCK || !ENTRY_ZSTD_SUPPORTED) return fault;
     if (from_block) return ENTRY_FAULT_TREE_OBJECT;  // a block inside a block
     long offset = ftell(attachment_file);
     if (offset < 0) return ENTRY_FAULT_RECORD_SHORT;
