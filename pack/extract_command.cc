@@ -122,6 +122,7 @@ int extract_command(const Arguments& args) {
       if (extraction_expect(&extraction, entry) != 0) throw Failure("not enough memory");
       if (entry.type != ENTRY_POST_INSTALL)
         free_space_add(&space, entry.name, entry.type == ENTRY_DELETE ? -1 : entry_space(entry));
+      release_entry(&entry);  // a link's target, which the reader keeps
     }
     char space_message[160];
     if (!free_space_fits(&space, space_message, sizeof space_message)) throw Failure(directory + ": " + space_message);
