@@ -83,11 +83,14 @@ static_assert(RECORD_MAX_NAME == 4090);
 constexpr uint32_t ENTRY_STORED = 0;
 constexpr uint32_t ENTRY_COMPRESSED = 1;  // -lh5-; every type not named here is read as this
 constexpr uint32_t ENTRY_DELETE = 2;
-// Zstandard: the entries of one frame are the files of a solid run. The
-// writer ends a block behind every file, so an entry's stored data is exactly
-// the blocks that decode to its file and the stream can be checked and
-// handed on entry by entry; the decoder's history runs on across them, so
-// each file is compressed against the files before it in its run.
+// Zstandard: the entries of one frame are the files of a solid run, one
+// unbroken stream. An entry's stored data is the whole blocks whose decoded
+// bytes begin in its file (none when the file lies inside a block that began
+// earlier), so the stream can be checked and handed on entry by entry, and
+// decoding a file never needs a later entry's data: what a block decodes to
+// beyond the file is the start of the files behind it. The frame ends with
+// an empty block behind the last file's data. The decoder's history runs on
+// across the entries, so each file is compressed against those before it.
 constexpr uint32_t ENTRY_ZSTD_FRAME = 3;      // begins a new frame
 constexpr uint32_t ENTRY_ZSTD_CONTINUED = 4;  // goes on with the frame of the previous Zstandard entry
 // The records of the entries behind it, compressed together (Zstandard, one

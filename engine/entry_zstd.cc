@@ -2,6 +2,8 @@
 
 #include <zstd.h>
 
+#include <cstring>
+
 #include "archive/crc16.h"
 #include "codec/codec_context.h"
 
@@ -14,6 +16,14 @@ namespace {
 ZSTD_DCtx* context = nullptr;
 unsigned users = 0;
 bool in_frame = false;
+bool frame_ended = false;  // the decoder has given the frame's last byte
+
+// Decoded bytes of the files behind the entry being decoded, in order: what
+// the rest of its data gave once its file was complete (a stored block
+// comes out as it goes in). At most one block's worth in a sound run.
+constexpr uint32_t CARRY = 128u << 10;
+uint8_t carry[CARRY];
+uint32_t carry_start = 0, carry_end = 0;
 
 // Decoded bytes passed on together: one write of the file per this many.
 constexpr uint32_t BATCH = 64u << 10;
@@ -54,15 +64,15 @@ int entry_zstd_decode(const uint8_t* crc_table, const Entry& e, const ZstdSource
   if (e.type == ENTRY_ZSTD_FRAME) {
     ZSTD_DCtx_reset(context, ZSTD_reset_session_only);
     in_frame = true;
+    frame_ended = false;
+    carry_start = carry_end = 0;
   } else if (!in_frame) {
     return ENTRY_FAULT_DECODE;
   }
   in_frame = false;  // until this entry has decoded as it should
   uint8_t batch[BATCH];
-  uint8_t surplus;  // the output once the file is complete: anything in it is too much
   uint32_t held = 0, done = 0;
-  bool ended = false;   // the frame ended within this entry
-  bool more = true;     // the source may have more
+  bool more = true;  // the source may have more
   ZSTD_inBuffer in{nullptr, 0, 0};
   for (;;) {
     if (in.pos == in.size && more) {
@@ -74,20 +84,42 @@ int entry_zstd_decode(const uint8_t* crc_table, const Entry& e, const ZstdSource
       more = size > 0;
       continue;
     }
-    if (ended) {
-      // Nothing may follow a frame's end inside its entry.
-      if (in.pos < in.size) return ENTRY_FAULT_DECODE;
-      break;
+    if (done == e.file_size) {
+      if (in.pos == in.size) {
+        if (!more) break;
+        continue;
+      }
+      // The rest of the entry's data once its file is complete: the rest
+      // of the block that ends the file, or the frame's end. What it gives
+      // is kept for the files behind.
+      if (frame_ended) return ENTRY_FAULT_DECODE;
+      if (carry_start == carry_end) carry_start = carry_end = 0;
+      ZSTD_outBuffer keep{carry + carry_end, CARRY - carry_end, 0};
+      size_t before = in.pos;
+      size_t result = ZSTD_decompressStream(context, &keep, &in);
+      if (ZSTD_isError(result) || (in.pos == before && keep.pos == 0)) return ENTRY_FAULT_DECODE;
+      carry_end += uint32_t(keep.pos);
+      frame_ended = result == 0;
+      continue;
     }
-    bool complete = done == e.file_size;
     uint32_t room = BATCH - held < e.file_size - done ? BATCH - held : e.file_size - done;
-    ZSTD_outBuffer out = complete ? ZSTD_outBuffer{&surplus, 1, 0} : ZSTD_outBuffer{batch + held, room, 0};
-    size_t in_before = in.pos;
-    size_t result = ZSTD_decompressStream(context, &out, &in);
-    if (ZSTD_isError(result) || (complete && out.pos > 0)) return ENTRY_FAULT_DECODE;
-    if (result == 0) ended = true;
-    if (!complete && out.pos > 0) {
-      uint32_t n = uint32_t(out.pos);
+    uint32_t n = carry_end - carry_start < room ? carry_end - carry_start : room;
+    if (n > 0) {
+      memcpy(batch + held, carry + carry_start, n);
+      carry_start += n;
+    } else {
+      if (frame_ended) return ENTRY_FAULT_DECODE;  // the frame ended before the file did
+      ZSTD_outBuffer out{batch + held, room, 0};
+      size_t in_before = in.pos;
+      size_t result = ZSTD_decompressStream(context, &out, &in);
+      if (ZSTD_isError(result)) return ENTRY_FAULT_DECODE;
+      frame_ended = result == 0;
+      n = uint32_t(out.pos);
+      // No output: short of data when the input is spent, stuck when not.
+      if (n == 0 && ((in.pos == in.size && !more) || (in.pos == in_before && in.pos < in.size)))
+        return ENTRY_FAULT_DECODE;
+    }
+    if (n > 0) {
       *crc = crc16_continue(crc_table, *crc, batch + held, n);
       // The windows a -lh5- entry would have reported, so that progress
       // looks alike whatever the method.
@@ -100,15 +132,10 @@ int entry_zstd_decode(const uint8_t* crc_table, const Entry& e, const ZstdSource
         pass_on(sink, batch, held);
         held = 0;
       }
-      continue;
     }
-    // No output: done when the input is spent, stuck (a fault) when not.
-    if (in.pos == in.size && !more) break;
-    if (in.pos == in_before && in.pos < in.size) return ENTRY_FAULT_DECODE;
   }
-  if (done != e.file_size) return ENTRY_FAULT_DECODE;
   pass_on(sink, batch, held);
-  in_frame = !ended;
+  in_frame = !frame_ended || carry_start < carry_end;
   return ENTRY_FAULT_NONE;
 }
 

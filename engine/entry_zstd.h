@@ -38,10 +38,13 @@ struct ZstdSource {
 // Decodes the entry's stored data into `sink` (may be null), keeps the file
 // CRC running in `*crc` over exactly file_size bytes, and reports the
 // decoded windows to `progress` (may be null) as the -lh5- path does. An
-// ENTRY_ZSTD_CONTINUED entry goes on from the entry before it; after any
-// fault it cannot, until a frame begins again. Stored data that decodes to
-// more or fewer bytes than the file, or that goes on past its frame's end,
-// is ENTRY_FAULT_DECODE. Must be called between open and close.
+// ENTRY_ZSTD_CONTINUED entry goes on from the entry before it: its file
+// begins with what the decoder holds from the last block of the files
+// before it, and its stored data (possibly none) is the blocks that begin in
+// it. After any fault it cannot, until a frame begins again. A frame that
+// ends before the file does, stored data the file is complete without, or
+// stored data too short for the file, is ENTRY_FAULT_DECODE. Must be called
+// between open and close.
 int entry_zstd_decode(const uint8_t* crc_table, const Entry& entry, const ZstdSource& source,
                       const EntrySink* sink, const EntryProgress* progress, uint16_t* crc);
 

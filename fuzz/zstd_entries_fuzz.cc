@@ -10,8 +10,9 @@
 // exactly that length, so that a read one byte too far faults at once. The
 // decoder may pass on no more than the file's size, and must decode each
 // file whole or report a fault; either way it must not trap, leak or hang.
-// Every fourth input is first made a sound run with libzstd, so that the
-// decoding of sound entries is covered too: that one must decode exactly.
+// Every fourth input is first made a sound run with libzstd, cut into
+// entries as the packer cuts one, so that the decoding of sound entries is
+// covered too: that one must decode exactly.
 #include <zstd.h>
 
 #include <cstdint>
@@ -21,6 +22,7 @@
 
 #include "archive/crc16.h"
 #include "engine/entry_zstd.h"
+#include "pack/zstd_frame_split.h"
 
 namespace {
 
@@ -81,33 +83,43 @@ int decode(const uint8_t* table, uint32_t type, const uint8_t* stored, uint32_t 
   return fault;
 }
 
-// The input cut into files, compressed as the packer does: a block ends
-// behind every file, the frame behind the last.
+// The input cut into files, compressed as the packer does: one unbroken
+// frame, the last file's data flushed and an empty last block behind it,
+// cut into entries where the blocks begin.
 void sound_run(const uint8_t* table, const uint8_t* data, size_t size) {
   ZSTD_CCtx* c = ZSTD_createCCtx();
   ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, 1 + data[0] % 5);
   ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, 10 + data[0] % 6);
-  std::vector<uint8_t> stream(ZSTD_compressBound(size) + 64);
-  size_t at = 1;
-  bool begun = false;
-  while (at < size) {
-    size_t n = 1 + data[at] * 7 % 600;
+  std::vector<uint8_t> stream(ZSTD_compressBound(size) + 4096);
+  std::vector<uint64_t> sizes;
+  size_t produced = 0;
+  for (size_t at = 1, n; at < size; at += n) {
+    n = 1 + data[at] * 7 % 600;
     if (n > size - at) n = size - at;
     bool last = at + n == size;
-    ZSTD_inBuffer in{data + at, n, 0};
-    ZSTD_outBuffer out{stream.data(), stream.size(), 0};
-    size_t left;
-    do left = ZSTD_compressStream2(c, &out, &in, last ? ZSTD_e_end : ZSTD_e_flush);
-    while (!ZSTD_isError(left) && left != 0);
-    check(!ZSTD_isError(left));
-    std::vector<uint8_t> decoded;
-    check(decode(table, begun ? ENTRY_ZSTD_CONTINUED : ENTRY_ZSTD_FRAME, stream.data(), uint32_t(out.pos),
-                 uint32_t(n), 1 + data[at] % 64, &decoded) == ENTRY_FAULT_NONE);
-    check(memcmp(decoded.data(), data + at, n) == 0);
-    begun = true;
-    at += n;
+    for (ZSTD_EndDirective mode : {last ? ZSTD_e_flush : ZSTD_e_continue, ZSTD_e_end}) {
+      if (mode == ZSTD_e_end && !last) break;
+      ZSTD_inBuffer in{data + at, mode == ZSTD_e_end ? 0 : n, 0};
+      size_t left;
+      do {
+        ZSTD_outBuffer out{stream.data() + produced, stream.size() - produced, 0};
+        left = ZSTD_compressStream2(c, &out, &in, mode);
+        produced += out.pos;
+        check(!ZSTD_isError(left) && produced < stream.size());
+      } while (in.pos < in.size || (mode != ZSTD_e_continue && left != 0));
+    }
+    sizes.push_back(n);
   }
   ZSTD_freeCCtx(c);
+  std::vector<size_t> ends;
+  check(split_zstd_frame(stream.data(), produced, sizes, &ends));
+  const uint8_t* file = data + 1;
+  for (size_t k = 0, begin = 0; k < sizes.size(); begin = ends[k], file += sizes[k], k++) {
+    std::vector<uint8_t> decoded;
+    check(decode(table, k ? ENTRY_ZSTD_CONTINUED : ENTRY_ZSTD_FRAME, stream.data() + begin,
+                 uint32_t(ends[k] - begin), uint32_t(sizes[k]), 1 + file[0] % 64, &decoded) == ENTRY_FAULT_NONE);
+    check(memcmp(decoded.data(), file, sizes[k]) == 0);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "archive/crc16.h"
 #include "archive/format.h"
 #include "pack/compression_queue.h"
+#include "pack/zstd_frame_split.h"
 
 std::vector<ZstdRun> plan_zstd_runs(const std::vector<SourceFile>& files) {
   std::vector<ZstdRun> runs;
@@ -42,20 +43,25 @@ bool configure(ZSTD_CCtx* c, int level) {
          !ZSTD_isError(ZSTD_CCtx_setParameter(c, ZSTD_c_nbWorkers, 0));
 }
 
-// Compresses `size` bytes and ends a block (or the frame) behind them: the
-// output is exactly what decodes to them.
+// Compresses `size` bytes onto the end of `stream`. Behind the last file
+// the data is flushed, and the frame ends with an empty block of its own:
+// the decoder then reaches the frame's end only once every byte it decoded
+// was taken, and never holds back the frame's last input byte for output
+// still to be taken (which would leave a byte of the entry unread).
 bool compress_file(ZSTD_CCtx* c, const uint8_t* data, size_t size, bool last, std::vector<uint8_t>* stream) {
-  ZSTD_inBuffer in{data, size, 0};
-  ZSTD_EndDirective mode = last ? ZSTD_e_end : ZSTD_e_flush;
-  stream->resize(ZSTD_compressBound(size) + 64);
-  size_t produced = 0;
-  for (;;) {
-    if (produced == stream->size()) stream->resize(stream->size() * 2);
-    ZSTD_outBuffer out{stream->data() + produced, stream->size() - produced, 0};
-    size_t left = ZSTD_compressStream2(c, &out, &in, mode);
-    if (ZSTD_isError(left)) return false;
-    produced += out.pos;
-    if (left == 0 && in.pos == in.size) break;
+  size_t produced = stream->size();
+  stream->resize(produced + ZSTD_compressBound(size) + 64);
+  for (ZSTD_EndDirective mode : {last ? ZSTD_e_flush : ZSTD_e_continue, ZSTD_e_end}) {
+    if (mode == ZSTD_e_end && !last) break;
+    ZSTD_inBuffer in{data, mode == ZSTD_e_end ? 0 : size, 0};
+    for (;;) {
+      if (produced == stream->size()) stream->resize(stream->size() * 2);
+      ZSTD_outBuffer out{stream->data() + produced, stream->size() - produced, 0};
+      size_t left = ZSTD_compressStream2(c, &out, &in, mode);
+      if (ZSTD_isError(left)) return false;
+      produced += out.pos;
+      if (in.pos == in.size && (left == 0 || mode == ZSTD_e_continue)) break;
+    }
   }
   stream->resize(produced);
   return true;
@@ -70,40 +76,54 @@ std::vector<PackedFile> pack_zstd_run(const std::vector<SourceFile>& files, cons
   for (size_t i = 0; i < run.count; i++)
     if (files[run.first + i].size > 0) last_with_data = i;
   ContextOwner owner;
-  bool begun = false;
   std::vector<uint8_t> stream;
+  std::vector<size_t> framed;  // the files in the frame
+  std::vector<uint64_t> sizes;
   for (size_t i = 0; i < run.count; i++) {
     const SourceFile& f = files[run.first + i];
     PackedFile& p = packed[i];
     // Read and stored as it is; only a file with data goes into the frame.
     p = pack_file(f, true, crc_table);
-    if (!p.failure.empty() || f.size == 0) {
-      if (!p.failure.empty()) {
-        packed.resize(i + 1);
-        break;
-      }
+    if (!p.failure.empty()) {
+      packed.resize(i + 1);
+      break;
+    }
+    if (f.size == 0) continue;
+    if (framed.empty() && (!owner.context || !configure(owner.context, level))) {
+      p.failure = f.path + ": not enough memory to compress it";
+    } else if (!compress_file(owner.context, p.stored.get(), size_t(f.size), i == last_with_data, &stream)) {
+      p.failure = f.path + ": Zstandard compression failed";
+    }
+    if (!p.failure.empty()) {
+      packed.resize(i + 1);
+      break;
+    }
+    p.stored.reset();
+    framed.push_back(i);
+    sizes.push_back(f.size);
+  }
+  // A run that failed is not written: the files before the failure keep
+  // nothing, and the failure is what the caller sees.
+  std::vector<size_t> ends;
+  if (!packed.back().failure.empty()) {
+    ends.assign(framed.size(), 0);
+  } else if (!split_zstd_frame(stream.data(), stream.size(), sizes, &ends)) {
+    PackedFile& p = packed[framed.back()];
+    p.failure = files[run.first + framed.back()].path + ": Zstandard compression failed";
+    ends.assign(framed.size(), 0);
+  }
+  for (size_t k = 0; k < framed.size(); k++) {
+    PackedFile& p = packed[framed[k]];
+    size_t begin = k == 0 ? 0 : ends[k - 1];
+    p.entry_type = k == 0 ? ENTRY_ZSTD_FRAME : ENTRY_ZSTD_CONTINUED;
+    p.stored_size = uint32_t(ends[k] - begin);
+    p.stored.reset(static_cast<uint8_t*>(malloc(p.stored_size ? p.stored_size : 1)));
+    if (!p.stored) {
+      p.failure = files[run.first + framed[k]].path + ": not enough memory to compress it";
+      p.stored_size = 0;
       continue;
     }
-    if (!begun && (!owner.context || !configure(owner.context, level))) {
-      p.failure = f.path + ": not enough memory to compress it";
-      packed.resize(i + 1);
-      break;
-    }
-    if (!compress_file(owner.context, p.stored.get(), size_t(f.size), i == last_with_data, &stream)) {
-      p.failure = f.path + ": Zstandard compression failed";
-      packed.resize(i + 1);
-      break;
-    }
-    p.entry_type = begun ? ENTRY_ZSTD_CONTINUED : ENTRY_ZSTD_FRAME;
-    begun = true;
-    p.stored_size = uint32_t(stream.size());
-    p.stored.reset(static_cast<uint8_t*>(malloc(stream.size() ? stream.size() : 1)));
-    if (!p.stored) {
-      p.failure = f.path + ": not enough memory to compress it";
-      packed.resize(i + 1);
-      break;
-    }
-    memcpy(p.stored.get(), stream.data(), stream.size());
+    if (p.stored_size) memcpy(p.stored.get(), stream.data() + begin, p.stored_size);
   }
   return packed;
 }
