@@ -41,7 +41,7 @@ endif()
 # formats and the fast paths' unrolled code, about 235 KB of a stub; built
 # from Zstandard's own source (Debian's source package: apt-get source
 # libzstd, which tests/dependencies unpacks into /usr/src), the decoder alone
-# with the options below adds about 33 KB. The stub sub-builds compile it
+# with the options below adds about 29 KB. The stub sub-builds compile it
 # with the stub's compiler and C library, so the aarch64 stub needs no
 # libzstd-dev:arm64 either. Without the source they link libzstd.a.
 set(ZOLT_ZSTD_SOURCE "" CACHE PATH

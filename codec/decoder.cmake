@@ -5,3 +5,6 @@ add_library(zolt_codec_decoder STATIC
   ${CMAKE_CURRENT_LIST_DIR}/decoder.cc
 )
 target_link_libraries(zolt_codec_decoder PUBLIC zolt_codec_context)
+if(ZOLT_STUB_HOT)
+  target_compile_options(zolt_codec_decoder PRIVATE ${ZOLT_STUB_HOT})
+endif()
