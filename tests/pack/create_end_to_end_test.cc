@@ -328,4 +328,28 @@ TEST(CreateZstd, SolidRunsUnpackWithEveryToolAndTheInstaller) {
   EXPECT_NE(r.err.find("this stub does not decode Zstandard entries"), std::string::npos) << r.err;
 }
 
+// Incompressible files in one unbroken frame: stored blocks that run from
+// one file into the next, files that lie wholly inside a block begun
+// earlier, a large file streamed in slices whose last block runs on into
+// the small files behind it, and a last block that holds several files.
+TEST(CreateZstd, BlocksThatRunAcrossFilesInstallEveryFileWhole) {
+  if (zstd_setup_binary().empty()) GTEST_SKIP() << "built without libzstd";
+  TempDir temp;
+  const std::string tree = temp / "tree", installer = temp / "z.run";
+  put_file(tree + "/a/large.bin", random_bytes((3u << 20) + 4321, 1), 0644, 1683062507);
+  for (int i = 0; i < 40; i++) {
+    put_file(tree + "/b/r" + std::to_string(i), random_bytes(size_t(i) * 997 % 5000 + 1, uint32_t(i)), 0644, 1683062507);
+    put_file(tree + "/b/t" + std::to_string(i), "line " + std::to_string(i) + "\n", 0644, 1683062507);
+  }
+  ASSERT_EQ(run_pack({"create", "-q", "-3", "--product=Q", "--version=1", "-o", installer, tree}).exit_status, 0);
+  EXPECT_NE(run_pack({"list", installer}).out.find("          0 zstd+ "), std::string::npos);  // one inside a block
+  EXPECT_EQ(run_pack({"verify", "-q", installer}).exit_status, 0);
+  ASSERT_EQ(run_pack({"extract", "-q", installer, "-C", temp / "out"}).exit_status, 0);
+  EXPECT_EQ(snapshot_tree(temp / "out"), snapshot_tree(tree));
+  ProcessOptions o;
+  o.args = {"--quiet", "--target", temp / "installed", "--accept-licence"};
+  EXPECT_EQ(run_process(installer, o).exit_status, 0);
+  EXPECT_EQ(snapshot_tree(temp / "installed"), snapshot_tree(tree));
+}
+
 }  // namespace
