@@ -1,5 +1,7 @@
 #include "tests/pack/pack_support.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -92,4 +94,13 @@ void make_sample_tree(const std::string& dir) {
   // '-' (0x2D) sorts before '/' (0x2F) and 'Z' before 'a'.
   put_file(dir + "/doc-extra", "x", 0644, 1683062507);
   put_file(dir + "/Zeta.TXT", "upper case first\r\n", 0644, 1683062507);
+}
+
+void expect_unpacks_as(const std::string& installer, const std::string& tree, const std::string& scratch) {
+  ASSERT_EQ(run_pack({"extract", "-q", installer, "-C", scratch + "/out"}).exit_status, 0);
+  EXPECT_EQ(snapshot_tree(scratch + "/out"), snapshot_tree(tree));
+  ProcessOptions o;
+  o.args = {"--quiet", "--target", scratch + "/installed", "--accept-licence"};
+  EXPECT_EQ(run_process(installer, o).exit_status, 0);
+  EXPECT_EQ(snapshot_tree(scratch + "/installed"), snapshot_tree(tree));
 }

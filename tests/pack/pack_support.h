@@ -34,6 +34,10 @@ struct FileState {
 // `dir` by its relative name.
 std::map<std::string, FileState> snapshot_tree(const std::string& dir);
 
+// `zolt-pack extract` and the installer itself (unattended) each give
+// `tree` back, into new directories below `scratch`.
+void expect_unpacks_as(const std::string& installer, const std::string& tree, const std::string& scratch);
+
 // Writes a file and sets its mode and modification time.
 void put_file(const std::string& path, const std::string& bytes, mode_t mode, int64_t mod_time);
 
