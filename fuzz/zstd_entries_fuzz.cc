@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "archive/crc16.h"
-#include "engine/entry_zstd.h"
+#include "engine/read/entry_zstd.h"
 #include "pack/zstd_frame_split.h"
 
 namespace {

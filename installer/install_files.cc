@@ -8,15 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/attachment_check.h"
+#include "engine/read/attachment_check.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
-#include "engine/entry_prefetch.h"
-#include "engine/entry_reader.h"
-#include "engine/extraction.h"
-#include "engine/text_escape.h"
-#include "engine/free_space.h"
-#include "engine/post_install.h"
+#include "engine/read/entry_prefetch.h"
+#include "engine/read/entry_reader.h"
+#include "engine/install/extraction.h"
+#include "engine/present/text_escape.h"
+#include "engine/filesystem/free_space.h"
+#include "installer/post_install.h"
 #include "installer/answers.h"
 #include "installer/installation_notes.h"
 #include "installer/installer_state.h"
@@ -119,7 +119,7 @@ int install_files() {
   progress_line(nullptr, 0, 0);
 
   Extraction& extraction = installation.extraction;
-  extraction_prepare(&extraction, install_dir);
+  extraction_init(&extraction, install_dir);
   installation.extracting = true;
   uint32_t count = header_entry_count(attachment_header);
   // The whole attachment is checked before anything on disk changes: a
@@ -166,7 +166,7 @@ int install_files() {
       entry_prefetch_done(&prefetch);
       continue;
     }
-    if (extract_prepare(&extraction, entry, &failure) != 0) stop(failure);
+    if (extract_make_way(&extraction, entry, &failure) != 0) stop(failure);
     if (next.held) {
       entry_prefetch_replay(next, &on_slice);
       if (next.data_fault != ENTRY_FAULT_NONE) stop(entry_fault_message(next.data_fault));

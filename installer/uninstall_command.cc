@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/text_escape.h"
-#include "engine/uninstall.h"
+#include "engine/present/text_escape.h"
+#include "engine/ownership/uninstall.h"
 #include "installer/answers.h"
 #include "installer/installer_state.h"
 #include "installer/prompts.h"

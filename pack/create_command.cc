@@ -25,7 +25,7 @@
 #include "archive/attachment_writer.h"
 #include "archive/crc16.h"
 #include "archive/format.h"
-#include "engine/entry_zstd.h"
+#include "engine/read/entry_zstd.h"
 #ifdef ZOLT_HAVE_ZSTD
 #include "pack/record_blocks.h"
 #endif

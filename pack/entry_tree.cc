@@ -1,7 +1,7 @@
 #include "pack/entry_tree.h"
 
-#include "engine/entry_names.h"
-#include "engine/entry_reader.h"
+#include "engine/read/entry_names.h"
+#include "engine/read/entry_reader.h"
 #include "pack/text_escape.h"
 
 std::vector<std::string> name_components(const std::string& name) {

@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "engine/entry_prefetch.h"
-#include "engine/extraction.h"
-#include "engine/free_space.h"
+#include "engine/read/entry_prefetch.h"
+#include "engine/install/extraction.h"
+#include "engine/filesystem/free_space.h"
 #include "archive/attachment_reader.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
@@ -108,7 +108,7 @@ int extract_command(const Arguments& args) {
   Entry entry;
   uint32_t index;
   Extraction extraction;
-  extraction_prepare(&extraction, directory.c_str());
+  extraction_init(&extraction, directory.c_str());
   extraction.flush_data = flush;
   FreeSpace space;
   free_space_open(&space, directory.c_str());
@@ -171,7 +171,7 @@ int extract_command(const Arguments& args) {
         continue;
       }
       int fault = ENTRY_FAULT_NONE;
-      bool written = extract_prepare(&extraction, e, &failure) == 0;
+      bool written = extract_make_way(&extraction, e, &failure) == 0;
       if (written && next.held && next.data_fault != ENTRY_FAULT_NONE) reader.fail_entry(e, index, next.data_fault);
       if (written)
         written = (next.held ? extract_write_held(&extraction, e, e.data, &failure)

@@ -8,10 +8,10 @@
 #include <ctime>
 #include <memory>
 
-#include "engine/attachment_check.h"
-#include "engine/entry_zstd.h"
-#include "engine/mode_word.h"
-#include "engine/record_block.h"
+#include "engine/read/attachment_check.h"
+#include "engine/read/entry_zstd.h"
+#include "engine/present/mode_word.h"
+#include "engine/read/record_block.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "codec/codec_context.h"

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/entry_reader.h"
+#include "engine/read/entry_reader.h"
 #include "archive/format.h"
 #include "archive/vendor_texts.h"
 #include "pack/entry_tree.h"

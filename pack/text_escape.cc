@@ -1,6 +1,6 @@
 #include "pack/text_escape.h"
 
-#include "engine/text_escape.h"
+#include "engine/present/text_escape.h"
 
 std::string escaped_text(const std::string& text) {
   std::string out(escaped_size(text.size()), '\0');

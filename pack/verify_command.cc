@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "archive/format.h"
-#include "engine/extraction.h"
+#include "engine/install/extraction.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
 #include "pack/failure.h"

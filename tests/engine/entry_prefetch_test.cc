@@ -2,7 +2,7 @@
 // reading one entry after another gives: the same records in order, the same
 // bytes, the same slices for the display, the same fault at the same entry.
 // Both are run over one attachment and their logs compared.
-#include "engine/entry_prefetch.h"
+#include "engine/read/entry_prefetch.h"
 
 #include <gtest/gtest.h>
 

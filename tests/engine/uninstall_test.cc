@@ -1,6 +1,6 @@
 // Removing an installed product: its unchanged files and the directories it
 // made go, whatever a user or another product changed stays and is named.
-#include "engine/uninstall.h"
+#include "engine/ownership/uninstall.h"
 
 #include <gtest/gtest.h>
 

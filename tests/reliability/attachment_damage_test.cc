@@ -16,7 +16,7 @@
 
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
-#include "engine/entry_reader.h"
+#include "engine/read/entry_reader.h"
 #include "archive/format.h"
 #include "tests/reliability/defined_endings.h"
 #include "tests/reliability/reliability_support.h"

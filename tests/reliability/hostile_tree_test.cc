@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry_reader.h"
+#include "engine/read/entry_reader.h"
 #include "archive/format.h"
 #include "tests/reliability/defined_endings.h"
 #include "tests/reliability/reliability_support.h"

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/extraction.h"
+#include "engine/install/extraction.h"
 #include "tests/reliability/defined_endings.h"
 #include "tests/reliability/reliability_support.h"
 #include "tests/support/files.h"

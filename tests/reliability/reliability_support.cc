@@ -13,8 +13,8 @@
 
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
-#include "engine/entry_reader.h"
-#include "engine/owned_object.h"
+#include "engine/read/entry_reader.h"
+#include "engine/ownership/owned_object.h"
 #include "archive/format.h"
 #include "installer/install_files.h"
 #include "installer/installer_state.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry_reader.h"
+#include "engine/read/entry_reader.h"
 #include "archive/format.h"
 #include "codec/codec_context.h"
 #include "codec/decoder.h"

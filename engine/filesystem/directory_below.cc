@@ -1,0 +1,105 @@
+#include "engine/filesystem/directory_below.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "engine/ownership/owned_index.h"
+
+namespace {
+
+constexpr int DIRECTORY_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+// The link case: the whole prefix is resolved again by the kernel, which
+// refuses (EXDEV) any step that would leave root_fd, absolute links included.
+// Kernels without openat2 refuse every link.
+int open_beneath(int root_fd, const char* prefix) {
+#ifdef SYS_openat2
+  open_how how{};
+  how.flags = DIRECTORY_FLAGS;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  return int(syscall(SYS_openat2, root_fd, prefix, &how, sizeof how));
+#else
+  (void)root_fd;
+  (void)prefix;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// One step down from `at` into `component`, the last component of `prefix`.
+int enter(int root_fd, int at, const char* prefix, const char* component, int flags, OwnedIndex* made) {
+  if (strcmp(component, "..") == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  int fd = openat(at, component, DIRECTORY_FLAGS | O_NOFOLLOW);
+  if (fd >= 0) return fd;
+  // A file an earlier version installed where this one needs a directory
+  // gives way, when it is still that file.
+  if (errno == ENOTDIR && (flags & BELOW_CREATE) && made && owned_index_clear_way(made, prefix, at, component))
+    errno = ENOENT;
+  if (errno == ENOENT && (flags & BELOW_CREATE)) {
+    if (mkdirat(at, component, 0755) != 0) return -1;
+    fd = openat(at, component, DIRECTORY_FLAGS | O_NOFOLLOW);
+    struct stat st;
+    if (fd >= 0 && made) {
+      InstalledIdentity id{};
+      if (fstat(fd, &st) == 0) id = identity_of(st, 0);
+      if (owned_index_add(made, prefix, strlen(prefix), PATH_MADE_DIRECTORY, &id) != 0) {
+        close(fd);
+        errno = ENOMEM;
+        return -1;
+      }
+    }
+    return fd;
+  }
+  // O_NOFOLLOW with O_DIRECTORY reports a link as ENOTDIR, like a file.
+  if (errno != ENOTDIR && errno != ELOOP) return -1;
+  if (!(flags & BELOW_LINKS)) {
+    errno = EEXIST;
+    return -1;
+  }
+  fd = open_beneath(root_fd, prefix);
+  if (fd >= 0) return fd;
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+int open_directory_below(int root_fd, const char* path, size_t length, int flags, OwnedIndex* made) {
+  char prefix[PATH_MAX];
+  if (length >= sizeof prefix) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  memcpy(prefix, path, length);
+  prefix[length] = 0;
+  int at = root_fd;
+  for (size_t i = 0;;) {
+    while (i < length && prefix[i] == '/') i++;
+    if (i == length) break;
+    size_t end = i;
+    while (end < length && prefix[end] != '/') end++;
+    prefix[end] = 0;
+    int fd = strcmp(prefix + i, ".") == 0 ? openat(at, ".", DIRECTORY_FLAGS)
+                                          : enter(root_fd, at, prefix, prefix + i, flags, made);
+    int saved = errno;
+    if (at != root_fd) close(at);
+    if (fd < 0) {
+      errno = saved;
+      return -1;
+    }
+    at = fd;
+    prefix[end] = end < length ? '/' : 0;
+    i = end;
+  }
+  return at != root_fd ? at : openat(root_fd, ".", DIRECTORY_FLAGS);
+}

@@ -1,0 +1,143 @@
+#include "engine/filesystem/durable_batch.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void release(BatchedFile* f, int remove_temporary) {
+  if (f->fd >= 0) close(f->fd);
+  if (remove_temporary) unlinkat(f->temp_dir, f->temp, 0);
+  if (!f->shared_dir && f->temp_dir >= 0 && f->temp_dir != f->dir_fd) close(f->temp_dir);
+  if (f->dir_fd >= 0) close(f->dir_fd);
+  free(f->name);
+  *f = BatchedFile{};
+  f->fd = f->temp_dir = f->dir_fd = -1;
+}
+
+// Each file system is flushed whole, once, at the end: the descriptor of a
+// file renamed there stands for it, as a directory may not be readable.
+int remember_file_system(DurableBatch* b, int fd, dev_t device) {
+  for (size_t i = 0; i < b->file_systems; i++)
+    if (b->renamed_devices[i] == device) return 0;
+  if (b->file_systems == DURABLE_BATCH_FILE_SYSTEMS) return syncfs(fd);
+  int kept = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (kept < 0) return syncfs(fd);
+  b->renamed_fds[b->file_systems] = kept;
+  b->renamed_devices[b->file_systems++] = device;
+  return 0;
+}
+
+}  // namespace
+
+void durable_batch_init(DurableBatch* b, int flush) {
+  b->count = 0;
+  b->flush = flush;
+  b->file_systems = 0;
+}
+
+void durable_batch_add(DurableBatch* b, const BatchedFile& file) {
+  // Write-back starts now and overlaps the files that follow; the commit
+  // then mostly waits for what is already under way.
+  if (b->flush) sync_file_range(file.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  b->files[b->count++] = file;
+}
+
+int durable_batch_blocks_directory(const DurableBatch* b, const char* path, size_t length) {
+  for (size_t i = 0; i < b->count; i++) {
+    size_t n = strlen(b->files[i].name);
+    if (n <= length && memcmp(b->files[i].name, path, n) == 0 &&
+        (n == length || path[n] == '/' || path[n] == '\\'))
+      return 1;
+  }
+  return 0;
+}
+
+int durable_batch_passes_through(const DurableBatch* b, const char* name) {
+  size_t n = strlen(name);
+  for (size_t i = 0; i < b->count; i++) {
+    for (const char* p = b->files[i].name; p < b->files[i].base;) {
+      const char* end = strchr(p, '/');
+      if (!end || end > b->files[i].base) break;
+      if (size_t(end - p) == n && memcmp(p, name, n) == 0) return 1;
+      p = end + 1;
+    }
+  }
+  return 0;
+}
+
+int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), void* context, int* failure,
+                         int* error) {
+  size_t count = b->count, done = 0;
+  b->count = 0;
+  *failure = 0;
+  if (b->flush) {
+    for (size_t k = 0; k < count; k++) {
+      bool seen = false;
+      for (size_t j = 0; j < k && !seen; j++) seen = b->files[j].dir_device == b->files[k].dir_device;
+      if (seen || syncfs(b->files[k].fd) == 0) continue;
+      // This file and those behind it keep their old versions.
+      *failure = BATCH_FAILED_SAVE;
+      *error = errno;
+      for (size_t j = 0; j < count; j++) release(&b->files[j], j >= k);
+      return -1;
+    }
+  }
+  for (; done < count; done++) {
+    BatchedFile& f = b->files[done];
+    if (renameat(f.temp_dir, f.temp, f.dir_fd, f.base) != 0) {
+      int e = errno;
+      // A directory in the way: reported as opening it for writing would be.
+      *error = e == ENOTEMPTY || e == EEXIST ? EISDIR : e;
+      *failure = BATCH_FAILED_NAME;
+      break;
+    }
+    if (renamed(context, f.name) != 0) {
+      *failure = BATCH_FAILED_SAVE;
+      *error = ENOMEM;
+      done++;
+      break;
+    }
+  }
+  for (size_t k = 0; k < done; k++) {
+    BatchedFile& f = b->files[k];
+    int saved = !b->flush || remember_file_system(b, f.fd, f.dir_device) == 0;
+    // Some file systems report a failed write only when the file is closed.
+    saved = close(f.fd) == 0 && saved;
+    f.fd = -1;
+    if (!saved && *failure == 0) {
+      *failure = BATCH_FAILED_SAVE;
+      *error = errno;
+    }
+  }
+  for (size_t k = 0; k < count; k++) release(&b->files[k], k >= done);
+  return *failure ? -1 : 0;
+}
+
+int durable_batch_finish(DurableBatch* b, int (*renamed)(void*, const char*), void* context, int* failure,
+                         int* error) {
+  int result = durable_batch_commit(b, renamed, context, failure, error);
+  for (size_t i = 0; i < b->file_systems; i++) {
+    if (syncfs(b->renamed_fds[i]) != 0 && result == 0) {
+      *failure = BATCH_FAILED_SAVE;
+      *error = errno;
+      result = -1;
+    }
+    close(b->renamed_fds[i]);
+  }
+  b->file_systems = 0;
+  return result;
+}
+
+void durable_batch_discard(DurableBatch* b) {
+  for (size_t k = 0; k < b->count; k++) release(&b->files[k], 1);
+  b->count = 0;
+  for (size_t i = 0; i < b->file_systems; i++) close(b->renamed_fds[i]);
+  b->file_systems = 0;
+}

@@ -1,0 +1,82 @@
+// New files that wait, fully written, for their names.
+//
+// A rename is durable before the data it names unless the data is flushed
+// first: after a power cut the name would hold an empty or partial file.
+// Flushing each file before its rename costs a journal commit per file on a
+// disk, so files are gathered in batches: write-back of each starts as soon
+// as it is written (sync_file_range), and when the batch is full, or a later
+// step needs its names, the file system of the batch is flushed once
+// (syncfs: one journal commit for the whole batch, measured several times
+// faster than an fdatasync per file), then each file takes its name in the
+// order the files came. A power cut at any moment leaves each path with its
+// old file or its new one, whole. The names themselves are flushed once, at
+// the end (durable_batch_finish).
+//
+// On tmpfs every flush returns at once, so the batches cost a few system
+// calls per file there.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+#include "engine/filesystem/temporary_files.h"
+
+constexpr size_t DURABLE_BATCH_FILES = 256;  // descriptors held open at most
+constexpr size_t DURABLE_BATCH_FILE_SYSTEMS = 8;  // more are flushed as they come
+
+struct BatchedFile {
+  int fd;          // the temporary, open until its data is flushed
+  int temp_dir;    // where the temporary lies; owned when not `shared_dir`
+  int shared_dir;  // temp_dir is the caller's (the record directory)
+  int dir_fd;      // the directory the file goes into (O_PATH), owned
+  dev_t dir_device;
+  ino_t dir_inode;
+  char temp[TEMPORARY_NAME_SIZE];
+  char* name;        // the entry's whole name, owned
+  const char* base;  // its last component, inside `name`
+};
+
+struct DurableBatch {
+  BatchedFile files[DURABLE_BATCH_FILES];
+  size_t count;
+  int flush;  // 0: no flushing at all (scratch trees, at the caller's risk)
+  // A descriptor on each file system that received names since the last
+  // finish, and its device.
+  int renamed_fds[DURABLE_BATCH_FILE_SYSTEMS];
+  dev_t renamed_devices[DURABLE_BATCH_FILE_SYSTEMS];
+  size_t file_systems;
+};
+
+void durable_batch_init(DurableBatch* batch, int flush);
+
+// Takes `file` (its descriptors and name) into the batch and starts writing
+// its data out. The batch must not be full.
+void durable_batch_add(DurableBatch* batch, const BatchedFile& file);
+
+// 1 when a waiting file's name is the directory `path` (`length` bytes) or
+// one of the directories above it, '/' or backslash separating them.
+int durable_batch_blocks_directory(const DurableBatch* batch, const char* path, size_t length);
+
+// 1 when a directory named `name` lies on the way to a waiting file.
+int durable_batch_passes_through(const DurableBatch* batch, const char* name);
+
+enum BatchFailure {
+  BATCH_FAILED_SAVE = 1,  // flushing or closing the data failed
+  BATCH_FAILED_NAME,      // the rename failed
+};
+
+// Flushes and renames every waiting file as described above, calling
+// `renamed` with each file's whole name once it holds it. 0; or on the first
+// failure, -1 with `*failure` and `*error` set: the failing file and those
+// behind it lose their temporaries and keep what their names held.
+int durable_batch_commit(DurableBatch* batch, int (*renamed)(void* context, const char* name), void* context,
+                         int* failure, int* error);
+
+// Commits, then flushes the names given since the last finish. 0, or -1 as
+// durable_batch_commit.
+int durable_batch_finish(DurableBatch* batch, int (*renamed)(void* context, const char* name), void* context,
+                         int* failure, int* error);
+
+// Removes every waiting temporary: the names keep what they held.
+void durable_batch_discard(DurableBatch* batch);

@@ -1,0 +1,528 @@
+#include "engine/install/extraction.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/attachment_reader.h"
+#include "engine/filesystem/directory_below.h"
+#include "engine/install/link_entries.h"
+#include "engine/filesystem/temporary_files.h"
+
+static_assert(EXTRACTION_PATH_SIZE == PATH_MAX, "a path that fits the buffer is one the system can name");
+
+namespace {
+
+int path_is_directory(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0) return -1;
+  return S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+int fail(ExtractFailure* f, const char* message, const char* detail = nullptr, int error_number = 0,
+         int with_error_number = 0) {
+  *f = ExtractFailure{message, detail, error_number, with_error_number};
+  return -1;
+}
+
+int fail_errno(ExtractFailure* f, const char* message, const char* detail, int error_number) {
+  return fail(f, message, detail, error_number, 1);
+}
+
+// How many bytes of the name belong to the directories the entry needs: up
+// to its last separator, '/' or backslash, or all but a final separator.
+// A backslash is an ordinary character of a Linux name, yet it ends the part
+// whose directories are made, so "a\b" makes "a" and writes the file "a\b"
+// beside it: the installer has always done so.
+size_t directory_part(const char* name) {
+  size_t n = strlen(name);
+  if (n == 0) return 0;
+  if (name[n - 1] == '/' || name[n - 1] == '\\') return n - 1;
+  size_t i = n - 1;
+  while (i > 0 && name[i] != '/' && name[i] != '\\') i--;
+  return i;
+}
+
+// The part of the name up to its last '/': the directory the file lies in.
+size_t parent_part(const char* name) {
+  const char* slash = strrchr(name, '/');
+  return slash ? size_t(slash - name) : 0;
+}
+
+void forget_directory(Extraction* x) {
+  if (x->dir_fd >= 0) close(x->dir_fd);
+  x->dir_fd = -1;
+  x->dir_writable = x->dir_same_device = -1;
+}
+
+int commit_batch(Extraction* x, ExtractFailure* f, bool finish = false);
+
+// The descriptor of the directory below install_dir that the file of `name`
+// goes into, made as needed with the directories the name asks for.
+int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
+  size_t make = directory_part(name), parent = parent_part(name);
+  if (x->dir_fd >= 0 && make == parent && strlen(x->dir_path) == parent && memcmp(x->dir_path, name, parent) == 0)
+    return 0;
+  forget_directory(x);
+  // A file waiting for its name where this path needs a directory: it takes
+  // the name first, and the path then meets it as it would have.
+  if (durable_batch_blocks_directory(&x->batch, name, make) && commit_batch(x, f) != 0) return -1;
+  // Behind the last '/', up to a backslash: a directory of that name is made
+  // beside the file, unless the name is "." or "..", which every directory
+  // has already; "..\\x" thus stays a file of that name where it lies.
+  size_t piece = make - parent - (parent > 0 ? 1 : 0);
+  const char* start = name + parent + (parent > 0 ? 1 : 0);
+  if (parent != make && (piece == 0 || (piece <= 2 && memcmp(start, "..", piece) == 0))) make = parent;
+  const int flags = BELOW_CREATE | BELOW_LINKS;
+  int fd = open_directory_below(x->root_fd, name, make, flags, &x->owned);
+  if (fd >= 0 && parent != make) {
+    close(fd);
+    fd = open_directory_below(x->root_fd, name, parent, flags, &x->owned);
+  }
+  if (fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  x->dir_fd = fd;
+  memcpy(x->dir_path, name, parent);
+  x->dir_path[parent] = 0;
+  return 0;
+}
+
+int write_all(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return -1;
+    }
+    data += n;
+    size -= size_t(n);
+  }
+  return 0;
+}
+
+// The file of the entry in hand while its data arrives: a write that fails
+// is kept and reported once the data has been checked, since damaged data is
+// reported first, as when the file was written only after its check.
+struct FileOutput {
+  int fd;
+  int failed;
+  ExtractFailure failure;
+};
+
+int output_slice(void* context, const uint8_t* data, uint32_t size) {
+  FileOutput* out = static_cast<FileOutput*>(context);
+  if (write_all(out->fd, data, size) == 0) return 0;
+  fail_errno(&out->failure, "Error saving data", "(err=1).", errno);
+  out->failed = 1;
+  return -1;
+}
+
+// The times and the mode. A file without a time keeps those of a file
+// created here, though its temporary was made readable by its owner only.
+void apply_times_and_mode(const Extraction* x, int fd, const Entry& e) {
+  if (e.mod_time != 0) {
+    const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
+    futimens(fd, times);
+    fchmod(fd, mode_t(e.mode));
+  } else {
+    fchmod(fd, x->new_file_mode);
+  }
+}
+
+// The record lists the file once it holds its name.
+int renamed(void* context, const char* name) {
+  Extraction* x = static_cast<Extraction*>(context);
+  return owned_index_add(&x->owned, name, strlen(name), PATH_WRITTEN);
+}
+
+// The record's new name is durable only once its directory is flushed.
+void flush_record_directory(const Extraction* x) {
+  int fd = openat(x->record.dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// Every file waiting in the batch takes its name; with `finish`, the names
+// are flushed to disk too.
+int commit_batch(Extraction* x, ExtractFailure* f, bool finish) {
+  int failure, error;
+  if (finish ? durable_batch_finish(&x->batch, renamed, x, &failure, &error) == 0
+             : x->batch.count == 0 || durable_batch_commit(&x->batch, renamed, x, &failure, &error) == 0)
+    return 0;
+  if (failure == BATCH_FAILED_NAME) return fail_errno(f, "Can't create file", "(err=5).", error);
+  if (error == ENOMEM) return fail(f, "Memory allocation error (err=3).");
+  return fail_errno(f, "Error saving data", "(err=1).", error);
+}
+
+// Only what the record lists and is still as installed goes; the path is
+// walked as when writing, so an in-tree link on the way leads where the
+// file was written through it.
+int delete_entry(Extraction* x, const Entry& e) {
+  forget_directory(x);  // whatever goes may be the cached directory
+  if (*e.name) x->swept += owned_index_remove_path(&x->owned, e.name, x->root_fd);
+  return 0;
+}
+
+// What the file is now, times and mode applied, for the record once it
+// holds its name (rename changes none of it).
+int note_identity(Extraction* x, int fd, const Entry& e, ExtractFailure* f) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return 0;  // then the record cannot vouch for the file: it is never removed
+  InstalledIdentity id = identity_of(st, get_u16(e.record + RECORD_FILE_CRC));
+  if (owned_index_add(&x->owned, e.name, strlen(e.name), 0, &id) != 0) return fail(f, "Memory allocation error (err=3).");
+  return 0;
+}
+
+}  // namespace
+
+int ends_with_slash(const char* text) {
+  size_t n = strlen(text);
+  return n > 0 && text[n - 1] == '/';
+}
+
+int make_directories(char* path) {
+  if (!path || !*path) return 1;
+  char* p = path + (path[0] == '/');
+  for (;; p++) {
+    if (*p != '/' && *p != 0) continue;
+    char saved = *p;
+    *p = 0;
+    if (path_is_directory(path) != 1 && mkdir(path, 0755) != 0) return 0;
+    *p = saved;
+    if (saved == 0 || p[1] == 0) return 1;
+  }
+}
+
+int extraction_init(Extraction* x, const char* install_dir) {
+  memset(x, 0, sizeof *x);
+  x->install_dir = install_dir;
+  x->root_fd = x->dir_fd = x->record.dir_fd = x->record.lock_fd = -1;
+  x->dir_writable = x->dir_same_device = -1;
+  x->flush_data = 1;
+  durable_batch_init(&x->batch, 1);
+  owned_index_init(&x->owned);
+  return 0;
+}
+
+void extraction_on_kept(Extraction* x, void (*kept)(void*, const char*), void* context) {
+  x->owned.kept = kept;
+  x->owned.kept_context = context;
+}
+
+int extraction_expect(Extraction* x, const Entry& e) {
+  if (e.type == ENTRY_DELETE || e.type == ENTRY_POST_INSTALL) return 0;
+  // What the file will be, for the record written before the first change.
+  InstalledIdentity id{};
+  id.kind = IDENTITY_CONTENT;
+  id.size = e.file_size;
+  id.crc = get_u16(e.record + RECORD_FILE_CRC);
+  if (e.mod_time != 0) {
+    id.mtime = e.mod_time;
+    id.mode = S_IFREG | (e.mode & 07777u);
+  }
+  // A link or a directory is listed once it is made, with what it is then.
+  return owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS, entry_is_tree_object(e.type) ? nullptr : &id);
+}
+
+int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
+  // A file-size limit is then an error of the write, reported, with the old
+  // file kept, rather than a signal that ends the run without a word.
+  signal(SIGXFSZ, SIG_IGN);
+  char path[EXTRACTION_PATH_SIZE];
+  snprintf(path, sizeof path, "%s", x->install_dir);
+  errno = 0;
+  if (!make_directories(path)) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  // The installation directory itself is the user's choice and is reached by
+  // its path, links and all. An empty one stands for the working directory.
+  x->root_fd = open(*x->install_dir ? x->install_dir : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (x->root_fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  int result = install_record_open(&x->record, x->root_fd, product, &x->owned);
+  if (result == RECORD_BUSY) return fail(f, EXTRACTION_BUSY_MESSAGE);
+  if (result == RECORD_NO_MEMORY) return fail(f, "Memory allocation error (err=3).");
+  if (result == RECORD_UNAVAILABLE) {
+    x->no_record_error = errno ? errno : EACCES;
+    install_record_close(&x->record);
+  } else if (result != RECORD_OK) {
+    return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  }
+  if (!x->no_record_error) {
+    struct stat st;
+    if (fstat(x->record.dir_fd, &st) != 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+    x->record_device = st.st_dev;
+    remove_noted_temporaries(x->record.dir_fd, x->root_fd);
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  x->new_file_mode = 0666 & ~mask;
+  durable_batch_init(&x->batch, x->flush_data);
+  // Before the first change, the record lists also what this run will write:
+  // a run killed on the way leaves a record that a later run can trust.
+  if (!x->no_record_error && install_record_write(&x->record, &x->owned, true) != 0)
+    return fail_errno(f, EXTRACTION_RECORD_MESSAGE, "(err=1).", errno);
+  x->begun = 1;
+  return 0;
+}
+
+int extraction_finish(Extraction* x, ExtractFailure* f) {
+  if (!x->begun) return 0;
+  if (commit_batch(x, f, true) != 0) return -1;
+  forget_directory(x);
+  x->swept += owned_index_remove_unlisted(&x->owned, x->root_fd);
+  x->record_written = 1;
+  if (install_record_write(&x->record, &x->owned, false) != 0)
+    return fail_errno(f, EXTRACTION_RECORD_MESSAGE, "(err=1).", errno);
+  if (x->flush_data) flush_record_directory(x);
+  return 0;
+}
+
+void extraction_end(Extraction* x) {
+  if (x->begun) {
+    // After a failure the files written before it stay installed.
+    ExtractFailure ignored;
+    commit_batch(x, &ignored, true);
+    durable_batch_discard(&x->batch);
+    if (x->record.dir_fd >= 0) forget_temporary_directories(x->record.dir_fd);
+    // Failing to write the record loses nothing: the old one stays, and what
+    // it does not list is merely not swept later.
+    if (!x->record_written && install_record_write(&x->record, &x->owned, false) == 0 && x->flush_data)
+      flush_record_directory(x);
+  }
+  install_record_close(&x->record);
+  forget_directory(x);
+  entry_streamer_close(&x->streamer);
+  if (x->root_fd >= 0) close(x->root_fd);
+  x->root_fd = -1;
+  x->begun = 0;
+  owned_index_release(&x->owned);
+}
+
+int extract_make_way(Extraction* x, const Entry& e, ExtractFailure* f) {
+  const char* base = entry_base_name(e.name);
+  // The sweep may take an empty directory on the way to a waiting file, and
+  // a deletion may take the name it waits for: they come after it.
+  if ((e.type == ENTRY_DELETE || durable_batch_passes_through(&x->batch, base)) && commit_batch(x, f) != 0)
+    return -1;
+  if (*e.name) x->swept += owned_index_sweep(&x->owned, base, x->root_fd);
+  if (e.type == ENTRY_DELETE) return delete_entry(x, e);
+  if (e.type == ENTRY_DIRECTORY) return 0;  // made whole by install_tree_object
+
+  // What the system could not name by path is refused as it would refuse it.
+  size_t dir_length = strlen(x->install_dir) + (ends_with_slash(x->install_dir) ? 0 : 1);
+  if (dir_length + directory_part(e.name) >= EXTRACTION_PATH_SIZE)
+    return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+  if (dir_length + strlen(e.name) >= EXTRACTION_PATH_SIZE)
+    return fail_errno(f, "Can't create file", "(err=5).", ENAMETOOLONG);
+  if (open_file_directory(x, e.name, f) != 0) return -1;
+
+  const char* slash = strrchr(e.name, '/');
+  x->file_name = slash ? slash + 1 : e.name;
+  if (!*x->file_name || strcmp(x->file_name, ".") == 0) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
+  // What opening the name for writing would meet is reported now, before the
+  // data: a directory in the way, or a directory that takes no new name.
+  x->in_place = 0;
+  struct stat st;
+  bool exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  // A name the directory cannot hold fails here, as opening it would,
+  // before any of the entry's data is read.
+  if (!exists && errno == ENAMETOOLONG) return fail_errno(f, "Can't create file", "(err=5).", errno);
+  // A directory where an earlier installation left this file: the sweep's
+  // rule decides whether it goes.
+  if (exists && S_ISDIR(st.st_mode) && commit_batch(x, f) != 0) return -1;
+  if (exists && S_ISDIR(st.st_mode) && owned_index_sweep_path(&x->owned, e.name, base, x->root_fd) > 0) {
+    x->swept++;
+    exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+  if (exists && S_ISDIR(st.st_mode)) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
+  // Asked once per directory: the files of a tree come directory by directory.
+  if (x->dir_writable < 0) {
+    x->dir_writable = faccessat(x->dir_fd, ".", W_OK, AT_EACCESS) == 0;
+    x->dir_access_error = errno;
+  }
+  if (!x->dir_writable) {
+    int error = x->dir_access_error;
+    if (!exists || !S_ISREG(st.st_mode) || faccessat(x->dir_fd, x->file_name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+      return fail_errno(f, "Can't create file", "(err=5).", error);
+    x->in_place = 1;
+  }
+  return 0;
+}
+
+namespace {
+
+// The temporary the data goes into, its name in `temp` and its directory in
+// `*temp_dir`.
+int open_temporary(Extraction* x, int* temp_dir, char* temp, ExtractFailure* f) {
+  // The temporary lies in the record directory, where the next run clears
+  // what a killed one left, unless the file's directory is on another file
+  // system; then it lies beside the file, and the directory is noted first.
+  if (x->dir_same_device < 0) {
+    struct stat st;
+    // Without a record, every temporary lies beside its file.
+    x->dir_same_device = x->record.dir_fd >= 0 && fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+    if (!x->dir_same_device && x->record.dir_fd >= 0 &&
+        note_temporary_directory(x->record.dir_fd, x->dir_path, strlen(x->dir_path)) != 0) {
+      x->dir_same_device = -1;
+      return fail_errno(f, "Can't create file", "(err=5).", errno);
+    }
+  }
+  *temp_dir = x->dir_same_device ? x->record.dir_fd : x->dir_fd;
+  int fd = create_temporary(*temp_dir, x->dir_same_device ? INSTALL_RECORD_TEMPORARY_PREFIX : TEMPORARY_BESIDE_PREFIX,
+                            0600, temp);
+  if (fd < 0) {
+    *temp_dir = -1;
+    return fail_errno(f, "Can't create file", "(err=5).", errno);
+  }
+  return fd;
+}
+
+// A file written in place has lost its old data once it is truncated: what
+// can be foreseen to fail its write, a file-size limit or a full file
+// system, is reported while the old file is whole.
+int check_room_in_place(Extraction* x, const Entry& e, ExtractFailure* f) {
+  rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && e.file_size > limit.rlim_cur)
+    return fail_errno(f, "Error saving data", "(err=1).", EFBIG);
+  struct statvfs fs;
+  struct stat st;
+  if (fstatvfs(x->dir_fd, &fs) != 0 || fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  uint64_t block = fs.f_frsize ? fs.f_frsize : 512;
+  uint64_t free_blocks = geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+  uint64_t room = free_blocks * block + uint64_t(st.st_blocks) * 512;
+  if ((uint64_t(e.file_size) + block - 1) / block * block > room)
+    return fail_errno(f, "Error saving data", "(err=1).", ENOSPC);
+  return 0;
+}
+
+// The entry's own file, rewritten through its name: for a directory that
+// takes no new names. The data is checked before the file is touched.
+int write_in_place(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                   const EntryProgress* progress, int* fault, ExtractFailure* f) {
+  if (commit_batch(x, f) != 0) return -1;  // files before it take their names first
+  if (!held) {
+    // Decoded and checked once without a file, then again into it.
+    *fault = stream_entry_data(crc_table, &x->streamer, &e, nullptr, progress);
+    if (*fault == ENTRY_FAULT_NONE && fseek(attachment_file, -long(e.stored_size), SEEK_CUR) != 0)
+      *fault = ENTRY_FAULT_STORED_SHORT;
+    if (*fault != ENTRY_FAULT_NONE) return -1;
+  }
+  if (check_room_in_place(x, e, f) != 0) return -1;
+  FileOutput out{};
+  out.fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (out.fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
+  struct stat st;
+  if (fstat(out.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0) {
+    close(out.fd);
+    return fail(f, "Memory allocation error (err=3).");
+  }
+  const EntrySink sink{output_slice, &out};
+  if (!held) *fault = stream_entry_data(crc_table, &x->streamer, &e, &sink, nullptr);
+  else output_slice(&out, held, e.file_size);
+  if (*fault == ENTRY_FAULT_NONE && !out.failed) {
+    apply_times_and_mode(x, out.fd, e);
+    if (note_identity(x, out.fd, e, &out.failure) != 0) out.failed = 1;
+  }
+  bool saved = (!x->flush_data || fdatasync(out.fd) == 0 || errno == EINVAL) && !out.failed;
+  if (!saved && !out.failed) fail_errno(&out.failure, "Error saving data", "(err=1).", errno);
+  // Some file systems report a failed write only when the file is closed.
+  if (close(out.fd) != 0 && saved) fail_errno(&out.failure, "Error saving data", "(err=1).", errno), saved = false;
+  if (*fault != ENTRY_FAULT_NONE) return -1;
+  if (!saved) {
+    *f = out.failure;
+    return -1;
+  }
+  return renamed(x, e.name) == 0 ? 0 : fail(f, "Memory allocation error (err=3).");
+}
+
+// The data comes from `held` (file_size bytes, already checked) when it is
+// not null, else it is decoded from attachment_file.
+int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                const EntryProgress* progress, int* fault, ExtractFailure* f) {
+  *fault = ENTRY_FAULT_NONE;
+  if (e.type == ENTRY_DELETE) return 0;
+  // Files written before it take their names first, as the entries' order
+  // says: a link or a directory may take the place of one of them.
+  if (entry_is_tree_object(e.type))
+    return commit_batch(x, f) != 0 ? -1 : install_tree_object(x, crc_table, e, held, fault, f);
+  if (!held && !x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
+  if (x->in_place) return write_in_place(x, crc_table, e, held, progress, fault, f);
+  FileOutput out{};
+  int temp_dir;
+  char temp[TEMPORARY_NAME_SIZE] = "";
+  out.fd = open_temporary(x, &temp_dir, temp, &out.failure);
+  struct stat st;
+  if (out.fd >= 0 && (fstat(out.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0)) {
+    fail(&out.failure, "Memory allocation error (err=3).");
+    close(out.fd);
+    unlinkat(temp_dir, temp, 0);
+    out.fd = -1;
+  }
+  out.failed = out.fd < 0;
+  const EntrySink sink{output_slice, &out};
+  if (!held) *fault = stream_entry_data(crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
+  else if (!out.failed) output_slice(&out, held, e.file_size);
+  // Damaged data, or a file not written whole: the temporary goes, and the
+  // name keeps what it held.
+  if (*fault != ENTRY_FAULT_NONE || out.failed) {
+    if (out.fd >= 0) {
+      close(out.fd);
+      unlinkat(temp_dir, temp, 0);
+    }
+    if (*fault == ENTRY_FAULT_NONE) *f = out.failure;
+    return -1;
+  }
+  // The final mode before the name: until then only the owner can read it.
+  apply_times_and_mode(x, out.fd, e);
+  if (note_identity(x, out.fd, e, f) != 0) {
+    close(out.fd);
+    unlinkat(temp_dir, temp, 0);
+    return -1;
+  }
+  BatchedFile file{};
+  file.fd = out.fd;
+  file.shared_dir = temp_dir == x->record.dir_fd;
+  file.dir_fd = fcntl(x->dir_fd, F_DUPFD_CLOEXEC, 0);
+  // A temporary beside its file is reached through the batch's own
+  // descriptor: the cached one goes with the next directory.
+  file.temp_dir = file.shared_dir ? temp_dir : file.dir_fd;
+  file.name = strdup(e.name);
+  memcpy(file.temp, temp, sizeof file.temp);
+  if (file.dir_fd < 0 || !file.name || fstat(x->dir_fd, &st) != 0) {
+    int error = errno;
+    close(out.fd);
+    unlinkat(temp_dir, temp, 0);
+    if (file.dir_fd >= 0) close(file.dir_fd);
+    free(file.name);
+    return error == EMFILE || error == ENFILE ? fail_errno(f, "Can't create file", "(err=5).", error)
+                                              : fail(f, "Memory allocation error (err=3).");
+  }
+  file.dir_device = st.st_dev;
+  file.dir_inode = st.st_ino;
+  file.base = file.name + (x->file_name - e.name);
+  durable_batch_add(&x->batch, file);
+  // Unflushed, nothing is gained by waiting: the name is taken at once.
+  if (x->batch.count == DURABLE_BATCH_FILES || !x->flush_data) return commit_batch(x, f);
+  return 0;
+}
+
+}  // namespace
+
+int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& e, const EntryProgress* progress, int* fault,
+                  ExtractFailure* f) {
+  return write_entry(x, crc_table, e, nullptr, progress, fault, f);
+}
+
+int extract_write_held(Extraction* x, const Entry& e, const uint8_t* data, ExtractFailure* f) {
+  int fault;
+  return write_entry(x, nullptr, e, data ? data : reinterpret_cast<const uint8_t*>(""), nullptr, &fault, f);
+}

@@ -1,0 +1,121 @@
+// Turning checked entries into files below the installation directory: the
+// stale-copy sweep, the directories, the file itself with its times and mode,
+// and the installation record that tells later runs what is theirs.
+//
+// Below the installation directory nothing is reached by path: directories
+// are entered one at a time from a descriptor (see directory_below.h), so a
+// link in the tree cannot lead writes or deletions out of it. Every file is
+// written whole to a temporary first (see temporary_files.h) and takes its
+// name by one rename only once its data is on disk (see durable_batch.h), so
+// that after any failure, interruption or power cut each path holds nothing,
+// its old version or its complete new one, and after extraction_finish the
+// new one. The data goes straight into the temporary as it is decoded, so
+// memory stays small whatever a file's size, and a file that fails its check
+// loses only its temporary.
+#pragma once
+
+#include <sys/types.h>
+
+#include "engine/filesystem/durable_batch.h"
+#include "engine/read/entry_reader.h"
+#include "engine/ownership/install_record.h"
+#include "engine/ownership/owned_index.h"
+
+// What went wrong, for the caller to report: `message`, and with
+// `with_error_number` set also the system's text for `error_number` and `detail`.
+struct ExtractFailure {
+  const char* message;
+  const char* detail;
+  int error_number;
+  int with_error_number;
+};
+
+// Another installer is installing into the same directory.
+constexpr const char* EXTRACTION_BUSY_MESSAGE = "Another installation into this directory is running (err=9).";
+// The record of what the run installs cannot be written (with the system's
+// text and the detail "(err=1)."): before the first change nothing is
+// changed; at the end the files are installed but the run has failed.
+constexpr const char* EXTRACTION_RECORD_MESSAGE = "Can't save the installation record";
+
+constexpr size_t EXTRACTION_PATH_SIZE = 4096;  // PATH_MAX: longer paths cannot be named
+
+struct Extraction {
+  const char* install_dir;  // as chosen; never longer than 4094 characters
+  OwnedIndex owned;  // what the product owns in the tree, and what this run writes
+  InstallRecord record;
+  int begun;    // the directory is locked and the record read
+  int root_fd;  // install_dir; -1 when not open
+  int dir_fd;   // the directory of the last file written; -1 when none
+  char dir_path[EXTRACTION_PATH_SIZE];  // dir_fd's path below install_dir, as entries spell it
+  dev_t record_device;
+  // For the entry in hand, between extract_make_way and extract_write.
+  const char* file_name;  // within the entry's name
+  int in_place;           // a file in a directory that cannot take a temporary
+  unsigned long swept;    // objects the sweep removed, over the run
+  EntryStreamer streamer;  // opened with the first data to decode
+  int dir_writable;        // dir_fd takes new names; -1 not yet asked
+  int dir_access_error;    // why it does not
+  int dir_same_device;     // dir_fd is on the record directory's file system; -1 not yet asked
+  mode_t new_file_mode;    // of a file created here: 0666 less the umask
+  int flush_data;          // 1 (the default): new files are on disk before their names
+  DurableBatch batch;      // written files waiting for their names
+  // Set by extraction_begin when the directory takes no record (errno's
+  // value): the files are installed in place where they can be, and nothing
+  // is removed, as nothing is known to be the product's.
+  int no_record_error;
+  int record_written;  // the final record, by extraction_finish
+};
+
+// Paths left alone because what lies there changed since the product
+// installed it go to `kept` (may be null), one call each, as they are met.
+void extraction_on_kept(Extraction* x, void (*kept)(void* context, const char* path), void* context);
+
+// Nothing on disk yet. 0, or -1 when memory runs out.
+int extraction_init(Extraction* x, const char* install_dir);
+
+// Learns an entry of the attachment from the check before installation: the
+// sweep never removes a file that the attachment itself installs. 0, or -1
+// when memory runs out.
+int extraction_expect(Extraction* x, const Entry& entry);
+
+// Makes the installation directory, takes its lock, clears what killed runs
+// left, reads the product's record. 0, or -1 with `failure` filled in.
+int extraction_begin(Extraction* x, const char* product, ExtractFailure* failure);
+
+// Called once the last entry is written: gives every written file its name
+// and flushes it to disk; removes what the product's record lists that this
+// attachment does not install and that is unchanged, then the product's
+// directories that are empty then; writes the final record. 0, or -1 with
+// `failure` filled in.
+int extraction_finish(Extraction* x, ExtractFailure* failure);
+
+// Gives the files written so far their names (once begun, reporting
+// nothing), brings the record up to date unless extraction_finish did (what
+// the old record listed stays listed) and releases everything.
+void extraction_end(Extraction* x);
+
+// Installs one entry whose stored data check_attachment has checked:
+// extract_make_way once its record is read (the sweep, the directories, and
+// for a deletion entry the deletion), 0 or -1 with `failure` filled in; then
+// extract_write, which decodes the data behind the record from
+// attachment_file one window at a time into the new file (see
+// stream_entry_data). extract_write is 0, or -1 with either `*fault` set to
+// the entry's fault (damaged data: the entry's old file is kept) or, with
+// `*fault` ENTRY_FAULT_NONE, `failure` filled in. Messages come in the order
+// of a check of the whole file before its write: a fault of the data before
+// a failure to make or write the file.
+int extract_make_way(Extraction* x, const Entry& entry, ExtractFailure* failure);
+int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& entry, const EntryProgress* progress,
+                  int* fault, ExtractFailure* failure);
+
+// extract_write for data read, decoded and checked already: `data` holds the
+// entry's file_size bytes. 0, or -1 with `failure` filled in.
+int extract_write_held(Extraction* x, const Entry& entry, const uint8_t* data, ExtractFailure* failure);
+
+// 1 when every directory of `path` exists or was made (mode 0755), 0 when a
+// mkdir failed (errno is mkdir's; the path is left cut at that directory).
+// Only '/' separates.
+int make_directories(char* path);
+
+// 1 when `text` is not empty and ends in '/'; a backslash does not count.
+int ends_with_slash(const char* text);

@@ -1,0 +1,177 @@
+#include "engine/install/link_entries.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/filesystem/directory_below.h"
+#include "engine/filesystem/temporary_files.h"
+
+namespace {
+
+int fail_errno(ExtractFailure* f, const char* message, const char* detail, int error_number) {
+  *f = ExtractFailure{message, detail, error_number, 1};
+  return -1;
+}
+
+int fail_memory(ExtractFailure* f) {
+  *f = ExtractFailure{"Memory allocation error (err=3).", nullptr, 0, 0};
+  return -1;
+}
+
+struct Target {
+  char bytes[LINK_TARGET_MAX + 1];
+  uint32_t size;
+};
+
+int keep_target(void* context, const uint8_t* data, uint32_t size) {
+  Target* t = static_cast<Target*>(context);
+  if (size > LINK_TARGET_MAX - t->size) return -1;
+  memcpy(t->bytes + t->size, data, size);
+  t->size += size;
+  return 0;
+}
+
+// The link made under a temporary's name where files' temporaries lie (see
+// temporary_files.h): in the record directory, or beside its place when that
+// is on another file system, since a rename cannot cross file systems. The
+// name is won as a file's and then taken over by the link.
+int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* temp) {
+  if (x->dir_same_device < 0) {
+    struct stat st;
+    x->dir_same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+    if (!x->dir_same_device && note_temporary_directory(x->record.dir_fd, x->dir_path, strlen(x->dir_path)) != 0) {
+      x->dir_same_device = -1;
+      return -1;
+    }
+  }
+  *temp_dir = x->dir_same_device ? x->record.dir_fd : x->dir_fd;
+  const char* prefix = x->dir_same_device ? INSTALL_RECORD_TEMPORARY_PREFIX : TEMPORARY_BESIDE_PREFIX;
+  for (int attempt = 0; attempt < 100; attempt++) {
+    int fd = create_temporary(*temp_dir, prefix, 0600, temp);
+    if (fd < 0) return -1;
+    close(fd);
+    unlinkat(*temp_dir, temp, 0);
+    if (symlinkat(target, *temp_dir, temp) == 0) return 0;
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+int install_link(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held, int* fault,
+                 ExtractFailure* f) {
+  Target target;
+  target.size = 0;
+  if (held) {
+    keep_target(&target, held, e.file_size);
+  } else {
+    if (!x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
+    const EntrySink sink{keep_target, &target};
+    *fault = stream_entry_data(crc_table, &x->streamer, &e, &sink, nullptr);
+    if (*fault != ENTRY_FAULT_NONE) return -1;
+  }
+  // A NUL would cut the target short: the link would point elsewhere.
+  if (target.size != e.file_size || memchr(target.bytes, 0, target.size)) {
+    // Told both ways, for the callers of extract_write_held too.
+    *fault = ENTRY_FAULT_TREE_OBJECT;
+    *f = ExtractFailure{entry_fault_message(*fault), nullptr, 0, 0};
+    return -1;
+  }
+  target.bytes[target.size] = 0;
+  // A directory that takes no new name cannot take a link either: a link
+  // is never written in place.
+  if (x->in_place) return fail_errno(f, "Can't create file", "(err=5).", x->dir_access_error);
+
+  int temp_dir = -1;
+  char temp[TEMPORARY_NAME_SIZE];
+  if (make_temporary_link(x, target.bytes, &temp_dir, temp) != 0)
+    return fail_errno(f, "Can't create file", "(err=5).", errno);
+  if (renameat(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
+    int error = errno;
+    unlinkat(temp_dir, temp, 0);
+    // A directory in the way: reported as for a file.
+    if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
+    return fail_errno(f, "Can't create file", "(err=5).", error);
+  }
+  if (e.mod_time != 0) {
+    const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
+    utimensat(x->dir_fd, x->file_name, times, AT_SYMLINK_NOFOLLOW);
+  }
+  // Listed with what it is now and its target's CRC (the entry's file CRC),
+  // so that only this very link is ever removed or replaced.
+  struct stat st;
+  if (fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;  // then never removed
+  InstalledIdentity id = identity_of(st, 0);
+  id.crc = get_u16(e.record + RECORD_FILE_CRC);
+  if (owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0 ||
+      owned_index_add(&x->owned, e.name, strlen(e.name), PATH_WRITTEN, &id) != 0)
+    return fail_memory(f);
+  return 0;
+}
+
+// Sets the mode through a descriptor of the directory itself, so that a link
+// put in its place meanwhile is not followed; `*identity` learns what the
+// directory is then. Not reported when it fails, as for files.
+void set_directory_mode(int parent, const char* base, uint16_t mode, InstalledIdentity* identity) {
+  int fd = openat(parent, base, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  fchmod(fd, mode_t(mode & 07777));
+  struct stat st;
+  if (fstat(fd, &st) == 0) *identity = identity_of(st, 0);
+  close(fd);
+}
+
+int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
+  size_t end = strlen(e.name);
+  while (end > 0 && e.name[end - 1] == '/') end--;
+  size_t start = end;
+  while (start > 0 && e.name[start - 1] != '/') start--;
+  if (end - start > NAME_MAX) return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+  char base[NAME_MAX + 1];
+  memcpy(base, e.name + start, end - start);
+  base[end - start] = 0;
+  // The installation directory itself is the user's choice: its mode stays.
+  if (!*base || strcmp(base, ".") == 0) return 0;
+  size_t dir_length = strlen(x->install_dir) + 1;
+  if (dir_length + end >= EXTRACTION_PATH_SIZE)
+    return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+
+  int parent = open_directory_below(x->root_fd, e.name, start, BELOW_CREATE | BELOW_LINKS, &x->owned);
+  if (parent < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  const bool owned = owned_index_flags(&x->owned, e.name, end) & (PATH_RECORDED | PATH_WRITTEN | PATH_MADE_DIRECTORY);
+  int error = 0;
+  bool made = false;
+  struct stat st;
+  // Anything else in its place stays, as a file in the way of a directory
+  // does.
+  if (fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) error = EEXIST;
+  if (error == 0 && fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Only the owner can enter it until its mode is set.
+    if (mkdirat(parent, base, 0700) == 0)
+      made = true;
+    else
+      error = errno;
+  }
+  InstalledIdentity id{};
+  if (error == 0 && (made || owned)) set_directory_mode(parent, base, e.mode, &id);
+  close(parent);
+  if (error != 0) return fail_errno(f, "Can't create directory", "(err=4).", error);
+  // Recorded as the product's, so that a later run may set its mode again;
+  // it is not marked as made here, which would let the sweep take it.
+  if ((made || owned) && owned_index_add(&x->owned, e.name, end, PATH_WRITTEN, &id) != 0) return fail_memory(f);
+  return 0;
+}
+
+}  // namespace
+
+int install_tree_object(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* target, int* fault,
+                        ExtractFailure* f) {
+  *fault = ENTRY_FAULT_NONE;
+  if (e.type == ENTRY_DIRECTORY) return install_directory(x, e, f);
+  return install_link(x, crc_table, e, target, fault, f);
+}

@@ -1,0 +1,23 @@
+// Installing the entries that are no files: symbolic links and directories.
+//
+// A link is made under a temporary name (in the record directory, or beside
+// its place when that lies on another file system) and renamed over its
+// name, so the name holds the old object or the new link, never nothing.
+// Its target is stored as it is and never resolved: nothing here follows a
+// link, and the directories on the way are entered as files' directories
+// are (directory_below.h). A directory entry makes its directory with the
+// entry's mode; a directory that was there already takes the mode only when
+// the product made it (this run or an earlier one), never the user's own.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/install/extraction.h"
+
+// Installs the link or directory `entry`, after extract_make_way and once the
+// files written before it hold their names. For a link,
+// `target` holds its file_size bytes, or is null to read them from
+// attachment_file with `crc_table`. 0, or -1 with `*fault` set (damaged data)
+// or, with `*fault` ENTRY_FAULT_NONE, `failure` filled in.
+int install_tree_object(Extraction* x, const uint8_t* crc_table, const Entry& entry, const uint8_t* target,
+                        int* fault, ExtractFailure* failure);

@@ -1,0 +1,60 @@
+// The installation record: inside the installation directory, a hidden
+// directory of the installer's own holds, per product, the list of what its
+// installations put there (each path with the identity of the object written
+// there, see owned_object.h), so that later installations remove only their
+// own unchanged files and never a user's. Beside it: the lock that keeps two
+// installers out of one directory, and the temporaries that new files are
+// written to before they take their names.
+//
+// The list is a fixed first line naming its format, then one line per path
+// and identity: the identity's text, a tab, the path and a NUL (a name can
+// hold any byte but NUL). A list of the first format, paths alone, is still
+// read: its paths are the product's, but what lies there cannot be told from
+// a user's file, so such files are never removed. The list is written to a
+// temporary and renamed, so a crash leaves the old list or the new one;
+// before the first change a run lists also what it is about to write.
+#pragma once
+
+#include <cstddef>
+
+#include "engine/ownership/owned_index.h"
+
+constexpr const char* INSTALL_RECORD_DIRECTORY = ".zolt-setup";
+// What the names of temporaries in the record directory begin with.
+constexpr char INSTALL_RECORD_TEMPORARY_PREFIX[] = "tmp-";
+
+enum RecordResult {
+  RECORD_OK = 0,
+  RECORD_SYSTEM,  // errno tells why the directory or the lock cannot be had
+  RECORD_BUSY,    // another installer holds the lock
+  RECORD_NO_MEMORY,
+  // The record directory cannot be made or used (the installation directory
+  // takes no new names): the run goes on without a record, errno says why.
+  RECORD_UNAVAILABLE,
+};
+
+struct InstallRecord {
+  int dir_fd;   // the record directory (O_PATH), -1 when not open
+  int lock_fd;  // held until close (or the end of the process)
+  char list_name[256];
+  int found;  // the product's list was there, and read
+};
+
+// Makes the record directory below `root_fd`, takes the lock, removes the
+// temporaries that killed runs left there and adds the paths that the
+// product's list names to `index` as PATH_RECORDED.
+int install_record_open(InstallRecord* record, int root_fd, const char* product, OwnedIndex* index);
+
+// Replaces the product's list by the paths `index` holds now, with `intent`
+// also those the run is still to write. 0, or -1 with errno set.
+int install_record_write(InstallRecord* record, const OwnedIndex* index, bool intent);
+
+void install_record_close(InstallRecord* record);
+
+// Removes the product's list, and the record directory with its lock when no
+// other product's list is left there. 0, or -1 with errno set.
+int install_record_remove(InstallRecord* record, int root_fd);
+
+// Creates a fresh temporary in the record directory, open for writing, its
+// name in `name` (TEMPORARY_NAME_SIZE bytes). A descriptor, or -1 with errno set.
+int install_record_temporary(InstallRecord* record, char* name);

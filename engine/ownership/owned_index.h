@@ -1,0 +1,125 @@
+// What the installer may remove: the paths that an earlier installation of
+// this product recorded (see install_record.h) and the directories this run
+// made, and of those only objects that are still what was installed there
+// (see owned_object.h), never a user's own file.
+//
+// The rule: before an entry whose base name is B is written or deleted, the
+// objects named B below the installation directory are removed, except those
+// whose path passes through a directory named B or through a symbolic link.
+// Of those, only the ones listed here qualify, and of the files among them
+// only those that this attachment does not install itself (they are replaced
+// in place, atomically, when their turn comes, so a run that ends early never
+// loses them) and that this run has not written. Removal walks one component
+// at a time from the installation directory's descriptor without following
+// any link, so a tree changed under the run cannot lead it elsewhere.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/ownership/owned_object.h"
+
+enum PathFlag : uint8_t {
+  PATH_RECORDED = 1,        // listed by an earlier installation
+  PATH_INSTALLS = 2,        // this attachment installs a file there
+  PATH_WRITTEN = 4,         // this run wrote the file there
+  PATH_MADE_DIRECTORY = 8,  // this run made the directory there
+  PATH_GONE = 16,           // removed (or found missing) since
+};
+
+struct OwnedPath {
+  char* path;        // below the directory, '/'-separated, no empty or "." component
+  const char* name;  // last component of `path`
+  uint32_t name_hash, path_hash;
+  int32_t next_name, next_path;  // chains of the two hash tables, -1 at the end
+  uint8_t flags;
+  // What the record lists there: one object, or after an interrupted run
+  // the old file and the new one it was about to write.
+  uint8_t recorded_count;
+  InstalledIdentity recorded[2];
+  // PATH_INSTALLS: the file the attachment will write; PATH_WRITTEN or
+  // PATH_MADE_DIRECTORY: what this run wrote or made.
+  InstalledIdentity own;
+};
+
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+};
+
+struct OwnedIndex {
+  OwnedPath* paths;
+  size_t count, capacity;
+  int32_t* name_buckets;
+  int32_t* path_buckets;
+  size_t bucket_count;
+  FileIdentity* made;  // files written by this run; open addressing, inode 0 marks a free slot
+  size_t made_count, made_capacity;
+  uint8_t* crc_table;  // for comparing files with their record; made on first use
+  // Told of every listed path left alone because its object changed since it
+  // was installed (the path is then no longer listed). May be null.
+  void (*kept)(void* context, const char* path);
+  void* kept_context;
+};
+
+void owned_index_init(OwnedIndex* index);
+void owned_index_release(OwnedIndex* index);
+
+// Writes `path` (`length` bytes) without empty and "." components into `out`
+// (at least length + 1 bytes). Returns the new length; 0 when nothing is
+// left or a component is "..".
+size_t normalize_path(const char* path, size_t length, char* out);
+
+// Adds `flags` to the path (normalised here); adding PATH_WRITTEN or
+// PATH_MADE_DIRECTORY clears PATH_GONE. `identity`, when given, is what
+// the record lists there (with PATH_RECORDED; a third one is dropped) or
+// what this run will write or has written or made. 0, or -1 when memory
+// runs out. Paths that normalise to nothing are ignored.
+int owned_index_add(OwnedIndex* index, const char* path, size_t length, unsigned flags,
+                    const InstalledIdentity* identity = nullptr);
+
+// The flags of the path (normalised here), 0 when it is not in the index.
+unsigned owned_index_flags(const OwnedIndex* index, const char* path, size_t length);
+// Marks the path gone (no longer to be recorded).
+void owned_index_forget(OwnedIndex* index, const char* path, size_t length);
+
+// Removes what the rule selects for base name `name` below the directory open
+// at `root_fd`, but for a directory where the attachment installs a file:
+// that one goes through owned_index_sweep_path when the file's own entry
+// finds it in the way. Failures are not reported (a non-empty directory
+// stays). Returns the number removed.
+size_t owned_index_sweep(OwnedIndex* index, const char* name, int root_fd);
+
+// The rule for the one path `entry` of base name `name` (1 when its object
+// was removed).
+size_t owned_index_sweep_path(OwnedIndex* index, const char* entry, const char* name, int root_fd);
+
+// Remembers a file written by this run: it is never swept, however it is
+// reached. 0, or -1 when memory runs out.
+int owned_index_mark_identity(OwnedIndex* index, dev_t device, ino_t inode);
+
+// Removes the object at the one path `entry` (a deletion entry's) when the
+// index lists it and it is still what was installed; directories on the way
+// are entered as when writing, in-tree links included. 1 when removed.
+size_t owned_index_remove_path(OwnedIndex* index, const char* entry, int root_fd);
+
+// Removes a listed file where the directory `component` (the last component
+// of `prefix`, in the directory open at `dir_fd`) is needed, when it is
+// still what was installed and this attachment does not install it. 1 when
+// removed.
+int owned_index_clear_way(OwnedIndex* index, const char* prefix, int dir_fd, const char* component);
+
+// An upgrade's end: removes every listed object that this run neither
+// installs nor wrote and that is unchanged, then the listed directories that
+// are empty then, deepest first. Returns the number removed.
+size_t owned_index_remove_unlisted(OwnedIndex* index, int root_fd);
+
+// Calls `each` for every path and identity that an installation record
+// should list now; with `intent`, also the files this attachment is still to
+// write, as a record that a run killed on the way must leave. Stops at the
+// first nonzero result and returns it.
+int owned_index_each_recorded(const OwnedIndex* index, bool intent,
+                              int (*each)(void* context, const char* path, const InstalledIdentity& identity),
+                              void* context);

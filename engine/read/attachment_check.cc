@@ -1,0 +1,41 @@
+#include "engine/read/attachment_check.h"
+
+#include <cstdio>
+
+#include "archive/attachment_reader.h"
+#include "archive/crc16.h"
+#include "archive/format.h"
+#include "codec/codec_context.h"
+#include "engine/read/entry_zstd.h"
+#include "engine/read/record_block.h"
+
+int check_entry_stored_data(const uint8_t* crc_table, const Entry& e) {
+  if (e.type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
+  // A stored file is copied out of its stored data: it cannot be longer.
+  if (entry_data_is_stored(e.type) && e.file_size > e.stored_size) return ENTRY_FAULT_STORED_SHORT;
+  // A method this program cannot decode is found before anything changes.
+  if (entry_is_zstd(e.type) && !ENTRY_ZSTD_SUPPORTED) return ENTRY_FAULT_DECODE;
+  uint8_t slice[CODEC_WINDOW];
+  uint16_t crc = 0;
+  for (uint32_t left = e.stored_size; left > 0;) {
+    uint32_t n = left < sizeof slice ? left : uint32_t(sizeof slice);
+    if (read_attachment(slice, n) < n) return ENTRY_FAULT_STORED_SHORT;
+    crc = crc16_continue(crc_table, crc, slice, n);
+    left -= n;
+  }
+  return crc == get_u16(e.record + RECORD_STORED_CRC) ? ENTRY_FAULT_NONE : ENTRY_FAULT_STORED_CRC;
+}
+
+int check_attachment(const uint8_t* crc_table, uint32_t entry_count, const CheckedEntry* checked, uint32_t* index) {
+  EntryPosition start;
+  int fault = entry_position(&start) != 0 ? ENTRY_FAULT_RECORD_SHORT : ENTRY_FAULT_NONE;
+  for (*index = 0; fault == ENTRY_FAULT_NONE && *index < entry_count; ++*index) {
+    Entry e;
+    e.stored = e.data = nullptr;
+    fault = read_entry_record(crc_table, &e);
+    if (fault == ENTRY_FAULT_NONE) fault = check_entry_stored_data(crc_table, e);
+    if (fault == ENTRY_FAULT_NONE && checked) fault = checked->accept(checked->context, e);
+    if (fault != ENTRY_FAULT_NONE) return fault;
+  }
+  return entry_seek(crc_table, start);
+}

@@ -1,0 +1,27 @@
+// Checking a whole attachment before anything is installed: every record
+// (length, CRC, name) and every entry's stored data against its CRC, read in
+// slices so that memory stays small whatever the sizes. What only decoding
+// shows (a stream that does not decode, a wrong file CRC) is left to the
+// installation of the entry.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/read/entry_reader.h"
+
+// Called for every entry that passed, in order; a nonzero result stops the
+// check with that result.
+struct CheckedEntry {
+  int (*accept)(void* context, const Entry& entry);
+  void* context;
+};
+
+// Reads the stored data behind the record of `entry` in slices and checks it
+// against its CRC; a stored file must fit in it. ENTRY_FAULT_NONE or the fault.
+int check_entry_stored_data(const uint8_t* crc_table, const Entry& entry);
+
+// Reads `entry_count` entries from the current position of attachment_file
+// and returns it there. ENTRY_FAULT_NONE, the first entry's fault
+// (`index` learns which entry, from 0), or what `accept` returned. A
+// position that cannot be restored is ENTRY_FAULT_RECORD_SHORT.
+int check_attachment(const uint8_t* crc_table, uint32_t entry_count, const CheckedEntry* checked, uint32_t* index);

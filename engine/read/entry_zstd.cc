@@ -1,0 +1,153 @@
+#include "engine/read/entry_zstd.h"
+
+#include <zstd.h>
+
+#include <cstring>
+
+#include "archive/crc16.h"
+#include "codec/codec_context.h"
+
+const int ENTRY_ZSTD_SUPPORTED = 1;
+
+namespace {
+
+// The process's one context (see the header) and whether a frame is open in
+// it that a continued entry may go on with.
+ZSTD_DCtx* context = nullptr;
+unsigned users = 0;
+bool in_frame = false;
+bool frame_ended = false;  // the decoder has given the frame's last byte
+
+// Decoded bytes of the files behind the entry being decoded, in order: what
+// the rest of its data gave once its file was complete (a stored block
+// comes out as it goes in). At most one block's worth in a sound run.
+constexpr uint32_t CARRY = 128u << 10;
+uint8_t carry[CARRY];
+uint32_t carry_start = 0, carry_end = 0;
+
+// Decoded bytes passed on together: one write of the file per this many.
+constexpr uint32_t BATCH = 64u << 10;
+
+void pass_on(const EntrySink*& sink, const uint8_t* data, uint32_t size) {
+  if (sink && size > 0 && sink->write(sink->context, data, size) != 0) sink = nullptr;
+}
+
+}  // namespace
+
+int entry_zstd_open() {
+  // Read through a volatile pointer, so that the tag stays in the image.
+  static const char* volatile tag = ENTRY_ZSTD_TAG;
+  if (!*tag) return ENTRY_FAULT_NO_MEMORY;
+  if (users == 0) {
+    context = ZSTD_createDCtx();
+    if (!context || ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX))) {
+      ZSTD_freeDCtx(context);
+      context = nullptr;
+      return ENTRY_FAULT_NO_MEMORY;
+    }
+    in_frame = false;
+  }
+  users++;
+  return ENTRY_FAULT_NONE;
+}
+
+void entry_zstd_close() {
+  if (users == 0 || --users > 0) return;
+  ZSTD_freeDCtx(context);
+  context = nullptr;
+  in_frame = false;
+}
+
+int entry_zstd_decode(const uint8_t* crc_table, const Entry& e, const ZstdSource& source, const EntrySink* sink,
+                      const EntryProgress* progress, uint16_t* crc) {
+  if (!context) return ENTRY_FAULT_DECODE;
+  if (e.type == ENTRY_ZSTD_FRAME) {
+    ZSTD_DCtx_reset(context, ZSTD_reset_session_only);
+    in_frame = true;
+    frame_ended = false;
+    carry_start = carry_end = 0;
+  } else if (!in_frame) {
+    return ENTRY_FAULT_DECODE;
+  }
+  in_frame = false;  // until this entry has decoded as it should
+  uint8_t batch[BATCH];
+  uint32_t held = 0, done = 0;
+  bool more = true;  // the source may have more
+  ZSTD_inBuffer in{nullptr, 0, 0};
+  for (;;) {
+    if (in.pos == in.size && more) {
+      const uint8_t* data;
+      uint32_t size;
+      int fault = source.next(source.context, &data, &size);
+      if (fault != ENTRY_FAULT_NONE) return fault;
+      in = ZSTD_inBuffer{data, size, 0};
+      more = size > 0;
+      continue;
+    }
+    if (done == e.file_size) {
+      if (in.pos == in.size) {
+        if (!more) break;
+        continue;
+      }
+      // The rest of the entry's data once its file is complete: the rest
+      // of the block that ends the file, or the frame's end. What it gives
+      // is kept for the files behind.
+      if (frame_ended) return ENTRY_FAULT_DECODE;
+      if (carry_start == carry_end) carry_start = carry_end = 0;
+      ZSTD_outBuffer keep{carry + carry_end, CARRY - carry_end, 0};
+      size_t before = in.pos;
+      size_t result = ZSTD_decompressStream(context, &keep, &in);
+      if (ZSTD_isError(result) || (in.pos == before && keep.pos == 0)) return ENTRY_FAULT_DECODE;
+      carry_end += uint32_t(keep.pos);
+      frame_ended = result == 0;
+      continue;
+    }
+    uint32_t room = BATCH - held < e.file_size - done ? BATCH - held : e.file_size - done;
+    uint32_t n = carry_end - carry_start < room ? carry_end - carry_start : room;
+    if (n > 0) {
+      memcpy(batch + held, carry + carry_start, n);
+      carry_start += n;
+    } else {
+      if (frame_ended) return ENTRY_FAULT_DECODE;  // the frame ended before the file did
+      ZSTD_outBuffer out{batch + held, room, 0};
+      size_t in_before = in.pos;
+      size_t result = ZSTD_decompressStream(context, &out, &in);
+      if (ZSTD_isError(result)) return ENTRY_FAULT_DECODE;
+      frame_ended = result == 0;
+      n = uint32_t(out.pos);
+      // No output: short of data when the input is spent, stuck when not.
+      if (n == 0 && ((in.pos == in.size && !more) || (in.pos == in_before && in.pos < in.size)))
+        return ENTRY_FAULT_DECODE;
+    }
+    if (n > 0) {
+      *crc = crc16_continue(crc_table, *crc, batch + held, n);
+      // The windows a -lh5- entry would have reported, so that progress
+      // looks alike whatever the method.
+      for (uint32_t w = (done / CODEC_WINDOW + 1) * CODEC_WINDOW; progress && w <= done + n && w < e.file_size;
+           w += CODEC_WINDOW)
+        progress->slice_done(progress->context, e, w);
+      held += n;
+      done += n;
+      if (held == BATCH) {
+        pass_on(sink, batch, held);
+        held = 0;
+      }
+    }
+  }
+  pass_on(sink, batch, held);
+  in_frame = !frame_ended || carry_start < carry_end;
+  return ENTRY_FAULT_NONE;
+}
+
+int entry_zstd_decode_block(const uint8_t* stored, uint32_t stored_size, uint8_t* out, uint32_t capacity,
+                            uint32_t* produced) {
+  // A context of its own: the shared one may be inside a run's frame.
+  ZSTD_DCtx* block = ZSTD_createDCtx();
+  if (!block) return ENTRY_FAULT_NO_MEMORY;
+  size_t n = ZSTD_DCtx_setParameter(block, ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX);
+  if (!ZSTD_isError(n)) n = ZSTD_decompressDCtx(block, out, capacity, stored, stored_size);
+  ZSTD_freeDCtx(block);
+  if (ZSTD_isError(n)) return ENTRY_FAULT_DECODE;
+  *produced = uint32_t(n);
+  return ENTRY_FAULT_NONE;
+}

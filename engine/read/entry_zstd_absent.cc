@@ -1,0 +1,15 @@
+// The Zstandard side of the engine for programs built without libzstd, the
+// -lh5- installer stub among them.
+#include "engine/read/entry_zstd.h"
+
+const int ENTRY_ZSTD_SUPPORTED = 0;
+
+int entry_zstd_open() { return ENTRY_FAULT_NONE; }
+void entry_zstd_close() {}
+
+int entry_zstd_decode(const uint8_t*, const Entry&, const ZstdSource&, const EntrySink*, const EntryProgress*,
+                      uint16_t*) {
+  return ENTRY_FAULT_DECODE;
+}
+
+int entry_zstd_decode_block(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t*) { return ENTRY_FAULT_DECODE; }

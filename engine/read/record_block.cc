@@ -1,0 +1,78 @@
+#include "engine/read/record_block.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/attachment_reader.h"
+#include "archive/crc16.h"
+#include "engine/read/entry_zstd.h"
+
+RecordBlock record_block = {nullptr, 0, 0, -1};
+
+void record_block_release() {
+  free(record_block.records);
+  record_block = {nullptr, 0, 0, -1};
+}
+
+uint32_t record_block_read(void* buffer, uint32_t length) {
+  uint32_t left = record_block.records ? record_block.length - record_block.taken : 0;
+  uint32_t n = length < left ? length : left;
+  if (n) memcpy(buffer, record_block.records + record_block.taken, n);
+  record_block.taken += n;
+  return n;
+}
+
+int record_block_load(const uint8_t* crc_table, const Entry& e, long offset) {
+  record_block_release();
+  // Checked before anything is read or allocated: the sizes bound both.
+  if (e.file_size < RECORD_MIN_LENGTH || e.file_size > RECORD_BLOCK_MAX || e.stored_size == 0 ||
+      e.stored_size > RECORD_BLOCK_STORED_MAX)
+    return ENTRY_FAULT_TREE_OBJECT;
+  uint8_t* stored = static_cast<uint8_t*>(malloc(e.stored_size));
+  uint8_t* records = static_cast<uint8_t*>(malloc(e.file_size));
+  uint32_t produced = 0;
+  int fault = ENTRY_FAULT_NONE;
+  if (!stored || !records)
+    fault = ENTRY_FAULT_NO_MEMORY;
+  else if (read_attachment(stored, e.stored_size) < e.stored_size)
+    fault = ENTRY_FAULT_STORED_SHORT;
+  else if (crc16(crc_table, stored, e.stored_size) != get_u16(e.record + RECORD_STORED_CRC))
+    fault = ENTRY_FAULT_STORED_CRC;
+  else if ((fault = entry_zstd_decode_block(stored, e.stored_size, records, e.file_size, &produced)) ==
+               ENTRY_FAULT_NONE &&
+           produced != e.file_size)
+    fault = ENTRY_FAULT_DECODE;
+  else if (fault == ENTRY_FAULT_NONE && crc16(crc_table, records, e.file_size) != get_u16(e.record + RECORD_FILE_CRC))
+    fault = ENTRY_FAULT_FILE_CRC;
+  free(stored);
+  if (fault != ENTRY_FAULT_NONE) {
+    free(records);
+    return fault;
+  }
+  record_block = {records, e.file_size, 0, offset};
+  return ENTRY_FAULT_NONE;
+}
+
+int entry_position(EntryPosition* at) {
+  at->offset = ftell(attachment_file);
+  at->block = record_block.offset;
+  at->taken = record_block.taken;
+  return at->offset < 0 ? -1 : 0;
+}
+
+int entry_seek(const uint8_t* crc_table, const EntryPosition& at) {
+  if (at.block != record_block.offset) {
+    record_block_release();
+    if (at.block >= 0) {
+      Entry e;
+      if (fseek(attachment_file, at.block, SEEK_SET) != 0) return ENTRY_FAULT_RECORD_SHORT;
+      int fault = read_entry_record(crc_table, &e);
+      // The record there began a block when the position was taken.
+      if (fault == ENTRY_FAULT_NONE && record_block.offset != at.block) fault = ENTRY_FAULT_RECORD_SHORT;
+      if (fault != ENTRY_FAULT_NONE) return fault;
+    }
+  }
+  if (record_block.records) record_block.taken = at.taken <= record_block.length ? at.taken : record_block.length;
+  return fseek(attachment_file, at.offset, SEEK_SET) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_RECORD_SHORT;
+}
