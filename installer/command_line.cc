@@ -1,7 +1,10 @@
 #include "installer/command_line.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "engine/present/text_escape.h"
 
 namespace {
 
@@ -63,6 +66,20 @@ int find_option(const char* argument, const char** value) {
   return -1;
 }
 
+// Whether the command line asks for any option besides "-autonext". Only
+// then is an unknown argument beginning with '-' refused: a bare installer
+// has always ignored every other argument, while a misspelt option beside
+// real ones must not turn an unattended install into one into the default
+// directory.
+bool gives_options(int argc, char** argv) {
+  for (int i = 1; i < argc; i++) {
+    const char* value;
+    int id = argv[i] ? find_option(argv[i], &value) : -1;
+    if (id >= 0 && id != OPTION_AUTONEXT) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int parse_installer_options(int argc, char** argv, InstallerOptions* options, const char** problem,
@@ -71,6 +88,7 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
   *problem = *argument = nullptr;
   int mode = MODE_INSTALL;
   bool help = false;
+  const bool strict = gives_options(argc, argv);
   for (int i = 1; i < argc; i++) {
     const char* arg = argv[i];
     if (!arg || arg[0] != '-') continue;
@@ -94,7 +112,9 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
       case OPTION_FAIL_ON_CANCEL: options->fail_on_cancel = 1; break;
       case OPTION_NO_POST_INSTALL: options->no_post_install = 1; break;
       case OPTION_AUTONEXT: break;
-      default: return *problem = "unknown option", *argument = arg, -1;
+      default:
+        if (!strict) continue;
+        return *problem = "unknown option", *argument = arg, -1;
     }
     if (wanted != MODE_INSTALL) {
       if (mode != MODE_INSTALL && mode != wanted)
@@ -151,10 +171,15 @@ void print_installer_help(const char* program) {
 }
 
 void print_usage_error(const char* program, const char* problem, const char* argument) {
+  // An argument may hold anything: shown escaped, it cannot drive the terminal.
+  size_t length = argument ? strlen(argument) : 0;
+  char* shown = argument ? static_cast<char*>(malloc(escaped_size(length))) : nullptr;
+  if (shown) escape_text(argument, length, shown);
   if (argument)
-    fprintf(stderr, "%s: %s '%s'\n", program, problem, argument);
+    fprintf(stderr, "%s: %s '%s'\n", program, problem, shown ? shown : "?");
   else
     fprintf(stderr, "%s: %s\n", program, problem);
+  free(shown);
   fprintf(stderr,
           "Usage: %s [--target DIR --accept-licence] [--quiet] [--list|--check|--version|--uninstall] "
           "[-autonext]; --help tells more\n",

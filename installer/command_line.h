@@ -29,8 +29,9 @@ struct InstallerOptions {
 };
 
 // Fills `options` from argv[1..]. Arguments that do not start with '-' are
-// left alone, as they always were. 0, or -1 with `problem` and `argument`
-// (may be null) saying what is wrong.
+// left alone, as they always were, and so is every other unknown argument
+// unless the command line also gives a known option besides "-autonext".
+// 0, or -1 with `problem` and `argument` (may be null) saying what is wrong.
 int parse_installer_options(int argc, char** argv, InstallerOptions* options, const char** problem,
                             const char** argument);
 

@@ -47,8 +47,9 @@ TEST(InstallerOptions, EachOptionsEffectAndStatus) {
       {{"--target", temp / "new", "--quiet"}, 1, "",
        "An installation without questions needs the licence accepted with --accept-licence.\n"},
       {{"--taget", temp / "new", "--accept"}, 2, "", "setup: unknown option '--taget'\n" + usage},
-      {{"--autonext"}, 2, "", "setup: unknown option '--autonext'\n"},
-      {{"--accept=yes"}, 2, "", "setup: unknown option '--accept=yes'\n"},
+      {{"--autonext", "--list"}, 2, "", "setup: unknown option '--autonext'\n"},
+      {{"--accept=yes", "--quiet"}, 2, "", "setup: unknown option '--accept=yes'\n"},
+      {{"--check", "-\x1b[2J\n"}, 2, "", "setup: unknown option '-\\033[2J\\n'\n"},
       {{"--accept", "--target"}, 2, "", "setup: a directory must follow '--target'\n"},
       {{"--prefix="}, 2, "", "setup: a directory must follow '--prefix='\n"},
       {{"--list", "--check"}, 2, "", "setup: only one of --list, --check, --version, --uninstall at a time\n"},
@@ -63,6 +64,15 @@ TEST(InstallerOptions, EachOptionsEffectAndStatus) {
     EXPECT_EQ(c.status == 2 ? r.err.find(c.err) != std::string::npos : r.err.rfind(c.err, 0) == 0, true)
         << where << r.err;
     EXPECT_FALSE(path_exists(temp / "new")) << where;
+  }
+  // Without a known option every other argument is ignored, as it always
+  // was: the dialogue is the bare installer's, byte for byte.
+  ProcessResult bare = run(temp / "setup", {}, "n\n");
+  for (std::vector<std::string> ignored : {std::vector<std::string>{"--autonext"}, {"-Autonext", "-x"}, {"--accept=yes"},
+                                           {"x", "--taget", temp / "new"}}) {
+    ProcessResult r = run(temp / "setup", ignored, "n\n");
+    EXPECT_EQ(r.exit_status, bare.exit_status) << ::testing::PrintToString(ignored);
+    EXPECT_EQ(r.err, bare.err) << ::testing::PrintToString(ignored);
   }
   // The listing escapes what would reach the terminal.
   std::string list = run(temp / "setup", {"--list"}).out;
