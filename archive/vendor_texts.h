@@ -28,6 +28,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "archive/entry_paths.h"
+
 enum VendorText {
   VENDOR_TITLE = 0,      // one line
   VENDOR_THANKS = 1,     // lines
@@ -49,7 +51,7 @@ constexpr uint32_t VENDOR_TEXTS_MAX_BODY = 256 * 1024;
 // The page width: no line of the title, the thanks or the licence is longer.
 constexpr uint32_t VENDOR_LINE_MAX = 74;
 // The longest path the directory page accepts.
-constexpr uint32_t VENDOR_DIRECTORY_MAX = 4094;
+constexpr uint32_t VENDOR_DIRECTORY_MAX = INSTALL_DIR_MAX;
 
 static_assert(VENDOR_TRAILER_CRC + 2 == VENDOR_TRAILER_SIZE);
 static_assert(sizeof VENDOR_TEXTS_MAGIC - 1 == VENDOR_TRAILER_BODY_SIZE);

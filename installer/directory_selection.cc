@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr int PATH_BUFFER_SIZE = 4096;
-constexpr size_t PATH_MAX_TYPED = 4094;  // longer lines are refused as too long
+constexpr int PATH_BUFFER_SIZE = SYSTEM_PATH_SIZE;
+constexpr size_t PATH_MAX_TYPED = INSTALL_DIR_MAX;  // longer lines are refused as too long
 // What getcwd may fill, its NUL included.
 constexpr int WORKING_DIR_SIZE = PATH_BUFFER_SIZE - 1;
 // A working directory and a relative path longer than this together are

@@ -1,10 +1,11 @@
 // Process-wide state of the installer, alive for the whole run.
 #pragma once
 
+#include "archive/entry_paths.h"
 #include "archive/format.h"
 #include "archive/vendor_texts.h"
 
-constexpr int INSTALL_DIR_SIZE = 4096;  // directory selection accepts at most 4094 characters
+constexpr int INSTALL_DIR_SIZE = SYSTEM_PATH_SIZE;  // directory selection accepts at most INSTALL_DIR_MAX bytes
 static_assert(VENDOR_DIRECTORY_MAX + 2 <= INSTALL_DIR_SIZE, "a vendor's default directory must fit install_dir");
 
 // The header block found at start-up; never changes afterwards.

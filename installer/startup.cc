@@ -63,7 +63,7 @@ void apply_installer_options(const InstallerOptions& options) {
   // Every prompt with a default takes it; the rest are never reached.
   if (unattended) autonext = 1;
   if (options.target) {
-    if (strlen(options.target) >= INSTALL_DIR_SIZE - 1) error("Directory path is too long.");
+    if (strlen(options.target) > INSTALL_DIR_MAX) error("Directory path is too long.");
     strcpy(install_dir, options.target);
   }
   if (unattended && !licence_accepted && options.mode == MODE_INSTALL)

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <set>
 
+#include "archive/entry_paths.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
@@ -186,15 +187,14 @@ std::string deletion_name_problem(const std::string& name) {
   if (name.empty()) return "empty name";
   if (name.size() > RECORD_MAX_NAME)
     return "longer than the " + std::to_string(RECORD_MAX_NAME) + " bytes an entry record holds";
-  if (name[0] == '/') return "absolute; names are relative to the installation directory";
-  for (size_t start = 0; start <= name.size();) {
-    size_t end = name.find('/', start);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0 && end - start == 2)
-      return "has a '..' component; names stay inside the installation directory";
-    start = end + 1;
+  // Every installer refuses a record whose name escapes: the whole installer
+  // would be refused, not merely this deletion.
+  switch (name_escape(name.c_str())) {
+    case NAME_ABSOLUTE: return "absolute; names are relative to the installation directory";
+    case NAME_PARENT: return "has a '..' component; names stay inside the installation directory";
+    case NAME_RECORD_DIRECTORY: return entry_name_problem_text(ENTRY_NAME_RESERVED);
+    default: return "";
   }
-  return "";
 }
 
 CreateOptions parse_create_options(const std::vector<std::string>& args, const char* source_date_epoch, int64_t now) {

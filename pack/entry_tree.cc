@@ -1,6 +1,6 @@
 #include "pack/entry_tree.h"
 
-#include "engine/read/entry_names.h"
+#include "archive/entry_paths.h"
 #include "engine/read/entry_reader.h"
 #include "pack/text_escape.h"
 

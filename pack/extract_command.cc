@@ -14,6 +14,7 @@
 #include "engine/install/extraction.h"
 #include "engine/filesystem/free_space.h"
 #include "archive/attachment_reader.h"
+#include "archive/entry_paths.h"
 #include "archive/format.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
@@ -49,9 +50,6 @@ const char* const EXTRACT_USAGE =
 namespace {
 
 enum { OPT_HELP = 1, OPT_QUIET, OPT_DIRECTORY, OPT_NO_SYNC };
-
-// The directory selection never lets the installation directory grow longer.
-constexpr size_t INSTALL_DIR_MAX = 4094;
 
 std::string failure_text(const ExtractFailure& f) {
   std::string text = f.message;

@@ -1,26 +1,11 @@
 #include "pack/link_target.h"
 
+#include "archive/entry_paths.h"
+
 std::string link_target_escape(const std::string& name, const std::string& target) {
-  if (!target.empty() && target[0] == '/') return "its target is absolute";
-  // Depth of the link's directory below the top.
-  long depth = 0;
-  for (size_t start = 0;;) {
-    size_t slash = name.find('/', start);
-    if (slash == std::string::npos) break;
-    std::string part = name.substr(start, slash - start);
-    if (!part.empty() && part != ".") depth++;
-    start = slash + 1;
+  switch (link_target_escape(name.c_str(), target.data(), target.size())) {
+    case LINK_ABSOLUTE: return "its target is absolute";
+    case LINK_CLIMBS_OUT: return "its target leads out of the tree";
+    default: return "";
   }
-  for (size_t start = 0; start <= target.size();) {
-    size_t slash = target.find('/', start);
-    if (slash == std::string::npos) slash = target.size();
-    std::string part = target.substr(start, slash - start);
-    if (part == "..") {
-      if (--depth < 0) return "its target leads out of the tree";
-    } else if (!part.empty() && part != ".") {
-      depth++;
-    }
-    start = slash + 1;
-  }
-  return "";
 }

@@ -6,8 +6,6 @@
 #include <string>
 
 // Why the link `name` (relative to the tree, '/'-separated) with `target`
-// leads outside the tree: an absolute target, or one whose ".." components,
-// resolved against the link's directory, climb above the tree's top. Empty
-// when it stays inside. Components are taken as written; links met on the
-// way are judged on their own.
+// leads outside the tree, in words for a refusal (archive/entry_paths.h has
+// the rule); empty when it stays inside.
 std::string link_target_escape(const std::string& name, const std::string& target);

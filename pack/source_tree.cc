@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/read/entry_names.h"
+#include "archive/entry_paths.h"
 #include "archive/format.h"
 #include "pack/exclude_patterns.h"
 #include "pack/failure.h"

@@ -56,6 +56,6 @@ struct ScanOptions {
 // to anything else are refusals. Special files, unreadable files and
 // directories, sizes of 4 GiB or more, names longer than a record holds and
 // names that the installer would install otherwise than the tree shows them
-// (entry_names.h) are refusals. Throws Failure when `directory` itself is no
+// (archive/entry_paths.h) are refusals. Throws Failure when `directory` itself is no
 // readable directory.
 SourceTree scan_source_tree(const std::string& directory, const ScanOptions& options = ScanOptions());

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/entry_paths.h"
 #include "archive/format.h"
 #include "engine/install/extraction.h"
 #include "pack/command_line.h"
@@ -42,8 +43,8 @@ constexpr size_t ASSUMED_DIRECTORY_LENGTH = 64;
 std::string path_length_problem(const InstallerReader& reader, const Entry& entry, uint32_t index) {
   const char* offered = reader.texts().text[VENDOR_DIRECTORY];
   size_t directory = offered ? strlen(offered) : ASSUMED_DIRECTORY_LENGTH;
-  size_t path = directory + (offered && directory && offered[directory - 1] == '/' ? 0 : 1) + strlen(entry.name);
-  if (entry.type == ENTRY_DELETE || path < EXTRACTION_PATH_SIZE) return "";
+  size_t path = (offered ? joined_prefix_length(offered, directory) : directory + 1) + strlen(entry.name);
+  if (entry.type == ENTRY_DELETE || path_fits(path)) return "";
   std::string where = offered ? std::string("its default directory ") + offered
                               : "a directory of " + std::to_string(ASSUMED_DIRECTORY_LENGTH) + " bytes (it offers none)";
   return reader.path() + ": entry " + std::to_string(index + 1) + " of " + std::to_string(reader.entry_count()) + " (" +

@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "engine/ownership/owned_index.h"
+#include "archive/entry_paths.h"
 
 namespace {
 
@@ -34,29 +34,24 @@ int open_beneath(int root_fd, const char* prefix) {
 }
 
 // One step down from `at` into `component`, the last component of `prefix`.
-int enter(int root_fd, int at, const char* prefix, const char* component, int flags, OwnedIndex* made) {
+int enter(int root_fd, int at, const char* prefix, const char* component, int flags, const BelowHooks* hooks) {
   if (strcmp(component, "..") == 0) {
     errno = EEXIST;
     return -1;
   }
   int fd = openat(at, component, DIRECTORY_FLAGS | O_NOFOLLOW);
   if (fd >= 0) return fd;
-  // A file an earlier version installed where this one needs a directory
-  // gives way, when it is still that file.
-  if (errno == ENOTDIR && (flags & BELOW_CREATE) && made && owned_index_clear_way(made, prefix, at, component))
+  if (errno == ENOTDIR && (flags & BELOW_CREATE) && hooks && hooks->clear_way &&
+      hooks->clear_way(hooks->context, prefix, at, component))
     errno = ENOENT;
   if (errno == ENOENT && (flags & BELOW_CREATE)) {
     if (mkdirat(at, component, 0755) != 0) return -1;
     fd = openat(at, component, DIRECTORY_FLAGS | O_NOFOLLOW);
-    struct stat st;
-    if (fd >= 0 && made) {
-      InstalledIdentity id{};
-      if (fstat(fd, &st) == 0) id = identity_of(st, 0);
-      if (owned_index_add(made, prefix, strlen(prefix), PATH_MADE_DIRECTORY, &id) != 0) {
-        close(fd);
-        errno = ENOMEM;
-        return -1;
-      }
+    if (fd >= 0 && hooks && hooks->made && hooks->made(hooks->context, prefix, fd) != 0) {
+      int error = errno;
+      close(fd);
+      errno = error;
+      return -1;
     }
     return fd;
   }
@@ -74,8 +69,8 @@ int enter(int root_fd, int at, const char* prefix, const char* component, int fl
 
 }  // namespace
 
-int open_directory_below(int root_fd, const char* path, size_t length, int flags, OwnedIndex* made) {
-  char prefix[PATH_MAX];
+int open_directory_below(int root_fd, const char* path, size_t length, int flags, const BelowHooks* hooks) {
+  char prefix[SYSTEM_PATH_SIZE];
   if (length >= sizeof prefix) {
     errno = ENAMETOOLONG;
     return -1;
@@ -90,7 +85,7 @@ int open_directory_below(int root_fd, const char* path, size_t length, int flags
     while (end < length && prefix[end] != '/') end++;
     prefix[end] = 0;
     int fd = strcmp(prefix + i, ".") == 0 ? openat(at, ".", DIRECTORY_FLAGS)
-                                          : enter(root_fd, at, prefix, prefix + i, flags, made);
+                                          : enter(root_fd, at, prefix, prefix + i, flags, hooks);
     int saved = errno;
     if (at != root_fd) close(at);
     if (fd < 0) {

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/entry_paths.h"
+
 namespace {
 
 void release(BatchedFile* f, int remove_temporary) {
@@ -60,15 +62,8 @@ int durable_batch_blocks_directory(const DurableBatch* b, const char* path, size
 }
 
 int durable_batch_passes_through(const DurableBatch* b, const char* name) {
-  size_t n = strlen(name);
-  for (size_t i = 0; i < b->count; i++) {
-    for (const char* p = b->files[i].name; p < b->files[i].base;) {
-      const char* end = strchr(p, '/');
-      if (!end || end > b->files[i].base) break;
-      if (size_t(end - p) == n && memcmp(p, name, n) == 0) return 1;
-      p = end + 1;
-    }
-  }
+  for (size_t i = 0; i < b->count; i++)
+    if (path_has_component(b->files[i].name, size_t(b->files[i].base - b->files[i].name), name)) return 1;
   return 0;
 }
 

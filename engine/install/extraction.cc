@@ -19,8 +19,6 @@
 #include "engine/install/link_entries.h"
 #include "engine/filesystem/temporary_files.h"
 
-static_assert(EXTRACTION_PATH_SIZE == PATH_MAX, "a path that fits the buffer is one the system can name");
-
 namespace {
 
 int path_is_directory(const char* path) {
@@ -39,26 +37,6 @@ int fail_errno(ExtractFailure* f, const char* message, const char* detail, int e
   return fail(f, message, detail, error_number, 1);
 }
 
-// How many bytes of the name belong to the directories the entry needs: up
-// to its last separator, '/' or backslash, or all but a final separator.
-// A backslash is an ordinary character of a Linux name, yet it ends the part
-// whose directories are made, so "a\b" makes "a" and writes the file "a\b"
-// beside it: the installer has always done so.
-size_t directory_part(const char* name) {
-  size_t n = strlen(name);
-  if (n == 0) return 0;
-  if (name[n - 1] == '/' || name[n - 1] == '\\') return n - 1;
-  size_t i = n - 1;
-  while (i > 0 && name[i] != '/' && name[i] != '\\') i--;
-  return i;
-}
-
-// The part of the name up to its last '/': the directory the file lies in.
-size_t parent_part(const char* name) {
-  const char* slash = strrchr(name, '/');
-  return slash ? size_t(slash - name) : 0;
-}
-
 void forget_directory(Extraction* x) {
   if (x->dir_fd >= 0) close(x->dir_fd);
   x->dir_fd = -1;
@@ -70,7 +48,7 @@ int commit_batch(Extraction* x, ExtractFailure* f, bool finish = false);
 // The descriptor of the directory below install_dir that the file of `name`
 // goes into, made as needed with the directories the name asks for.
 int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
-  size_t make = directory_part(name), parent = parent_part(name);
+  size_t make = entry_directory_part(name), parent = entry_parent_part(name);
   if (x->dir_fd >= 0 && make == parent && strlen(x->dir_path) == parent && memcmp(x->dir_path, name, parent) == 0)
     return 0;
   forget_directory(x);
@@ -84,10 +62,13 @@ int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
   const char* start = name + parent + (parent > 0 ? 1 : 0);
   if (parent != make && (piece == 0 || (piece <= 2 && memcmp(start, "..", piece) == 0))) make = parent;
   const int flags = BELOW_CREATE | BELOW_LINKS;
-  int fd = open_directory_below(x->root_fd, name, make, flags, &x->owned);
+  // A file of an earlier version where a directory is needed gives way when
+  // it is still that file; the directories made are the run's own.
+  const BelowHooks hooks = owned_index_below_hooks(&x->owned);
+  int fd = open_directory_below(x->root_fd, name, make, flags, &hooks);
   if (fd >= 0 && parent != make) {
     close(fd);
-    fd = open_directory_below(x->root_fd, name, parent, flags, &x->owned);
+    fd = open_directory_below(x->root_fd, name, parent, flags, &hooks);
   }
   if (fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
   x->dir_fd = fd;
@@ -318,15 +299,14 @@ int extract_make_way(Extraction* x, const Entry& e, ExtractFailure* f) {
   if (e.type == ENTRY_DIRECTORY) return 0;  // made whole by install_tree_object
 
   // What the system could not name by path is refused as it would refuse it.
-  size_t dir_length = strlen(x->install_dir) + (ends_with_slash(x->install_dir) ? 0 : 1);
-  if (dir_length + directory_part(e.name) >= EXTRACTION_PATH_SIZE)
+  size_t dir_length = joined_prefix_length(x->install_dir, strlen(x->install_dir));
+  if (!path_fits(dir_length + entry_directory_part(e.name)))
     return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
-  if (dir_length + strlen(e.name) >= EXTRACTION_PATH_SIZE)
+  if (!path_fits(dir_length + strlen(e.name)))
     return fail_errno(f, "Can't create file", "(err=5).", ENAMETOOLONG);
   if (open_file_directory(x, e.name, f) != 0) return -1;
 
-  const char* slash = strrchr(e.name, '/');
-  x->file_name = slash ? slash + 1 : e.name;
+  x->file_name = entry_file_name(e.name);
   if (!*x->file_name || strcmp(x->file_name, ".") == 0) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
   // What opening the name for writing would meet is reported now, before the
   // data: a directory in the way, or a directory that takes no new name.

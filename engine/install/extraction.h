@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 
+#include "archive/entry_paths.h"
 #include "engine/filesystem/durable_batch.h"
 #include "engine/read/entry_reader.h"
 #include "engine/ownership/install_record.h"
@@ -37,10 +38,10 @@ constexpr const char* EXTRACTION_BUSY_MESSAGE = "Another installation into this 
 // changed; at the end the files are installed but the run has failed.
 constexpr const char* EXTRACTION_RECORD_MESSAGE = "Can't save the installation record";
 
-constexpr size_t EXTRACTION_PATH_SIZE = 4096;  // PATH_MAX: longer paths cannot be named
+constexpr size_t EXTRACTION_PATH_SIZE = SYSTEM_PATH_SIZE;  // longer paths cannot be named
 
 struct Extraction {
-  const char* install_dir;  // as chosen; never longer than 4094 characters
+  const char* install_dir;  // as chosen; never longer than INSTALL_DIR_MAX
   OwnedIndex owned;  // what the product owns in the tree, and what this run writes
   InstallRecord record;
   int begun;    // the directory is locked and the record read

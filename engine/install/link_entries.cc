@@ -127,21 +127,19 @@ void set_directory_mode(int parent, const char* base, uint16_t mode, InstalledId
 }
 
 int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
-  size_t end = strlen(e.name);
-  while (end > 0 && e.name[end - 1] == '/') end--;
-  size_t start = end;
-  while (start > 0 && e.name[start - 1] != '/') start--;
-  if (end - start > NAME_MAX) return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
-  char base[NAME_MAX + 1];
+  size_t start, end;
+  entry_last_component(e.name, &start, &end);
+  if (end - start > NAME_COMPONENT_MAX) return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+  char base[NAME_COMPONENT_MAX + 1];
   memcpy(base, e.name + start, end - start);
   base[end - start] = 0;
   // The installation directory itself is the user's choice: its mode stays.
   if (!*base || strcmp(base, ".") == 0) return 0;
-  size_t dir_length = strlen(x->install_dir) + 1;
-  if (dir_length + end >= EXTRACTION_PATH_SIZE)
+  if (!path_fits(strlen(x->install_dir) + 1 + end))
     return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
 
-  int parent = open_directory_below(x->root_fd, e.name, start, BELOW_CREATE | BELOW_LINKS, &x->owned);
+  const BelowHooks hooks = owned_index_below_hooks(&x->owned);
+  int parent = open_directory_below(x->root_fd, e.name, start, BELOW_CREATE | BELOW_LINKS, &hooks);
   if (parent < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
   const bool owned = owned_index_flags(&x->owned, e.name, end) & (PATH_RECORDED | PATH_WRITTEN | PATH_MADE_DIRECTORY);
   int error = 0;

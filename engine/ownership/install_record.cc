@@ -62,7 +62,7 @@ void remove_temporaries(int root_fd) {
 // lists millions of files. It is then ignored, which only spares files.
 constexpr off_t LIST_MAX = off_t(1) << 28;
 // One path and its identity: a line of the list is never longer.
-constexpr size_t LINE_MAX_BYTES = 4096 + IDENTITY_TEXT_MAX + 2;
+constexpr size_t LINE_MAX_BYTES = SYSTEM_PATH_SIZE + IDENTITY_TEXT_MAX + 2;
 
 // Adds one line of the list: a path alone (the first format), or an
 // identity, a tab and the path. A line that does not parse is left out.

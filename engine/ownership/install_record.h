@@ -17,9 +17,9 @@
 
 #include <cstddef>
 
+#include "archive/entry_paths.h"  // INSTALL_RECORD_DIRECTORY
 #include "engine/ownership/owned_index.h"
 
-constexpr const char* INSTALL_RECORD_DIRECTORY = ".zolt-setup";
 // What the names of temporaries in the record directory begin with.
 constexpr char INSTALL_RECORD_TEMPORARY_PREFIX[] = "tmp-";
 

@@ -1,6 +1,7 @@
 #include "engine/ownership/owned_index.h"
 
 #include "archive/crc16.h"
+#include "archive/entry_paths.h"
 #include "engine/filesystem/directory_below.h"
 
 #include <fcntl.h>
@@ -19,18 +20,6 @@ uint32_t hash_bytes(const char* s, size_t n) {
   uint32_t h = 2166136261u;
   for (size_t i = 0; i < n; i++) h = (h ^ uint8_t(s[i])) * 16777619u;
   return h;
-}
-
-// True when a component of the first `length` bytes of `path` equals `name`.
-bool has_component(const char* path, size_t length, const char* name) {
-  size_t n = strlen(name);
-  for (size_t i = 0; i < length;) {
-    size_t end = i;
-    while (end < length && path[end] != '/') end++;
-    if (end - i == n && memcmp(path + i, name, n) == 0) return true;
-    i = end + 1;
-  }
-  return false;
 }
 
 bool rebuild(OwnedIndex* x, size_t buckets) {
@@ -119,7 +108,7 @@ int remove_candidate(OwnedIndex* x, OwnedPath& p, int root_fd, bool links, bool 
 }
 
 int32_t find_normal(const OwnedIndex* x, const char* entry) {
-  char normal[PATH_MAX];
+  char normal[SYSTEM_PATH_SIZE];
   size_t length = strlen(entry);
   if (!x->bucket_count || length >= sizeof normal) return -1;
   length = normalize_path(entry, length, normal);
@@ -148,24 +137,6 @@ void owned_index_release(OwnedIndex* x) {
   free(x->made);
   free(x->crc_table);
   memset(x, 0, sizeof *x);
-}
-
-size_t normalize_path(const char* path, size_t length, char* out) {
-  size_t n = 0;
-  for (size_t i = 0; i < length;) {
-    size_t end = i;
-    while (end < length && path[end] != '/') end++;
-    size_t k = end - i;
-    if (k == 2 && path[i] == '.' && path[i + 1] == '.') return 0;
-    if (k > 0 && !(k == 1 && path[i] == '.')) {
-      if (n > 0) out[n++] = '/';
-      memcpy(out + n, path + i, k);
-      n += k;
-    }
-    i = end + 1;
-  }
-  out[n] = 0;
-  return n;
 }
 
 namespace {
@@ -210,9 +181,8 @@ int owned_index_add(OwnedIndex* x, const char* path, size_t length, unsigned fla
     x->capacity = capacity;
   }
   OwnedPath& p = x->paths[x->count++];
-  const char* slash = strrchr(normal, '/');
   p.path = normal;
-  p.name = slash ? slash + 1 : normal;
+  p.name = entry_file_name(normal);
   p.name_hash = hash_bytes(p.name, strlen(p.name));
   p.path_hash = hash;
   p.flags = uint8_t(flags);
@@ -229,7 +199,7 @@ int owned_index_add(OwnedIndex* x, const char* path, size_t length, unsigned fla
 }
 
 unsigned owned_index_flags(const OwnedIndex* x, const char* path, size_t length) {
-  char normal[PATH_MAX];
+  char normal[SYSTEM_PATH_SIZE];
   if (length >= sizeof normal) return 0;
   length = normalize_path(path, length, normal);
   int32_t found = length ? find_path(x, normal, length, hash_bytes(normal, length)) : -1;
@@ -237,7 +207,7 @@ unsigned owned_index_flags(const OwnedIndex* x, const char* path, size_t length)
 }
 
 void owned_index_forget(OwnedIndex* x, const char* path, size_t length) {
-  char normal[PATH_MAX];
+  char normal[SYSTEM_PATH_SIZE];
   if (length >= sizeof normal) return;
   length = normalize_path(path, length, normal);
   int32_t found = length ? find_path(x, normal, length, hash_bytes(normal, length)) : -1;
@@ -257,7 +227,7 @@ size_t owned_index_sweep(OwnedIndex* x, const char* name, int root_fd) {
     // (owned_index_sweep_path). A tree with many files of one name would
     // otherwise be walked once for every pair of them.
     if ((p.flags & (PATH_INSTALLS | PATH_MADE_DIRECTORY)) == PATH_INSTALLS) continue;
-    if (has_component(p.path, size_t(p.name - p.path), name)) continue;
+    if (path_has_component(p.path, size_t(p.name - p.path), name)) continue;
     removed += size_t(remove_candidate(x, p, root_fd, false));
   }
   return removed;
@@ -268,7 +238,7 @@ size_t owned_index_sweep_path(OwnedIndex* x, const char* entry, const char* name
   if (found < 0) return 0;
   OwnedPath& p = x->paths[found];
   if ((p.flags & PATH_GONE) || !(p.flags & (PATH_RECORDED | PATH_MADE_DIRECTORY))) return 0;
-  if (strcmp(p.name, name) != 0 || has_component(p.path, size_t(p.name - p.path), name)) return 0;
+  if (strcmp(p.name, name) != 0 || path_has_component(p.path, size_t(p.name - p.path), name)) return 0;
   return size_t(remove_candidate(x, p, root_fd, false));
 }
 
@@ -334,6 +304,26 @@ int owned_index_clear_way(OwnedIndex* x, const char* prefix, int dir_fd, const c
   if (result != OWNED_LEFT) p.flags |= PATH_GONE;
   return result == OWNED_REMOVED;
 }
+
+namespace {
+
+int clear_way_hook(void* context, const char* prefix, int dir_fd, const char* component) {
+  return owned_index_clear_way(static_cast<OwnedIndex*>(context), prefix, dir_fd, component);
+}
+
+int made_directory_hook(void* context, const char* prefix, int fd) {
+  InstalledIdentity id{};
+  struct stat st;
+  if (fstat(fd, &st) == 0) id = identity_of(st, 0);
+  if (owned_index_add(static_cast<OwnedIndex*>(context), prefix, strlen(prefix), PATH_MADE_DIRECTORY, &id) == 0)
+    return 0;
+  errno = ENOMEM;
+  return -1;
+}
+
+}  // namespace
+
+BelowHooks owned_index_below_hooks(OwnedIndex* x) { return BelowHooks{clear_way_hook, made_directory_hook, x}; }
 
 size_t owned_index_remove_unlisted(OwnedIndex* x, int root_fd) {
   size_t removed = 0;

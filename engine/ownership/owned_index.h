@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/filesystem/directory_below.h"
 #include "engine/ownership/owned_object.h"
 
 enum PathFlag : uint8_t {
@@ -67,12 +68,7 @@ struct OwnedIndex {
 void owned_index_init(OwnedIndex* index);
 void owned_index_release(OwnedIndex* index);
 
-// Writes `path` (`length` bytes) without empty and "." components into `out`
-// (at least length + 1 bytes). Returns the new length; 0 when nothing is
-// left or a component is "..".
-size_t normalize_path(const char* path, size_t length, char* out);
-
-// Adds `flags` to the path (normalised here); adding PATH_WRITTEN or
+// Adds `flags` to the path (normalised here, see normalize_path); adding PATH_WRITTEN or
 // PATH_MADE_DIRECTORY clears PATH_GONE. `identity`, when given, is what
 // the record lists there (with PATH_RECORDED; a third one is dropped) or
 // what this run will write or has written or made. 0, or -1 when memory
@@ -110,6 +106,11 @@ size_t owned_index_remove_path(OwnedIndex* index, const char* entry, int root_fd
 // still what was installed and this attachment does not install it. 1 when
 // removed.
 int owned_index_clear_way(OwnedIndex* index, const char* prefix, int dir_fd, const char* component);
+
+// Hooks for open_directory_below with BELOW_CREATE: a file the index lists
+// gives way to a directory where owned_index_clear_way lets it, and every
+// directory made is added as PATH_MADE_DIRECTORY. `index` must outlive them.
+BelowHooks owned_index_below_hooks(OwnedIndex* index);
 
 // An upgrade's end: removes every listed object that this run neither
 // installs nor wrote and that is unchanged, then the listed directories that

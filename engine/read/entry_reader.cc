@@ -6,7 +6,6 @@
 
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
-#include "engine/ownership/install_record.h"
 #include "codec/codec_context.h"
 #include "codec/decoder.h"
 #include "engine/read/entry_zstd.h"
@@ -29,34 +28,7 @@ const char* entry_fault_message(int fault) {
   }
 }
 
-const char* entry_base_name(const char* name) {
-  size_t n = strlen(name);
-  for (size_t i = n > 0 ? n - 1 : 0; i-- > 0;)
-    if (name[i] == '/' || name[i] == '\\') return name + i + 1;
-  return name;
-}
-
 namespace {
-
-// A name may not lead outside the installation directory: no leading '/', no
-// ".." component. Nor may it reach the directory of installation records and
-// the lock, which belong to the installer, not to any product. Backslashes
-// are ordinary characters in Linux names.
-bool name_stays_inside(const char* name) {
-  if (name[0] == '/') return false;
-  bool first = true;  // no component but "" and "." seen yet
-  for (const char* p = name; *p;) {
-    const char* end = strchr(p, '/');
-    size_t length = end ? size_t(end - p) : strlen(p);
-    if (length == 2 && p[0] == '.' && p[1] == '.') return false;
-    if (first && length == strlen(INSTALL_RECORD_DIRECTORY) && memcmp(p, INSTALL_RECORD_DIRECTORY, length) == 0)
-      return false;
-    if (length > 1 || (length == 1 && p[0] != '.')) first = false;
-    if (!end) break;
-    p = end + 1;
-  }
-  return true;
-}
 
 // One record, from the block held or else from the file, never from both.
 int read_one_record(const uint8_t* crc_table, Entry* e, bool from_block) {

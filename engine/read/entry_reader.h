@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "archive/entry_paths.h"  // the rules for entries' names
 #include "archive/format.h"
 
 enum EntryFault {
@@ -96,6 +97,3 @@ void entry_streamer_close(EntryStreamer* streamer);
 int stream_entry_data(const uint8_t* crc_table, EntryStreamer* streamer, const Entry* entry, const EntrySink* sink,
                       const EntryProgress* progress);
 
-// The part of `name` behind its last '/' or '\\', the final character never
-// counting as that separator; a name without one is its own base name.
-const char* entry_base_name(const char* name);

@@ -209,6 +209,13 @@ TEST_F(CreateRefusal, BadCommandLines) {
        "create: option '--delete': '../up': has a '..' component"},
       {{"create", "--product", "Q", "--version", "1", "--delete=/etc/passwd", tree},
        "create: option '--delete': '/etc/passwd': absolute"},
+      // Every installer refuses a record in its own directory, however spelt.
+      {{"create", "--product", "Q", "--version", "1", "--delete", ".zolt-setup/QUMBA.list", tree},
+       "create: option '--delete': '.zolt-setup/QUMBA.list': lies in the directory where the installer keeps"},
+      {{"create", "--product", "Q", "--version", "1", "--delete=./.zolt-setup/x", tree},
+       "create: option '--delete': './.zolt-setup/x': lies in the directory"},
+      {{"create", "--product", "Q", "--version", "1", "--delete", ".zolt-setup", tree},
+       "create: option '--delete': '.zolt-setup': lies in the directory"},
       {{"create", "--product", "Q", "--version", "1", "--frobnicate", tree}, "create: unknown option '--frobnicate'\n"},
       {{"create", "--product", "Q", "--version"}, "create: option '--version' needs a value\n"},
   };
@@ -222,6 +229,12 @@ TEST_F(CreateRefusal, BadCommandLines) {
   }
   ProcessResult r = run_pack(args(), {"SOURCE_DATE_EPOCH=yesterday"});
   expect_refusal(r, 2, "create: SOURCE_DATE_EPOCH is 'yesterday', not a number of seconds");
+}
+
+TEST_F(CreateRefusal, DeletionNamesBesideTheRecordDirectoryInstall) {
+  ASSERT_EQ(run_pack(args({"--delete", "a/.zolt-setup/x", "--delete", ".zolt-setup-old"})).exit_status, 0);
+  ProcessResult verify = run_pack({"verify", "-q", output});
+  EXPECT_EQ(verify.exit_status, 0) << verify.err;
 }
 
 }  // namespace
