@@ -94,18 +94,24 @@ void remove_temporaries_in(int root_fd, const char* path, size_t length) {
   if (at < 0) return;
   int fd = openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   close(at);
+  remove_temporaries_at(fd, TEMPORARY_BESIDE_PREFIX, 0);
+}
+
+}  // namespace
+
+void remove_temporaries_at(int fd, const char* prefix, int any_suffix) {
   if (fd < 0) return;
   DIR* dir = fdopendir(fd);
   if (!dir) {
     close(fd);
     return;
   }
+  size_t n = strlen(prefix);
   while (dirent* d = readdir(dir))
-    if (is_temporary_name(d->d_name, TEMPORARY_BESIDE_PREFIX)) unlinkat(fd, d->d_name, 0);
+    if (any_suffix ? strncmp(d->d_name, prefix, n) == 0 : is_temporary_name(d->d_name, prefix))
+      unlinkat(fd, d->d_name, 0);
   closedir(dir);
 }
-
-}  // namespace
 
 void remove_noted_temporaries(int record_dir, int root_fd) {
   int fd = openat(record_dir, NOTE_NAME, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

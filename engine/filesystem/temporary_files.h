@@ -30,6 +30,11 @@ int create_temporary(int dir_fd, const char* prefix, mode_t mode, char* name);
 // 1 when `name` is `prefix` followed by exactly the random digits.
 int is_temporary_name(const char* name, const char* prefix);
 
+// Removes the temporaries of `prefix` from the directory open for reading
+// at `fd` (-1: none), which it closes; with `any_suffix`, every name that
+// begins with `prefix`, for a directory that holds no other such name.
+void remove_temporaries_at(int fd, const char* prefix, int any_suffix);
+
 // Notes in the record directory `record_dir` that temporaries are made in
 // the directory `path` (`length` bytes, as entries spell it) below the
 // installation directory. 0, or -1 with errno set.

@@ -46,16 +46,8 @@ void list_name_for(const char* product, char* out) {
 
 // No other run holds the lock, so every temporary there is a killed run's.
 void remove_temporaries(int root_fd) {
-  int fd = openat(root_fd, INSTALL_RECORD_DIRECTORY, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return;
-  DIR* dir = fdopendir(fd);
-  if (!dir) {
-    close(fd);
-    return;
-  }
-  while (dirent* d = readdir(dir))
-    if (strncmp(d->d_name, TEMP_PREFIX, strlen(TEMP_PREFIX)) == 0) unlinkat(fd, d->d_name, 0);
-  closedir(dir);
+  remove_temporaries_at(openat(root_fd, INSTALL_RECORD_DIRECTORY, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
+                        TEMP_PREFIX, 1);
 }
 
 // A record larger than this is not one an installer wrote: no product
