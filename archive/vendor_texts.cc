@@ -5,10 +5,9 @@
 
 #include "archive/crc16.h"
 #include "archive/format.h"
+#include "archive/text_characters.h"
 
 namespace {
-
-bool is_control(uint8_t c) { return c < 0x20 || c == 0x7f; }
 
 // Builds the licence's line table in place: its line ends become NULs.
 int split_licence(VendorTexts* texts) {
@@ -35,18 +34,26 @@ int split_licence(VendorTexts* texts) {
 const char* vendor_text_problem(int which, const char* text, size_t length, uint32_t* line) {
   *line = 1;
   size_t line_length = 0;
-  for (size_t i = 0; i < length; i++) {
-    uint8_t c = uint8_t(text[i]);
+  for (size_t i = 0; i < length;) {
+    uint32_t c;
+    size_t size = text_character_at(text, length, i, &c);
+    if (size == 0) size = 1;
     if (c == '\n' && which != VENDOR_TITLE && which != VENDOR_DIRECTORY) {
       ++*line;
       line_length = 0;
+      i++;
       continue;
     }
     if (c == '\n') return "more than one line";
-    if (is_control(c)) return "a control character (such as a tab)";
+    // The installer prints every text as it is: a C1 control would reach
+    // the terminal as surely as a C0 one.
+    if (is_control_code(c)) return "a control character (such as a tab)";
     if (which == VENDOR_DIRECTORY && c == ' ') return "a blank, which the directory page refuses";
-    if (++line_length > VENDOR_LINE_MAX && which != VENDOR_NOTES && which != VENDOR_DIRECTORY)
+    // Counted in bytes, as the page has always measured its lines.
+    line_length += size;
+    if (line_length > VENDOR_LINE_MAX && which != VENDOR_NOTES && which != VENDOR_DIRECTORY)
       return "a line longer than 74 characters";
+    i += size;
   }
   static_assert(VENDOR_LINE_MAX == 74 && VENDOR_DIRECTORY_MAX == 4094, "the messages name these limits");
   if (which == VENDOR_DIRECTORY) {

@@ -19,7 +19,3 @@ std::string terminal_safe_text(const std::string& text) {
   }
   return out;
 }
-
-size_t utf8_sequence(const std::string& text, size_t i, uint32_t* code) {
-  return utf8_sequence_at(text.data(), text.size(), i, code);
-}

@@ -8,16 +8,9 @@
 #include <cstdint>
 #include <string>
 
-// A backslash as "\\", \a \b \t \n \v \f \r as such, every other control
-// character (C0, DEL, and the C1 range in UTF-8) and every byte that is not
-// part of valid UTF-8 as a backslash and three octal digits. Everything else
-// is kept.
+// escape_text (engine/present/text_escape.h) into a string.
 std::string escaped_text(const std::string& text);
 
 // The same with backslashes kept as they are: for messages, where a name must
 // not reach the terminal raw but need not read back unambiguously.
 std::string terminal_safe_text(const std::string& text);
-
-// The length of the valid UTF-8 sequence (not overlong, no surrogate, at
-// most U+10FFFF) that begins text[i], with its code point in `code`, or 0.
-size_t utf8_sequence(const std::string& text, size_t i, uint32_t* code);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "archive/text_characters.h"
 #include "archive/vendor_texts.h"
 #include "archive/vendor_texts_writer.h"
 #include "pack/command_line.h"
@@ -64,40 +65,33 @@ const char* control_name(uint32_t code) {
   }
 }
 
-// The first character of `text` that a terminal would obey rather than show:
-// a C0 control, DEL, or a C1 control (U+0080..U+009F) in UTF-8 or as a byte
-// of text that is not UTF-8, where some terminals obey it as well. Lines end
-// at newlines; `in_lines` texts also hold tabs, form feeds and carriage
-// returns at line ends, which split_lines takes care of. Empty when there is
-// none; else the problem, and `line` learns its line from 1.
+// The first character of `text` that a terminal would obey rather than show
+// (text_characters.h), or a byte that is not UTF-8, which a vendor's text
+// should not be. Lines end at newlines; `in_lines` texts also hold tabs, form
+// feeds and carriage returns at line ends, which split_lines takes care of.
+// Empty when there is none; else the problem, and `line` learns its line
+// from 1.
 std::string control_problem(const std::string& text, bool in_lines, size_t* line) {
   *line = 1;
-  for (size_t i = 0; i < text.size(); i++) {
-    uint8_t b = uint8_t(text[i]);
-    uint32_t code = b;
-    size_t length = 1;
-    if (b >= 0x80) {
-      length = utf8_sequence(text, i, &code);
-      if (length == 0) {
-        code = b;  // not UTF-8: a byte of its own
-        length = 1;
-      } else if (code >= 0xA0) {
-        i += length - 1;
-        continue;
-      }
-    }
+  for (size_t i = 0; i < text.size();) {
+    uint32_t code;
+    size_t length = text_character_at(text.data(), text.size(), i, &code);
     if (code == '\n') {
       ++*line;
+      i++;
       continue;
     }
     bool allowed = in_lines && (code == '\t' || code == '\f' || (code == '\r' && i + 1 < text.size() && text[i + 1] == '\n'));
-    if (code >= 0x20 && code != 0x7F && code < 0x80) continue;
-    if (allowed) continue;
+    if (length > 0 && (allowed || !is_control_code(code))) {
+      i += length;
+      continue;
+    }
     char number[32];
-    if (length == 1 && code >= 0x80)
+    if (length == 0)
       snprintf(number, sizeof number, "byte 0x%02X", unsigned(code));
     else
       snprintf(number, sizeof number, "U+%04X", unsigned(code));
+    if (!is_control_code(code)) return std::string(number) + ", which is not part of UTF-8";
     return std::string("a control character, ") + number + " (" + control_name(code) + "), which a terminal would obey";
   }
   return "";

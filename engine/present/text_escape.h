@@ -14,11 +14,7 @@ constexpr size_t escaped_size(size_t length) { return 4 * length + 1; }
 
 // Writes `text` (`length` bytes) to `out`, which holds escaped_size(length)
 // bytes, NUL-terminated; returns the length written. A backslash as "\\",
-// \a \b \t \n \v \f \r as such, every other control character (C0, DEL, and
-// the C1 range in UTF-8) and every byte that is not part of valid UTF-8 as a
+// \a \b \t \n \v \f \r as such, every other control character (see
+// text_characters.h) and every byte that is not part of valid UTF-8 as a
 // backslash and three octal digits. Everything else is kept.
 size_t escape_text(const char* text, size_t length, char* out);
-
-// The length of the valid UTF-8 sequence at text[i] (not overlong, no
-// surrogate, at most U+10FFFF) with its code point in `code`, or 0.
-size_t utf8_sequence_at(const char* text, size_t length, size_t i, uint32_t* code);

@@ -120,11 +120,15 @@ TEST_F(VendorTexts, DamagedBlockEndsBeforeTheFirstPage) {
   const std::string good = read_file(branded);
   const size_t trailer = good.rfind(VENDOR_TEXTS_MAGIC);
   ASSERT_NE(trailer, std::string::npos);
-  // The same licence with a control character, in a block with a good CRC.
+  // The same licence with a control character, in a block with a good CRC:
+  // the installer would print it raw, C1 (CSI here) as well as C0.
   const size_t body = get_u32(reinterpret_cast<const uint8_t*>(good.data()) + trailer + VENDOR_TRAILER_BODY_SIZE);
-  std::optional<std::string> texts[VENDOR_TEXT_COUNT];
-  texts[VENDOR_LICENCE] = good.substr(trailer - body, body - 1);
-  (*texts[VENDOR_LICENCE])[3] = '\x1b';
+  auto with_control = [&](const std::string& control) {
+    std::optional<std::string> texts[VENDOR_TEXT_COUNT];
+    texts[VENDOR_LICENCE] = good.substr(trailer - body, body - 1);
+    texts[VENDOR_LICENCE]->replace(3, control.size(), control);
+    return build_vendor_texts(texts);
+  };
   struct Case {
     const char* what;
     size_t at;
@@ -134,7 +138,9 @@ TEST_F(VendorTexts, DamagedBlockEndsBeforeTheFirstPage) {
       {"a byte of the licence", trailer - 20, "X", "Installer texts corrupted (2)."},
       {"a size that is not the body's", trailer + VENDOR_TRAILER_BODY_SIZE, std::string("\x01", 1),
        "Installer texts corrupted (2)."},
-      {"a control character", trailer - body, build_vendor_texts(texts), "Installer texts corrupted (3)."},
+      {"a control character", trailer - body, with_control("\x1b"), "Installer texts corrupted (3)."},
+      {"a C1 control in UTF-8", trailer - body, with_control("\xc2\x9b"), "Installer texts corrupted (3)."},
+      {"a C1 control as a byte", trailer - body, with_control("\x9b"), "Installer texts corrupted (3)."},
   };
   for (const Case& c : cases) {
     std::string bytes = good;
