@@ -10,9 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/read/entry_prefetch.h"
-#include "engine/install/extraction.h"
-#include "engine/filesystem/free_space.h"
+#include "engine/install/install_run.h"
 #include "archive/attachment_reader.h"
 #include "archive/entry_paths.h"
 #include "archive/format.h"
@@ -61,19 +59,78 @@ std::string failure_text(const ExtractFailure& f) {
   return text;
 }
 
-struct KeptNotes {
+// What the hooks of the run need, and the counts of the summary.
+struct Extract {
+  const InstallerReader* reader;
   ProgressDisplay* display;
   std::string directory;
+  std::string count;
+  bool quiet;
+  std::string problem = {};  // why the post-install step's data could not be passed over
+  uint32_t files = 0, deletions = 0, objects = 0;
+  uint64_t bytes = 0;
 };
 
 void note_kept(void* context, const char* path) {
-  KeptNotes& k = *static_cast<KeptNotes*>(context);
-  k.display->clear();
-  print_note(escaped_text(k.directory + "/" + path) + ": left as it is, changed since it was installed");
+  Extract& x = *static_cast<Extract*>(context);
+  x.display->clear();
+  print_note(escaped_text(x.directory + "/" + path) + ": left as it is, changed since it was installed");
+}
+
+void note_no_record(void* context, int error_number) {
+  Extract& x = *static_cast<Extract*>(context);
+  print_note(escaped_text(x.directory) + ": no installation record can be kept there (" + strerror(error_number) +
+             "): nothing is removed, and later installations will neither update nor remove these files");
+}
+
+void show_entry(void* context, uint32_t index, const Entry& e) {
+  Extract& x = *static_cast<Extract*>(context);
+  x.display->update("[" + std::to_string(index + 1) + "/" + x.count + "] " + escaped_text(e.name));
+}
+
+void count_entry(void* context, uint32_t, const Entry& e) {
+  Extract& x = *static_cast<Extract*>(context);
+  if (e.type == ENTRY_DELETE) {
+    x.deletions++;
+  } else if (entry_is_tree_object(e.type)) {
+    x.objects++;
+  } else {
+    x.files++;
+    x.bytes += e.file_size;
+  }
+}
+
+// Running the vendor's program is the installer's business, not a
+// packager's: its data is passed over.
+int pass_over_post_install(void* context, const Entry& e, const uint8_t* held, int, InstallFailure*) {
+  Extract& x = *static_cast<Extract*>(context);
+  if (!held && fseek(attachment_file, long(e.stored_size), SEEK_CUR) != 0) {
+    x.problem = system_failure(x.reader->path(), "cannot read", errno);
+    return -1;
+  }
+  if (!x.quiet) print_note("post-install step " + escaped_text(e.name) + " not run (only the installer runs it)");
+  return 0;
 }
 
 std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e) {
   return "entry " + std::to_string(index + 1) + " of " + std::to_string(r.entry_count()) + " (" + escaped_text(e.name) + ")";
+}
+
+// The run's failure in this command's words.
+[[noreturn]] void fail(const Extract& x, const InstallFailure& f) {
+  const InstallerReader& r = *x.reader;
+  switch (f.step) {
+    case INSTALL_NO_ROOM: throw Failure(x.directory + ": " + f.message);
+    case INSTALL_READ_AHEAD: throw Failure(r.path() + ": " + entry_fault_message(f.fault));
+    case INSTALL_RECORD:
+      throw Failure(r.path() + ": entry " + std::to_string(f.index + 1) + " of " + x.count + ": " +
+                    entry_fault_message(f.fault));
+    case INSTALL_POST_INSTALL: throw Failure(x.problem);
+    case INSTALL_ENTRY:
+      if (f.fault != ENTRY_FAULT_NONE) r.fail_entry(*f.entry, f.index, f.fault);
+      throw Failure(r.path() + ": " + entry_label(r, f.index, *f.entry) + ": " + failure_text(f.failure));
+    default: throw Failure(x.directory + ": " + failure_text(f.failure));
+  }
 }
 
 }  // namespace
@@ -102,28 +159,27 @@ int extract_command(const Arguments& args) {
 
   InstallerReader reader(cl.operands[0]);
   ProgressDisplay display(!quiet);
-  std::string count = std::to_string(reader.entry_count());
-  Entry entry;
-  uint32_t index;
-  Extraction extraction;
-  extraction_init(&extraction, directory.c_str());
-  extraction.flush_data = flush;
-  FreeSpace space;
-  free_space_open(&space, directory.c_str());
-  std::unique_ptr<FreeSpace, void (*)(FreeSpace*)> close_space(&space, free_space_close);
+  Extract x{&reader, &display, directory, std::to_string(reader.entry_count()), quiet};
+  const InstallHooks hooks{&x, show_entry, nullptr, count_entry, note_kept, note_no_record, pass_over_post_install};
+  auto run = std::make_unique<InstallRun>();
+  install_run_init(run.get(), directory.c_str(), &reader.header(), reader.crc_table(), &hooks);
+  run->extraction.flush_data = flush;
+  run->begin_when_empty = 1;
+  std::unique_ptr<InstallRun, void (*)(InstallRun*)> end_run(run.get(), install_run_end);
   try {
     // First pass: records, names, the tree they make and stored CRCs,
     // nothing decoded or written; the sweep learns which paths the
     // attachment installs.
+    Entry entry;
+    uint32_t index;
+    InstallFailure failure;
     while (reader.next(&entry, &index, nullptr, InstallerReader::CHECK_STORED)) {
-      display.update("checking [" + std::to_string(index + 1) + "/" + count + "] " + escaped_text(entry.name));
-      if (extraction_expect(&extraction, entry) != 0) throw Failure("not enough memory");
-      if (entry.type != ENTRY_POST_INSTALL)
-        free_space_add(&space, entry.name, entry.type == ENTRY_DELETE ? -1 : entry_space(entry));
+      display.update("checking [" + std::to_string(index + 1) + "/" + x.count + "] " + escaped_text(entry.name));
+      int expected = install_run_expect(run.get(), entry);
       release_entry(&entry);  // a link's target, which the reader keeps
+      if (expected != 0) throw Failure("not enough memory");
     }
-    char space_message[160];
-    if (!free_space_fits(&space, space_message, sizeof space_message)) throw Failure(directory + ": " + space_message);
+    if (install_run_fits(run.get(), &failure) != 0) fail(x, failure);
 
     std::vector<char> made(directory.begin(), directory.end());
     made.push_back(0);
@@ -131,76 +187,22 @@ int extract_command(const Arguments& args) {
     if (!make_directories(made.data()))
       throw Failure(system_failure(made.data(), "cannot make directory", errno));
 
-    char product[HEADER_TEXT_SIZE + 1];
-    memcpy(product, reader.header().bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
-    product[HEADER_TEXT_SIZE] = 0;
-    ExtractFailure failure;
-    KeptNotes kept{&display, directory};
-    extraction_on_kept(&extraction, note_kept, &kept);
-    if (extraction_begin(&extraction, product, &failure) != 0)
-      throw Failure(directory + ": " + failure_text(failure));
-    if (extraction.no_record_error)
-      print_note(escaped_text(directory) + ": no installation record can be kept there (" +
-                 strerror(extraction.no_record_error) + "): nothing is removed, and later installations will neither update nor remove these files");
-    uint32_t files = 0, deletions = 0, objects = 0;
-    uint64_t bytes = 0;
     // Second pass: the entries behind the one being written are read and
     // decoded meanwhile, as the installer does.
     reader.rewind();
-    auto prefetch = std::make_unique<EntryPrefetch>();
-    std::unique_ptr<EntryPrefetch, void (*)(EntryPrefetch*)> stop_prefetch(prefetch.get(), entry_prefetch_stop);
-    int started = entry_prefetch_start(prefetch.get(), reader.crc_table(), reader.entry_count());
-    if (started != ENTRY_FAULT_NONE) throw Failure(reader.path() + ": " + entry_fault_message(started));
-    for (index = 0; index < reader.entry_count(); index++) {
-      PrefetchedEntry& next = *entry_prefetch_next(prefetch.get());
-      const Entry& e = next.entry;
-      // The first pass read every record: the file changed since.
-      if (next.record_fault != ENTRY_FAULT_NONE)
-        throw Failure(reader.path() + ": entry " + std::to_string(index + 1) + " of " + count + ": " +
-                      entry_fault_message(next.record_fault));
-      display.update("[" + std::to_string(index + 1) + "/" + count + "] " + escaped_text(e.name));
-      // Running the vendor's program is the installer's business, not a
-      // packager's: its data is passed over.
-      if (e.type == ENTRY_POST_INSTALL) {
-        if (!next.held && fseek(attachment_file, long(e.stored_size), SEEK_CUR) != 0)
-          throw Failure(system_failure(reader.path(), "cannot read", errno));
-        if (!quiet) print_note("post-install step " + escaped_text(e.name) + " not run (only the installer runs it)");
-        entry_prefetch_done(prefetch.get());
-        continue;
-      }
-      int fault = ENTRY_FAULT_NONE;
-      bool written = extract_make_way(&extraction, e, &failure) == 0;
-      if (written && next.held && next.data_fault != ENTRY_FAULT_NONE) reader.fail_entry(e, index, next.data_fault);
-      if (written)
-        written = (next.held ? extract_write_held(&extraction, e, e.data, &failure)
-                             : extract_write(&extraction, reader.crc_table(), e, nullptr, &fault, &failure)) == 0;
-      if (!written) {
-        if (fault != ENTRY_FAULT_NONE) reader.fail_entry(e, index, fault);
-        throw Failure(reader.path() + ": " + entry_label(reader, index, e) + ": " + failure_text(failure));
-      }
-      if (e.type == ENTRY_DELETE) {
-        deletions++;
-      } else if (entry_is_tree_object(e.type)) {
-        objects++;
-      } else {
-        files++;
-        bytes += e.file_size;
-      }
-      entry_prefetch_done(prefetch.get());
-    }
-    if (extraction_finish(&extraction, &failure) != 0) throw Failure(directory + ": " + failure_text(failure));
+    if (install_run_entries(run.get(), &failure) != 0) fail(x, failure);
     // What the sweep and the end of an upgrade removed counts with the
     // deletion entries.
-    deletions += uint32_t(extraction.swept);
-    extraction_end(&extraction);
+    x.deletions += uint32_t(run->extraction.swept);
+    end_run.reset();
     display.clear();
     if (!quiet)
       printf("%s: installed %s (%s)%s, %s, into %s\n", terminal_safe_text(reader.path()).c_str(),
-             counted(files, "file").c_str(), counted(bytes, "byte").c_str(),
-             objects ? (", " + counted(objects, "link or directory", "links and directories")).c_str() : "",
-             counted(deletions, "deletion").c_str(), terminal_safe_text(directory).c_str());
+             counted(x.files, "file").c_str(), counted(x.bytes, "byte").c_str(),
+             x.objects ? (", " + counted(x.objects, "link or directory", "links and directories")).c_str() : "",
+             counted(x.deletions, "deletion").c_str(), terminal_safe_text(directory).c_str());
   } catch (...) {
-    extraction_end(&extraction);
+    end_run.reset();
     display.clear();
     throw;
   }

@@ -1,0 +1,131 @@
+#include "engine/install/install_run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "archive/attachment_reader.h"
+#include "engine/read/attachment_check.h"
+
+namespace {
+
+int fail(InstallFailure* f, int step, int fault, uint32_t index, const Entry* entry) {
+  f->step = step;
+  f->fault = fault;
+  f->index = index;
+  f->entry = entry;
+  return -1;
+}
+
+int expect_checked(void* context, const Entry& entry) {
+  return install_run_expect(static_cast<InstallRun*>(context), entry) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_NO_MEMORY;
+}
+
+// Installs the entry in hand, all but the post-install step.
+int install_entry(InstallRun* run, PrefetchedEntry& next, uint32_t index, InstallFailure* f) {
+  Extraction& x = run->extraction;
+  const Entry& entry = next.entry;
+  const EntryProgress on_slice{run->hooks.slice_done, run->hooks.context};
+  const EntryProgress* progress = run->hooks.slice_done ? &on_slice : nullptr;
+  if (extract_make_way(&x, entry, &f->failure) != 0) return fail(f, INSTALL_ENTRY, ENTRY_FAULT_NONE, index, &entry);
+  if (next.held) {
+    if (progress) entry_prefetch_replay(next, progress);
+    // A fault of the data is told before a failure to write the file, as
+    // decoding straight into the file would have told it.
+    if (next.data_fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_ENTRY, next.data_fault, index, &entry);
+    if (extract_write_held(&x, entry, entry.data, &f->failure) != 0)
+      return fail(f, INSTALL_ENTRY, ENTRY_FAULT_NONE, index, &entry);
+  } else {
+    int fault = ENTRY_FAULT_NONE;
+    if (extract_write(&x, run->crc_table, entry, progress, &fault, &f->failure) != 0)
+      return fail(f, INSTALL_ENTRY, fault, index, &entry);
+  }
+  return 0;
+}
+
+}  // namespace
+
+void install_run_init(InstallRun* run, const char* install_dir, const AttachmentHeader* header,
+                      const uint8_t* crc_table, const InstallHooks* hooks) {
+  memset(run, 0, sizeof *run);
+  run->crc_table = crc_table;
+  run->header = header;
+  run->count = header_entry_count(*header);
+  if (hooks) run->hooks = *hooks;
+  extraction_init(&run->extraction, install_dir);
+  free_space_open(&run->space, install_dir);
+  run->measuring = 1;
+}
+
+void install_space_add(FreeSpace* space, const Entry& entry) {
+  if (entry.type != ENTRY_POST_INSTALL)
+    free_space_add(space, entry.name, entry.type == ENTRY_DELETE ? -1 : entry_space(entry));
+}
+
+int install_run_expect(InstallRun* run, const Entry& entry) {
+  install_space_add(&run->space, entry);
+  return extraction_expect(&run->extraction, entry);
+}
+
+int install_run_check(InstallRun* run, InstallFailure* f) {
+  // The whole attachment is checked before anything on disk changes: a
+  // damaged or truncated installer leaves the old installation as it was.
+  const CheckedEntry expect{expect_checked, run};
+  uint32_t bad = 0;
+  int fault = check_attachment(run->crc_table, run->count, &expect, &bad);
+  if (fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_CHECK, fault, bad, nullptr);
+  return install_run_fits(run, f);
+}
+
+int install_run_fits(InstallRun* run, InstallFailure* f) {
+  if (free_space_fits(&run->space, f->message, sizeof f->message)) return 0;
+  return fail(f, INSTALL_NO_ROOM, ENTRY_FAULT_NONE, 0, nullptr);
+}
+
+int install_run_entries(InstallRun* run, InstallFailure* f) {
+  Extraction& x = run->extraction;
+  const InstallHooks& hooks = run->hooks;
+  char product[HEADER_TEXT_SIZE + 1];
+  memcpy(product, run->header->bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
+  product[HEADER_TEXT_SIZE] = 0;
+  extraction_on_kept(&x, hooks.kept, hooks.context);
+  if ((run->count > 0 || run->begin_when_empty) && extraction_begin(&x, product, &f->failure) != 0)
+    return fail(f, INSTALL_BEGIN, ENTRY_FAULT_NONE, 0, nullptr);
+  if (x.no_record_error && hooks.no_record) hooks.no_record(hooks.context, x.no_record_error);
+
+  // The entries behind the one being written are read and decoded meanwhile.
+  int fault = entry_prefetch_start(&run->prefetch, run->crc_table, run->count);
+  if (fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_READ_AHEAD, fault, 0, nullptr);
+  run->prefetching = 1;
+  for (uint32_t index = 0; index < run->count; index++) {
+    PrefetchedEntry& next = *entry_prefetch_next(&run->prefetch);
+    const Entry& entry = next.entry;
+    // The check pass read every record: the file changed since.
+    if (next.record_fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_RECORD, next.record_fault, index, nullptr);
+    if (hooks.entry_begins) hooks.entry_begins(hooks.context, index, entry);
+    if (entry.type == ENTRY_POST_INSTALL) {
+      f->fault = ENTRY_FAULT_NONE;
+      const uint8_t* held = next.held ? entry.data : nullptr;
+      if (hooks.post_install) {
+        if (hooks.post_install(hooks.context, entry, held, next.held ? next.data_fault : 0, f) != 0)
+          return fail(f, INSTALL_POST_INSTALL, f->fault, index, &entry);
+      } else if (!held && fseek(attachment_file, long(entry.stored_size), SEEK_CUR) != 0) {
+        return fail(f, INSTALL_POST_INSTALL, ENTRY_FAULT_STORED_SHORT, index, &entry);
+      }
+    } else {
+      if (install_entry(run, next, index, f) != 0) return -1;
+      if (hooks.entry_done) hooks.entry_done(hooks.context, index, entry);
+    }
+    entry_prefetch_done(&run->prefetch);  // the entry's slot is then refilled
+  }
+  if (extraction_finish(&x, &f->failure) != 0) return fail(f, INSTALL_FINISH, ENTRY_FAULT_NONE, 0, nullptr);
+  return 0;
+}
+
+void install_run_end(InstallRun* run) {
+  if (run->prefetching) entry_prefetch_stop(&run->prefetch);
+  run->prefetching = 0;
+  if (run->header) extraction_end(&run->extraction);
+  if (run->measuring) free_space_close(&run->space);
+  run->measuring = 0;
+  run->header = nullptr;
+}

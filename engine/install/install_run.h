@@ -1,0 +1,111 @@
+// One installation from start to end, for the installer and for zolt-pack
+// extract alike: the check of the whole attachment and of the free space
+// before anything changes, then the run's begin, the entries read and
+// decoded ahead on a second thread while the one in hand is written (held in
+// memory or streamed into its file), and the run's finish. What the two
+// differ in (what they show, how they word a failure, what becomes of the
+// post-install step) comes through InstallHooks; failures come back as an
+// InstallFailure for the front end to word.
+//
+// The steps, in order: install_run_init; the check pass, either
+// install_run_check or the front end's own reading of the entries with
+// install_run_expect for each and then install_run_fits; install_run_entries;
+// install_run_end, also after a failure, at any step.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/format.h"
+#include "engine/filesystem/free_space.h"
+#include "engine/install/extraction.h"
+#include "engine/read/entry_prefetch.h"
+#include "engine/read/entry_reader.h"
+
+struct InstallFailure;
+
+// Every hook may be null. `context` is passed to each.
+struct InstallHooks {
+  void* context;
+  // The entry in hand, before anything is done for it (not for a record
+  // that failed its check).
+  void (*entry_begins)(void* context, uint32_t index, const Entry& entry);
+  // Slices decoded within the entry in hand, as EntryProgress.
+  void (*slice_done)(void* context, const Entry& entry, uint32_t decoded);
+  // The entry is installed (every entry but the post-install step).
+  void (*entry_done)(void* context, uint32_t index, const Entry& entry);
+  // A path left as it is because it changed since the product installed it.
+  void (*kept)(void* context, const char* path);
+  // The directory takes no installation record (errno's value), told once
+  // the run has begun.
+  void (*no_record)(void* context, int error_number);
+  // The post-install step's entry: its data in `held` (with `data_fault`,
+  // its check), or, when that is null, in attachment_file at its data, which
+  // the hook reads or passes over (without a hook it is passed over). 0, or nonzero to stop the run, with
+  // `failure`'s fault or ExtractFailure filled in as the hook sees fit.
+  int (*post_install)(void* context, const Entry& entry, const uint8_t* held, int data_fault, InstallFailure* failure);
+};
+
+enum InstallStep {
+  INSTALL_CHECK = 1,     // `fault`, of entry `index`: the check pass
+  INSTALL_NO_ROOM,       // `message`: the free-space verdict
+  INSTALL_BEGIN,         // `failure`
+  INSTALL_READ_AHEAD,    // `fault`: the reading ahead could not start
+  INSTALL_RECORD,        // `fault`, of entry `index`, whose record did not read as in the check pass
+  INSTALL_POST_INSTALL,  // what the post_install hook filled in
+  INSTALL_ENTRY,         // `fault` (the entry's data; its old file is kept), else `failure`, of `entry`
+  INSTALL_FINISH,        // `failure`
+};
+
+struct InstallFailure {
+  int step;  // an InstallStep
+  int fault;  // an entry fault, or ENTRY_FAULT_NONE with `failure` filled in
+  ExtractFailure failure;
+  uint32_t index;      // of the entry in hand
+  const Entry* entry;  // the entry in hand, until install_run_end; null for a record fault
+  char message[160];
+};
+
+struct InstallRun {
+  const uint8_t* crc_table;
+  const AttachmentHeader* header;
+  uint32_t count;  // entries
+  InstallHooks hooks;
+  // Begins (the directory made, locked, its record read and at the end
+  // written) even for an attachment without entries, which otherwise
+  // touches nothing.
+  int begin_when_empty;
+  Extraction extraction;  // flush_data and swept are the front end's to set and read
+  FreeSpace space;
+  EntryPrefetch prefetch;  // its thread reads the file, so it ends first
+  int measuring;
+  int prefetching;
+};
+
+// Nothing on disk yet. `header` and `crc_table` must outlive the run.
+void install_run_init(InstallRun* run, const char* install_dir, const AttachmentHeader* header,
+                      const uint8_t* crc_table, const InstallHooks* hooks);
+
+// What `entry` adds to the free-space count: its file, or for a deletion
+// what it gives back. The post-install step is run from memory.
+void install_space_add(FreeSpace* space, const Entry& entry);
+
+// What a checked entry asks of the run: its share of the free space, and the
+// sweep's knowledge that the attachment installs it. 0, or -1 when memory
+// runs out.
+int install_run_expect(InstallRun* run, const Entry& entry);
+
+// The check pass over every entry from the current position of
+// attachment_file, which it returns there, and the free-space verdict.
+// 0, or -1 with `failure` filled in (INSTALL_CHECK, INSTALL_NO_ROOM).
+int install_run_check(InstallRun* run, InstallFailure* failure);
+
+// The free-space verdict on the entries counted. 0, or -1 with INSTALL_NO_ROOM.
+int install_run_fits(InstallRun* run, InstallFailure* failure);
+
+// Installs every entry from the current position of attachment_file, which
+// must be where the check pass started. 0, or -1 with `failure` filled in.
+int install_run_entries(InstallRun* run, InstallFailure* failure);
+
+// Gives the files written so far their names, brings the record up to date
+// and releases everything. Harmless when called again, or on a zeroed run.
+void install_run_end(InstallRun* run);
