@@ -12,7 +12,8 @@
 #include "engine/read/attachment_check.h"
 #include "engine/read/entry_reader.h"
 #include "engine/filesystem/free_space.h"
-#include "engine/present/mode_word.h"
+#include "engine/install/install_run.h"
+#include "engine/present/listing.h"
 #include "engine/present/text_escape.h"
 #include "installer/answers.h"
 #include "installer/directory_selection.h"
@@ -40,39 +41,13 @@ void read_fields(Fields* f) {
   header_field(HEADER_PLATFORM, f->platform);
 }
 
-// "2023-05-02 21:21:47" in UTC.
-void utc_text(int32_t seconds, char out[64]) {
-  time_t t = seconds;
-  struct tm when = {};
-  if (const struct tm* p = gmtime(&t)) when = *p;
-  snprintf(out, 64, "%04d-%02d-%02d %02d:%02d:%02d", when.tm_year + 1900, when.tm_mon + 1, when.tm_mday,
-           when.tm_hour, when.tm_min, when.tm_sec);
-}
-
-int list_entry(void*, const Entry& e) {
-  static char name[escaped_size(RECORD_MAX_LENGTH)];
-  escape_text(e.name, strlen(e.name), name);
-  char mode[11], time[64] = "-------------------";
-  mode_word(e.mode, mode);
-  if (e.mod_time) utc_text(e.mod_time, time);
-  bool deletion = e.type == ENTRY_DELETE;
-  const char* method = e.type == ENTRY_STORED          ? "stored"
-                       : deletion                       ? "delete"
-                       : e.type == ENTRY_ZSTD_FRAME     ? "zstd"
-                       : e.type == ENTRY_ZSTD_CONTINUED ? "zstd+"
-                       : e.type == ENTRY_SYMLINK        ? "link"
-                       : e.type == ENTRY_DIRECTORY      ? "dir"
-                       : e.type == ENTRY_POST_INSTALL   ? "post"
-                                                        : "lh5";
-  const char* after = e.type == ENTRY_DIRECTORY ? "/" : e.type == ENTRY_POST_INSTALL ? " (post-install step)" : "";
-  printf("%s %10" PRIu32 " %10" PRIu32 " %-6s %s %s%s\n", mode, deletion ? 0 : e.file_size, deletion ? 0 : e.stored_size,
-         method, time, name, after);
+int list_checked(void*, const Entry& e) {
+  list_entry(stdout, e);
   return ENTRY_FAULT_NONE;
 }
 
 int count_space(void* context, const Entry& e) {
-  if (e.type != ENTRY_POST_INSTALL)
-    free_space_add(static_cast<FreeSpace*>(context), e.name, e.type == ENTRY_DELETE ? -1 : entry_space(e));
+  install_space_add(static_cast<FreeSpace*>(context), e);
   return ENTRY_FAULT_NONE;
 }
 
@@ -101,16 +76,9 @@ int show_version() {
 }
 
 int list_entries() {
-  Fields f;
-  read_fields(&f);
-  char built[64];
-  utc_text(header_build_time(attachment_header), built);
-  printf("Product:   %s\nVersion:   %s\nPlatform:  %s\nBuilt:     %s UTC\n", f.name, f.version, f.platform, built);
-  printf("Entries:   %" PRIu32 "\nFiles:     %" PRIu32 " bytes\nSpace:     %" PRIu32 " bytes\n\n",
-         header_entry_count(attachment_header), header_total_file_size(attachment_header),
-         header_space_required(attachment_header));
+  list_header(stdout, attachment_header, vendor_texts);
   uint8_t* crc_table = crc_table_or_end();
-  const CheckedEntry list{list_entry, nullptr};
+  const CheckedEntry list{list_checked, nullptr};
   uint32_t bad;
   int fault = check_attachment(crc_table, header_entry_count(attachment_header), &list, &bad);
   free(crc_table);

@@ -10,7 +10,8 @@
 #include "engine/read/entry_reader.h"
 
 // Called for every entry that passed, in order; a nonzero result stops the
-// check with that result.
+// check with that result. A link's target is in entry.data (file_size
+// bytes); no other entry's data is kept.
 struct CheckedEntry {
   int (*accept)(void* context, const Entry& entry);
   void* context;

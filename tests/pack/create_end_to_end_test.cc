@@ -347,4 +347,38 @@ TEST(CreateZstd, BlocksThatRunAcrossFilesInstallEveryFileWhole) {
   expect_unpacks_as(installer, tree, temp.path());
 }
 
+// The installer's --list and zolt-pack list are one listing: the same bytes
+// for an installer that holds every kind of entry and every vendor text.
+TEST(ListingEndToEnd, InstallerAndPackListTheSame) {
+  TempDir temp;
+  make_sample_tree(temp / "tree");
+  std::filesystem::create_directory_symlink("lib", temp / "tree/lib-link");
+  std::filesystem::create_directory(temp / "tree/empty");
+  put_file(temp / "post.sh", "#!/bin/sh\n", 0755, 1683062507);
+  put_file(temp / "licence.txt", "ACME LICENCE\n\nTerms.\n", 0644, 1683062507);
+  put_file(temp / "notes.txt", "See ACME.TXT.\nAnd more.\n", 0644, 1683062507);
+  for (const char* method : {"lh5", "zstd"}) {
+    SCOPED_TRACE(method);
+    if (method == std::string("zstd") && zstd_setup_binary().empty()) continue;
+    std::string installer = temp / (std::string(method) + ".run");
+    ProcessResult c = run_pack(create_args(
+        installer, temp / "tree",
+        {"--method", method, "--title", "ACME Setup", "--thanks", "Thanks for choosing ACME.", "--licence",
+         temp / "licence.txt", "--default-dir", "/opt/acme", "--notes", temp / "notes.txt", "--delete", "old/gone.txt",
+         "--post-install", temp / "post.sh"}));
+    ASSERT_EQ(c.exit_status, 0) << c.err;
+    ProcessResult packed = run_pack({"list", installer});
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    for (const char* shown : {"lib-link -> lib\n", " empty/\n", " delete ", "Title:     ACME Setup\n",
+                              "Thanks:    Thanks for choosing ACME. (1 line)\n", "Directory: /opt/acme\n", "Licence:   ACME LICENCE (3 lines)\n",
+                              "Notes:     See ACME.TXT. (2 lines)\n", " post.sh (post-install step"})
+      EXPECT_NE(packed.out.find(shown), std::string::npos) << shown << "\n" << packed.out;
+    ProcessOptions o;
+    o.args = {"--list"};
+    ProcessResult own = run_process(installer, o);
+    EXPECT_EQ(own.exit_status, 0) << own.err;
+    EXPECT_EQ(own.out, packed.out);
+  }
+}
+
 }  // namespace
