@@ -10,7 +10,6 @@
 
 #include "engine/read/attachment_check.h"
 #include "engine/read/entry_zstd.h"
-#include "engine/present/mode_word.h"
 #include "engine/read/record_block.h"
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
@@ -201,19 +200,4 @@ void InstallerReader::fail_entry(const Entry& entry, uint32_t index, int fault) 
 const char* vendor_text_name(int which) {
   static const char* const names[VENDOR_TEXT_COUNT] = {"title", "thanks", "default directory", "licence", "notes"};
   return which >= 0 && which < VENDOR_TEXT_COUNT ? names[which] : "texts";
-}
-
-std::string mode_text(uint16_t mode) {
-  char text[11];
-  mode_word(mode, text);
-  return text;
-}
-
-std::string utc_time_text(int64_t seconds) {
-  time_t t = time_t(seconds);
-  struct tm parts;
-  char text[64];
-  if (!gmtime_r(&t, &parts) || strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0)
-    return std::to_string(seconds);
-  return text;
 }

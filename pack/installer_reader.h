@@ -67,8 +67,3 @@ class InstallerReader {
 
 // "licence" for VENDOR_LICENCE: the vendor's texts by their names.
 const char* vendor_text_name(int which);
-
-// "-rw-r--r--" for a mode word; the type letter from its file-type bits.
-std::string mode_text(uint16_t mode);
-// "2023-05-02 21:21:47" in UTC.
-std::string utc_time_text(int64_t seconds);
