@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "archive/text_characters.h"
 #include "engine/present/mode_word.h"
 #include "engine/present/text_escape.h"
 
