@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "archive/format.h"
 #include "engine/read/attachment_check.h"
@@ -80,7 +81,10 @@ int list_entries() {
   uint8_t* crc_table = crc_table_or_end();
   const CheckedEntry list{list_checked, nullptr};
   uint32_t bad;
-  int fault = check_attachment(crc_table, header_entry_count(attachment_header), &list, &bad);
+  EntryStream stream;
+  entry_stream_init(&stream, attachment_file);
+  int fault = check_attachment(&stream, crc_table, header_entry_count(attachment_header), &list, &bad);
+  entry_stream_release(&stream);
   free(crc_table);
   if (fault != ENTRY_FAULT_NONE) {
     fflush(stdout);
@@ -96,21 +100,24 @@ int check_installation() {
   free_space_open(&space, install_dir);
   const CheckedEntry measure{count_space, &space};
   uint32_t count = header_entry_count(attachment_header), bad;
-  int fault = check_attachment(crc_table, count, &measure, &bad);
+  EntryStream stream;
+  entry_stream_init(&stream, attachment_file);
+  int fault = check_attachment(&stream, crc_table, count, &measure, &bad);
   free_space_close(&space);
   if (fault != ENTRY_FAULT_NONE) error(entry_fault_message(fault));
   char space_message[160];
   if (!free_space_fits(&space, space_message, sizeof space_message)) error(space_message);
   // The stored data passed its CRCs; now what only decoding shows.
   EntryStreamer streamer{};
-  fault = entry_streamer_open(&streamer);
+  fault = entry_streamer_open(&streamer, &stream);
   for (uint32_t i = 0; fault == ENTRY_FAULT_NONE && i < count; i++) {
     Entry e{};
-    fault = read_entry_record(crc_table, &e);
+    fault = read_entry_record(&stream, crc_table, &e);
     if (fault == ENTRY_FAULT_NONE && e.type != ENTRY_DELETE)
-      fault = stream_entry_data(crc_table, &streamer, &e, nullptr, nullptr);
+      fault = stream_entry_data(&stream, crc_table, &streamer, &e, nullptr, nullptr);
   }
   entry_streamer_close(&streamer);
+  entry_stream_release(&stream);
   free(crc_table);
   if (fault != ENTRY_FAULT_NONE) error(entry_fault_message(fault));
   if (!quiet) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "engine/install/install_run.h"
 #include "engine/present/text_escape.h"
@@ -44,6 +45,7 @@ int bytes_percent(uint64_t done) {
 // inside the run, and so that release_installation can free it then.
 struct Installation {
   uint8_t* crc_table;
+  EntryStream stream;  // over attachment_file
   InstallRun run;
   bool running;
   Progress progress;
@@ -56,6 +58,7 @@ PostInstall post_install_step = {-1, ""};
 
 void release_installation() {
   if (installation.running) install_run_end(&installation.run);
+  entry_stream_release(&installation.stream);
   free(installation.crc_table);
   installation.crc_table = nullptr;
   installation.running = false;
@@ -117,12 +120,12 @@ void note_no_record(void*, int error_number) {
   note_after_installation(line, nullptr);
 }
 
-int keep_post_install(void*, const Entry& entry, const uint8_t* held, int data_fault, InstallFailure* f) {
+int keep_post_install(void*, EntryStream* stream, const Entry& entry, const uint8_t* held, int data_fault, InstallFailure* f) {
   if (held && data_fault != ENTRY_FAULT_NONE) {
     f->fault = data_fault;
     return -1;
   }
-  if (post_install_keep(&post_install_step, installation.crc_table, entry, held, &f->fault) == 0) return 0;
+  if (post_install_keep(&post_install_step, stream, installation.crc_table, entry, held, &f->fault) == 0) return 0;
   if (f->fault == ENTRY_FAULT_NONE) f->failure = ExtractFailure{"Can't create file", "(err=5).", errno, 1};
   return -1;
 }
@@ -140,7 +143,8 @@ int install_files() {
   const InstallHooks hooks{&installation.progress, entry_begins, show_slice, entry_done,
                            note_kept, note_no_record, keep_post_install};
   InstallRun& run = installation.run;
-  install_run_init(&run, install_dir, &attachment_header, crc_table, &hooks);
+  entry_stream_init(&installation.stream, attachment_file);
+  install_run_init(&run, install_dir, &attachment_header, &installation.stream, crc_table, &hooks);
   installation.running = true;
   InstallFailure failure;
   if (install_run_check(&run, &failure) != 0 || install_run_entries(&run, &failure) != 0) stop(failure);

@@ -68,7 +68,8 @@ void post_install_release(PostInstall* step) {
   post_install_init(step);
 }
 
-int post_install_keep(PostInstall* step, const uint8_t* crc_table, const Entry& e, const uint8_t* held, int* fault) {
+int post_install_keep(PostInstall* step, EntryStream* stream, const uint8_t* crc_table, const Entry& e,
+                      const uint8_t* held, int* fault) {
   *fault = ENTRY_FAULT_NONE;
   post_install_release(step);
   // Not close-on-exec: a script's interpreter opens it by its descriptor.
@@ -79,10 +80,10 @@ int post_install_keep(PostInstall* step, const uint8_t* crc_table, const Entry& 
     result = write_all(fd, held, e.file_size);
   } else {
     EntryStreamer streamer{};
-    *fault = entry_streamer_open(&streamer);
+    *fault = entry_streamer_open(&streamer, stream);
     if (*fault == ENTRY_FAULT_NONE) {
       const EntrySink sink{write_slice, &fd};
-      *fault = stream_entry_data(crc_table, &streamer, &e, &sink, nullptr);
+      *fault = stream_entry_data(stream, crc_table, &streamer, &e, &sink, nullptr);
     }
     entry_streamer_close(&streamer);
     if (*fault != ENTRY_FAULT_NONE) result = -1;

@@ -102,9 +102,9 @@ void count_entry(void* context, uint32_t, const Entry& e) {
 
 // Running the vendor's program is the installer's business, not a
 // packager's: its data is passed over.
-int pass_over_post_install(void* context, const Entry& e, const uint8_t* held, int, InstallFailure*) {
+int pass_over_post_install(void* context, EntryStream* stream, const Entry& e, const uint8_t* held, int, InstallFailure*) {
   Extract& x = *static_cast<Extract*>(context);
-  if (!held && fseek(attachment_file, long(e.stored_size), SEEK_CUR) != 0) {
+  if (!held && entry_stream_skip(stream, long(e.stored_size)) != 0) {
     x.problem = system_failure(x.reader->path(), "cannot read", errno);
     return -1;
   }
@@ -162,7 +162,7 @@ int extract_command(const Arguments& args) {
   Extract x{&reader, &display, directory, std::to_string(reader.entry_count()), quiet};
   const InstallHooks hooks{&x, show_entry, nullptr, count_entry, note_kept, note_no_record, pass_over_post_install};
   auto run = std::make_unique<InstallRun>();
-  install_run_init(run.get(), directory.c_str(), &reader.header(), reader.crc_table(), &hooks);
+  install_run_init(run.get(), directory.c_str(), &reader.header(), reader.stream(), reader.crc_table(), &hooks);
   run->extraction.flush_data = flush;
   run->begin_when_empty = 1;
   std::unique_ptr<InstallRun, void (*)(InstallRun*)> end_run(run.get(), install_run_end);

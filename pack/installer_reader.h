@@ -30,6 +30,8 @@ class InstallerReader {
   const VendorTexts& texts() const { return texts_; }
   uint32_t entry_count() const { return header_entry_count(header_); }
   const uint8_t* crc_table() const { return crc_table_; }
+  // The entries, as the engine reads them; the reader's own thread owns it.
+  EntryStream* stream() { return &stream_; }
 
   // Goes back to the first entry.
   void rewind();
@@ -38,7 +40,7 @@ class InstallerReader {
     KEEP_DATA,     // all of it, decoded and kept in entry->data
     CHECK_DATA,    // all of it, decoded one window at a time and dropped
     CHECK_STORED,  // the stored data against its CRC, in slices; not decoded
-    RECORD_ONLY,   // nothing: the file is left at the data, for stream_entry_data
+    RECORD_ONLY,   // nothing: the stream is left at the data, for stream_entry_data
   };
 
   // Reads and checks the next entry into `entry`, which the caller then
@@ -55,6 +57,7 @@ class InstallerReader {
  private:
   std::string path_;
   FILE* file_ = nullptr;
+  EntryStream stream_{};
   char buffer_[1 << 16];  // the stream's: records are read a few bytes at a time
   uint8_t* crc_table_ = nullptr;
   AttachmentHeader header_;

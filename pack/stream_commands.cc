@@ -7,13 +7,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "codec/codec_context.h"
-#include "codec/decoder.h"
 #include "codec/encoder.h"
+#include "engine/read/entry_decode.h"
 #include "pack/command_line.h"
 #include "pack/commands.h"
 #include "pack/failure.h"
@@ -151,31 +152,29 @@ int decode_command(const Arguments& args) {
   OutputFile out(o.output, {o.input});
   std::vector<uint8_t> input = read_input(o.input);
   CodecHandle codec;
-  ByteRange in{};
-  in.cur = in.start = input.data();
-  in.end = input.data() + input.size();
-  // Every slice but the last is one whole window, as the decoder requires;
-  // slices are gathered into a larger buffer so that writes stay few.
-  constexpr size_t kWindowsPerWrite = 128;
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kWindowsPerWrite * CODEC_WINDOW]);
-  size_t buffered = 0;
-  uint64_t left = o.size;
-  do {
-    uint32_t chunk = left < CODEC_WINDOW ? uint32_t(left) : CODEC_WINDOW;
-    ByteRange part{};
-    part.cur = part.start = buffer.get() + buffered;
-    part.end = part.cur + chunk;
-    part.size = int32_t(chunk);
-    if (codec_decode(codec.context, &in, &part) < 0)
-      throw Failure(std::string(o.input == "-" ? "standard input" : o.input) + ": not a valid stream (at output byte " +
-                    std::to_string(o.size - left) + " or before)");
-    buffered += chunk;
-    left -= chunk;
-    if (buffered == kWindowsPerWrite * CODEC_WINDOW || left == 0) {
-      write_out(out, buffer.get(), buffered);
-      buffered = 0;
-    }
-  } while (left > 0);
+  // A failed write is thrown once the decoder has returned, not through it.
+  struct Written {
+    OutputFile* out;
+    std::exception_ptr failure;
+  } written{&out, nullptr};
+  const EntrySink sink{[](void* context, const uint8_t* data, uint32_t size) {
+                         Written* w = static_cast<Written*>(context);
+                         try {
+                           write_out(*w->out, data, size);
+                           return 0;
+                         } catch (...) {
+                           w->failure = std::current_exception();
+                           return -1;
+                         }
+                       },
+                       &written};
+  StoredInput in = stored_held(input.data(), input.size());
+  DecodeOutput decoded{&sink, nullptr, nullptr, nullptr, 0, 0};
+  int fault = decode_lh5(codec.context, &in, o.size, &decoded);
+  if (written.failure) std::rethrow_exception(written.failure);
+  if (fault != ENTRY_FAULT_NONE)
+    throw Failure(std::string(o.input == "-" ? "standard input" : o.input) + ": not a valid stream (at output byte " +
+                  std::to_string(decoded.at) + " or before)");
   out.close(default_file_mode());
   out.commit();
   return 0;

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/attachment_reader.h"
 #include "engine/filesystem/directory_below.h"
 #include "engine/install/link_entries.h"
 #include "engine/filesystem/temporary_files.h"
@@ -386,13 +385,13 @@ int check_room_in_place(Extraction* x, const Entry& e, ExtractFailure* f) {
 
 // The entry's own file, rewritten through its name: for a directory that
 // takes no new names. The data is checked before the file is touched.
-int write_in_place(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+int write_in_place(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
                    const EntryProgress* progress, int* fault, ExtractFailure* f) {
   if (commit_batch(x, f) != 0) return -1;  // files before it take their names first
   if (!held) {
     // Decoded and checked once without a file, then again into it.
-    *fault = stream_entry_data(crc_table, &x->streamer, &e, nullptr, progress);
-    if (*fault == ENTRY_FAULT_NONE && fseek(attachment_file, -long(e.stored_size), SEEK_CUR) != 0)
+    *fault = stream_entry_data(stream, crc_table, &x->streamer, &e, nullptr, progress);
+    if (*fault == ENTRY_FAULT_NONE && entry_stream_skip(stream, -long(e.stored_size)) != 0)
       *fault = ENTRY_FAULT_STORED_SHORT;
     if (*fault != ENTRY_FAULT_NONE) return -1;
   }
@@ -406,7 +405,7 @@ int write_in_place(Extraction* x, const uint8_t* crc_table, const Entry& e, cons
     return fail(f, "Memory allocation error (err=3).");
   }
   const EntrySink sink{output_slice, &out};
-  if (!held) *fault = stream_entry_data(crc_table, &x->streamer, &e, &sink, nullptr);
+  if (!held) *fault = stream_entry_data(stream, crc_table, &x->streamer, &e, &sink, nullptr);
   else output_slice(&out, held, e.file_size);
   if (*fault == ENTRY_FAULT_NONE && !out.failed) {
     apply_times_and_mode(x, out.fd, e);
@@ -425,17 +424,18 @@ int write_in_place(Extraction* x, const uint8_t* crc_table, const Entry& e, cons
 }
 
 // The data comes from `held` (file_size bytes, already checked) when it is
-// not null, else it is decoded from attachment_file.
-int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+// not null, else it is decoded from `stream`.
+int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
                 const EntryProgress* progress, int* fault, ExtractFailure* f) {
   *fault = ENTRY_FAULT_NONE;
   if (e.type == ENTRY_DELETE) return 0;
   // Files written before it take their names first, as the entries' order
   // says: a link or a directory may take the place of one of them.
   if (entry_is_tree_object(e.type))
-    return commit_batch(x, f) != 0 ? -1 : install_tree_object(x, crc_table, e, held, fault, f);
-  if (!held && !x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
-  if (x->in_place) return write_in_place(x, crc_table, e, held, progress, fault, f);
+    return commit_batch(x, f) != 0 ? -1 : install_tree_object(x, stream, crc_table, e, held, fault, f);
+  if (!held && !x->streamer.codec && (*fault = entry_streamer_open(&x->streamer, stream)) != ENTRY_FAULT_NONE)
+    return -1;
+  if (x->in_place) return write_in_place(x, stream, crc_table, e, held, progress, fault, f);
   FileOutput out{};
   int temp_dir;
   char temp[TEMPORARY_NAME_SIZE] = "";
@@ -449,7 +449,7 @@ int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const u
   }
   out.failed = out.fd < 0;
   const EntrySink sink{output_slice, &out};
-  if (!held) *fault = stream_entry_data(crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
+  if (!held) *fault = stream_entry_data(stream, crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
   else if (!out.failed) output_slice(&out, held, e.file_size);
   // Damaged data, or a file not written whole: the temporary goes, and the
   // name keeps what it held.
@@ -497,12 +497,12 @@ int write_entry(Extraction* x, const uint8_t* crc_table, const Entry& e, const u
 
 }  // namespace
 
-int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& e, const EntryProgress* progress, int* fault,
-                  ExtractFailure* f) {
-  return write_entry(x, crc_table, e, nullptr, progress, fault, f);
+int extract_write(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e,
+                  const EntryProgress* progress, int* fault, ExtractFailure* f) {
+  return write_entry(x, stream, crc_table, e, nullptr, progress, fault, f);
 }
 
 int extract_write_held(Extraction* x, const Entry& e, const uint8_t* data, ExtractFailure* f) {
   int fault;
-  return write_entry(x, nullptr, e, data ? data : reinterpret_cast<const uint8_t*>(""), nullptr, &fault, f);
+  return write_entry(x, nullptr, nullptr, e, data ? data : reinterpret_cast<const uint8_t*>(""), nullptr, &fault, f);
 }

@@ -98,16 +98,16 @@ void extraction_end(Extraction* x);
 // Installs one entry whose stored data check_attachment has checked:
 // extract_make_way once its record is read (the sweep, the directories, and
 // for a deletion entry the deletion), 0 or -1 with `failure` filled in; then
-// extract_write, which decodes the data behind the record from
-// attachment_file one window at a time into the new file (see
-// stream_entry_data). extract_write is 0, or -1 with either `*fault` set to
+// extract_write, which decodes the data behind the record from `stream`
+// one window at a time into the new file (see stream_entry_data), and which
+// the caller calls while it owns the stream (entry_stream.h). extract_write is 0, or -1 with either `*fault` set to
 // the entry's fault (damaged data: the entry's old file is kept) or, with
 // `*fault` ENTRY_FAULT_NONE, `failure` filled in. Messages come in the order
 // of a check of the whole file before its write: a fault of the data before
 // a failure to make or write the file.
 int extract_make_way(Extraction* x, const Entry& entry, ExtractFailure* failure);
-int extract_write(Extraction* x, const uint8_t* crc_table, const Entry& entry, const EntryProgress* progress,
-                  int* fault, ExtractFailure* failure);
+int extract_write(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& entry,
+                  const EntryProgress* progress, int* fault, ExtractFailure* failure);
 
 // extract_write for data read, decoded and checked already: `data` holds the
 // entry's file_size bytes. 0, or -1 with `failure` filled in.

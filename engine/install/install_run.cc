@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/attachment_reader.h"
 #include "engine/read/attachment_check.h"
 
 namespace {
@@ -36,7 +35,7 @@ int install_entry(InstallRun* run, PrefetchedEntry& next, uint32_t index, Instal
       return fail(f, INSTALL_ENTRY, ENTRY_FAULT_NONE, index, &entry);
   } else {
     int fault = ENTRY_FAULT_NONE;
-    if (extract_write(&x, run->crc_table, entry, progress, &fault, &f->failure) != 0)
+    if (extract_write(&x, run->stream, run->crc_table, entry, progress, &fault, &f->failure) != 0)
       return fail(f, INSTALL_ENTRY, fault, index, &entry);
   }
   return 0;
@@ -44,9 +43,10 @@ int install_entry(InstallRun* run, PrefetchedEntry& next, uint32_t index, Instal
 
 }  // namespace
 
-void install_run_init(InstallRun* run, const char* install_dir, const AttachmentHeader* header,
+void install_run_init(InstallRun* run, const char* install_dir, const AttachmentHeader* header, EntryStream* stream,
                       const uint8_t* crc_table, const InstallHooks* hooks) {
   memset(run, 0, sizeof *run);
+  run->stream = stream;
   run->crc_table = crc_table;
   run->header = header;
   run->count = header_entry_count(*header);
@@ -71,7 +71,7 @@ int install_run_check(InstallRun* run, InstallFailure* f) {
   // damaged or truncated installer leaves the old installation as it was.
   const CheckedEntry expect{expect_checked, run};
   uint32_t bad = 0;
-  int fault = check_attachment(run->crc_table, run->count, &expect, &bad);
+  int fault = check_attachment(run->stream, run->crc_table, run->count, &expect, &bad);
   if (fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_CHECK, fault, bad, nullptr);
   return install_run_fits(run, f);
 }
@@ -93,7 +93,7 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
   if (x.no_record_error && hooks.no_record) hooks.no_record(hooks.context, x.no_record_error);
 
   // The entries behind the one being written are read and decoded meanwhile.
-  int fault = entry_prefetch_start(&run->prefetch, run->crc_table, run->count);
+  int fault = entry_prefetch_start(&run->prefetch, run->stream, run->crc_table, run->count);
   if (fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_READ_AHEAD, fault, 0, nullptr);
   run->prefetching = 1;
   for (uint32_t index = 0; index < run->count; index++) {
@@ -106,9 +106,9 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
       f->fault = ENTRY_FAULT_NONE;
       const uint8_t* held = next.held ? entry.data : nullptr;
       if (hooks.post_install) {
-        if (hooks.post_install(hooks.context, entry, held, next.held ? next.data_fault : 0, f) != 0)
+        if (hooks.post_install(hooks.context, run->stream, entry, held, next.held ? next.data_fault : 0, f) != 0)
           return fail(f, INSTALL_POST_INSTALL, f->fault, index, &entry);
-      } else if (!held && fseek(attachment_file, long(entry.stored_size), SEEK_CUR) != 0) {
+      } else if (!held && entry_stream_skip(run->stream, long(entry.stored_size)) != 0) {
         return fail(f, INSTALL_POST_INSTALL, ENTRY_FAULT_STORED_SHORT, index, &entry);
       }
     } else {

@@ -39,10 +39,10 @@ struct InstallHooks {
   // the run has begun.
   void (*no_record)(void* context, int error_number);
   // The post-install step's entry: its data in `held` (with `data_fault`,
-  // its check), or, when that is null, in attachment_file at its data, which
+  // its check), or, when that is null, in `stream` at its data, which
   // the hook reads or passes over (without a hook it is passed over). 0, or nonzero to stop the run, with
   // `failure`'s fault or ExtractFailure filled in as the hook sees fit.
-  int (*post_install)(void* context, const Entry& entry, const uint8_t* held, int data_fault, InstallFailure* failure);
+  int (*post_install)(void* context, EntryStream* stream, const Entry& entry, const uint8_t* held, int data_fault, InstallFailure* failure);
 };
 
 enum InstallStep {
@@ -66,6 +66,7 @@ struct InstallFailure {
 };
 
 struct InstallRun {
+  EntryStream* stream;  // the attachment's entries; the run's (and its read-ahead's) while it runs
   const uint8_t* crc_table;
   const AttachmentHeader* header;
   uint32_t count;  // entries
@@ -81,8 +82,8 @@ struct InstallRun {
   int prefetching;
 };
 
-// Nothing on disk yet. `header` and `crc_table` must outlive the run.
-void install_run_init(InstallRun* run, const char* install_dir, const AttachmentHeader* header,
+// Nothing on disk yet. `header`, `stream` and `crc_table` must outlive the run.
+void install_run_init(InstallRun* run, const char* install_dir, const AttachmentHeader* header, EntryStream* stream,
                       const uint8_t* crc_table, const InstallHooks* hooks);
 
 // What `entry` adds to the free-space count: its file, or for a deletion
@@ -95,14 +96,14 @@ void install_space_add(FreeSpace* space, const Entry& entry);
 int install_run_expect(InstallRun* run, const Entry& entry);
 
 // The check pass over every entry from the current position of
-// attachment_file, which it returns there, and the free-space verdict.
+// the stream, which it returns there, and the free-space verdict.
 // 0, or -1 with `failure` filled in (INSTALL_CHECK, INSTALL_NO_ROOM).
 int install_run_check(InstallRun* run, InstallFailure* failure);
 
 // The free-space verdict on the entries counted. 0, or -1 with INSTALL_NO_ROOM.
 int install_run_fits(InstallRun* run, InstallFailure* failure);
 
-// Installs every entry from the current position of attachment_file, which
+// Installs every entry from the current position of the stream, which
 // must be where the check pass started. 0, or -1 with `failure` filled in.
 int install_run_entries(InstallRun* run, InstallFailure* failure);
 

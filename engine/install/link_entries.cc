@@ -63,16 +63,16 @@ int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* 
   return -1;
 }
 
-int install_link(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* held, int* fault,
+int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held, int* fault,
                  ExtractFailure* f) {
   Target target;
   target.size = 0;
   if (held) {
     keep_target(&target, held, e.file_size);
   } else {
-    if (!x->streamer.codec && (*fault = entry_streamer_open(&x->streamer)) != ENTRY_FAULT_NONE) return -1;
+    if (!x->streamer.codec && (*fault = entry_streamer_open(&x->streamer, stream)) != ENTRY_FAULT_NONE) return -1;
     const EntrySink sink{keep_target, &target};
-    *fault = stream_entry_data(crc_table, &x->streamer, &e, &sink, nullptr);
+    *fault = stream_entry_data(stream, crc_table, &x->streamer, &e, &sink, nullptr);
     if (*fault != ENTRY_FAULT_NONE) return -1;
   }
   // A NUL would cut the target short: the link would point elsewhere.
@@ -167,9 +167,9 @@ int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
 
 }  // namespace
 
-int install_tree_object(Extraction* x, const uint8_t* crc_table, const Entry& e, const uint8_t* target, int* fault,
+int install_tree_object(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* target, int* fault,
                         ExtractFailure* f) {
   *fault = ENTRY_FAULT_NONE;
   if (e.type == ENTRY_DIRECTORY) return install_directory(x, e, f);
-  return install_link(x, crc_table, e, target, fault, f);
+  return install_link(x, stream, crc_table, e, target, fault, f);
 }

@@ -6,6 +6,8 @@
 
 #include "codec/codec_context.h"
 
+void* (*entry_prefetch_realloc)(void*, size_t) = realloc;
+
 namespace {
 
 // The decoder keeps its window and about 90 KiB of buffers on the stack;
@@ -36,7 +38,7 @@ Filled fill(EntryPrefetch* p, PrefetchedEntry* slot) {
   slot->held = slot->data_fault = 0;
   slot->shown = 0;
   e.stored = e.data = nullptr;
-  slot->record_fault = read_entry_record(p->crc_table, &e);
+  slot->record_fault = read_entry_record(p->stream, p->crc_table, &e);
   if (slot->record_fault != ENTRY_FAULT_NONE) return FILLED_FAULT;
   if (e.type == ENTRY_DELETE) {
     slot->held = 1;
@@ -46,7 +48,14 @@ Filled fill(EntryPrefetch* p, PrefetchedEntry* slot) {
   if (e.file_size > slot->capacity) {
     // Rounded up, so that a slot seldom grows twice.
     uint32_t want = e.file_size < 64u << 10 ? 64u << 10 : e.file_size;
-    uint8_t* grown = static_cast<uint8_t*>(realloc(slot->buffer, want));
+    uint8_t* grown = static_cast<uint8_t*>(entry_prefetch_realloc(slot->buffer, want));
+    if (!grown && e.type == ENTRY_ZSTD_CONTINUED) {
+      // Its frame goes on from the entry before: left to the consumer, it
+      // could not be decoded a second time.
+      slot->held = 1;
+      slot->data_fault = ENTRY_FAULT_NO_MEMORY;
+      return FILLED_FAULT;
+    }
     if (!grown) return FILLED_STREAMED;  // in constant memory
     slot->buffer = grown;
     slot->capacity = want;
@@ -54,7 +63,7 @@ Filled fill(EntryPrefetch* p, PrefetchedEntry* slot) {
   HeldOutput out{slot, 0};
   const EntrySink sink{hold_slice, &out};
   const EntryProgress progress{note_slice, slot};
-  slot->data_fault = stream_entry_data(p->crc_table, &p->streamer, &e, &sink, &progress);
+  slot->data_fault = stream_entry_data(p->stream, p->crc_table, &p->streamer, &e, &sink, &progress);
   e.data = slot->buffer;
   slot->held = 1;
   return slot->data_fault != ENTRY_FAULT_NONE ? FILLED_FAULT : FILLED_HELD;
@@ -97,12 +106,13 @@ void* read_ahead(void* context) {
 
 }  // namespace
 
-int entry_prefetch_start(EntryPrefetch* p, const uint8_t* crc_table, uint32_t count) {
+int entry_prefetch_start(EntryPrefetch* p, EntryStream* stream, const uint8_t* crc_table, uint32_t count) {
   memset(p, 0, sizeof *p);
+  p->stream = stream;
   p->crc_table = crc_table;
   p->count = count;
   p->ended = count == 0;
-  int fault = entry_streamer_open(&p->streamer);
+  int fault = entry_streamer_open(&p->streamer, stream);
   if (fault != ENTRY_FAULT_NONE) return fault;
   if (count < 2) return ENTRY_FAULT_NONE;  // nothing to overlap
   if (pthread_mutex_init(&p->lock, nullptr) != 0) return ENTRY_FAULT_NONE;

@@ -8,14 +8,16 @@
 // would give, in the same order: a fault of entry k+1 is handed over only
 // after entry k, and the slices a display would have been told of can be
 // replayed. Only files up to PREFETCH_LARGEST bytes are held in memory; the
-// data of a larger one is left in attachment_file for the consumer to
+// data of a larger one is left in the entry stream for the consumer to
 // stream, and the reading ahead waits until it has, so memory stays bounded
 // whatever the attachment holds. Where no thread can be started, each entry
-// is read when the consumer asks for it.
+// is read when the consumer asks for it. Who reads the stream when is told
+// in entry_stream.h.
 #pragma once
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/read/entry_reader.h"
@@ -24,8 +26,12 @@ constexpr uint32_t PREFETCH_SLOTS = 8;
 constexpr uint32_t PREFETCH_LARGEST = 1u << 20;
 static_assert(uint64_t(PREFETCH_SLOTS) * PREFETCH_LARGEST <= 8u << 20, "entries held ahead stay within 8 MiB");
 // A file left to the consumer may be decoded twice (extraction.h), which
-// only a Zstandard entry that begins its frame allows.
+// only a Zstandard entry that begins its frame allows: a continued one is
+// held, or failed for want of memory, never left.
 static_assert(ZSTD_CONTINUED_LARGEST <= PREFETCH_LARGEST, "a continued Zstandard entry is always held");
+
+// Grows a slot's buffer: realloc, or in a test one that fails.
+extern void* (*entry_prefetch_realloc)(void* buffer, size_t size);
 
 struct PrefetchedEntry {
   Entry entry;       // the record; entry.data holds the file when `held`
@@ -38,6 +44,7 @@ struct PrefetchedEntry {
 };
 
 struct EntryPrefetch {
+  EntryStream* stream;  // the read-ahead thread's while it runs (entry_stream.h)
   const uint8_t* crc_table;
   uint32_t count;    // entries in the attachment
   uint32_t filled;   // entries read into slots so far
@@ -55,14 +62,15 @@ struct EntryPrefetch {
   pthread_cond_t changed;
 };
 
-// Starts reading `count` entries from the current position of
-// attachment_file. 0, or ENTRY_FAULT_NO_MEMORY / ENTRY_FAULT_DECODE when the
+// Starts reading `count` entries from the current position of `stream`,
+// which the read-ahead thread owns from now on. 0, or ENTRY_FAULT_NO_MEMORY / ENTRY_FAULT_DECODE when the
 // decoder cannot be set up (nothing is left to stop then).
-int entry_prefetch_start(EntryPrefetch* prefetch, const uint8_t* crc_table, uint32_t count);
+int entry_prefetch_start(EntryPrefetch* prefetch, EntryStream* stream, const uint8_t* crc_table, uint32_t count);
 
 // The next entry, once it is read; valid until entry_prefetch_done. For an
-// entry not held, attachment_file stands at its data, which the consumer
-// reads before entry_prefetch_done. At most `count` calls.
+// entry not held, the stream is the consumer's until entry_prefetch_done and
+// stands at the entry's data, which the consumer reads or passes over in
+// that time. At most `count` calls.
 PrefetchedEntry* entry_prefetch_next(EntryPrefetch* prefetch);
 void entry_prefetch_done(EntryPrefetch* prefetch);
 
@@ -70,6 +78,6 @@ void entry_prefetch_done(EntryPrefetch* prefetch);
 // consumer's own thread would have.
 void entry_prefetch_replay(const PrefetchedEntry& held, const EntryProgress* progress);
 
-// Ends the thread and frees everything; attachment_file is then the
-// caller's again. Harmless on a zeroed, stopped or never started record.
+// Ends the thread and frees everything; the stream is then the caller's
+// again. Harmless on a zeroed, stopped or never started record.
 void entry_prefetch_stop(EntryPrefetch* prefetch);

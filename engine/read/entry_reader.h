@@ -8,6 +8,7 @@
 
 #include "archive/entry_paths.h"  // the rules for entries' names
 #include "archive/format.h"
+#include "engine/read/entry_stream.h"
 
 enum EntryFault {
   ENTRY_FAULT_NONE = 0,
@@ -52,18 +53,22 @@ struct EntryProgress {
   void* context;
 };
 
-// Reads the next entry from attachment_file and checks it. On
+// Reads the next entry from `stream` and checks it. On
 // ENTRY_FAULT_NONE the entry's buffers are owned by `entry` until
 // release_entry. On a fault nothing stays allocated. `crc_table` is a table
 // from crc16_table. `progress` may be null.
-int read_entry(const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
+int read_entry(EntryStream* stream, const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
 
 void release_entry(Entry* entry);
 
 // read_entry in two steps: the record alone (length, CRC, name; the buffers
 // stay null), then the data behind it.
-int read_entry_record(const uint8_t* crc_table, Entry* entry);
-int read_entry_data(const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
+int read_entry_record(EntryStream* stream, const uint8_t* crc_table, Entry* entry);
+int read_entry_data(EntryStream* stream, const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
+// read_entry_data without keeping the file: only the stored data is held,
+// so memory is its size and no more whatever size the file declares.
+int check_entry_data(EntryStream* stream, const uint8_t* crc_table, const Entry& entry,
+                     const EntryProgress* progress);
 
 // Receives an entry's file data slice by slice, in order. A nonzero result
 // stops the passing of data; the rest is still decoded and checked, so that a
@@ -74,17 +79,20 @@ struct EntrySink {
 };
 
 // What decoding an entry's data needs, made once and used for one entry
-// after another: a codec context and a buffer for the stored data.
+// after another of one stream: a codec context and a buffer for the stored
+// data.
 struct EntryStreamer {
   struct CodecContext* codec;
   uint8_t* stored;
-  int zstd;  // holds a use of the Zstandard context (entry_zstd.h)
+  EntryStream* zstd;  // the stream whose Zstandard context (entry_zstd.h) it holds a use of
 };
 
 // 0, or with nothing allocated ENTRY_FAULT_NO_MEMORY (the buffer) or
-// ENTRY_FAULT_DECODE (the codec could not be set up).
-int entry_streamer_open(EntryStreamer* streamer);
-// Frees what open obtained; a closed or zeroed streamer is left alone.
+// ENTRY_FAULT_DECODE (the codec could not be set up). Called by the thread
+// that owns `stream`.
+int entry_streamer_open(EntryStreamer* streamer, EntryStream* stream);
+// Frees what open obtained; a closed or zeroed streamer is left alone. Called
+// by the thread that owns its stream.
 void entry_streamer_close(EntryStreamer* streamer);
 
 // The data behind a record just read, in constant memory: the stored data is
@@ -92,8 +100,8 @@ void entry_streamer_close(EntryStreamer* streamer);
 // `sink` (may be null), the file CRC kept running and compared at the end,
 // so a fault can come after data has been passed on. Nothing stays
 // allocated. The stored CRC is not checked here: check_attachment has done
-// so before anything was installed. On success attachment_file stands behind
-// the stored data. `progress` may be null.
-int stream_entry_data(const uint8_t* crc_table, EntryStreamer* streamer, const Entry* entry, const EntrySink* sink,
+// so before anything was installed. On success the stream's file stands
+// behind the stored data. `progress` may be null.
+int stream_entry_data(EntryStream* stream, const uint8_t* crc_table, EntryStreamer* streamer, const Entry* entry, const EntrySink* sink,
                       const EntryProgress* progress);
 

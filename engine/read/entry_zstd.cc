@@ -2,6 +2,7 @@
 
 #include <zstd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "archive/crc16.h"
@@ -9,21 +10,22 @@
 
 const int ENTRY_ZSTD_SUPPORTED = 1;
 
-namespace {
-
-// The process's one context (see the header) and whether a frame is open in
-// it that a continued entry may go on with.
-ZSTD_DCtx* context = nullptr;
-unsigned users = 0;
-bool in_frame = false;
-bool frame_ended = false;  // the decoder has given the frame's last byte
-
 // Decoded bytes of the files behind the entry being decoded, in order: what
 // the rest of its data gave once its file was complete (a stored block
 // comes out as it goes in). At most one block's worth in a sound run.
 constexpr uint32_t CARRY = 128u << 10;
-uint8_t carry[CARRY];
-uint32_t carry_start = 0, carry_end = 0;
+
+// A stream's one context (see the header) and whether a frame is open in
+// it that a continued entry may go on with.
+struct ZstdDecoder {
+  ZSTD_DCtx* context;
+  bool in_frame;
+  bool frame_ended;  // the decoder has given the frame's last byte
+  uint32_t carry_start, carry_end;
+  uint8_t carry[CARRY];
+};
+
+namespace {
 
 // Decoded bytes passed on together: one write of the file per this many.
 constexpr uint32_t BATCH = 64u << 10;
@@ -34,33 +36,44 @@ void pass_on(const EntrySink*& sink, const uint8_t* data, uint32_t size) {
 
 }  // namespace
 
-int entry_zstd_open() {
+int entry_zstd_open(EntryStream* stream) {
   // Read through a volatile pointer, so that the tag stays in the image.
   static const char* volatile tag = ENTRY_ZSTD_TAG;
   if (!*tag) return ENTRY_FAULT_NO_MEMORY;
-  if (users == 0) {
-    context = ZSTD_createDCtx();
-    if (!context || ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX))) {
-      ZSTD_freeDCtx(context);
-      context = nullptr;
+  if (stream->zstd_users == 0) {
+    ZstdDecoder* d = static_cast<ZstdDecoder*>(malloc(sizeof(ZstdDecoder)));
+    if (!d) return ENTRY_FAULT_NO_MEMORY;
+    d->context = ZSTD_createDCtx();
+    if (!d->context || ZSTD_isError(ZSTD_DCtx_setParameter(d->context, ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX))) {
+      ZSTD_freeDCtx(d->context);
+      free(d);
       return ENTRY_FAULT_NO_MEMORY;
     }
-    in_frame = false;
+    d->in_frame = d->frame_ended = false;
+    d->carry_start = d->carry_end = 0;
+    stream->zstd = d;
   }
-  users++;
+  stream->zstd_users++;
   return ENTRY_FAULT_NONE;
 }
 
-void entry_zstd_close() {
-  if (users == 0 || --users > 0) return;
-  ZSTD_freeDCtx(context);
-  context = nullptr;
-  in_frame = false;
+void entry_zstd_close(EntryStream* stream) {
+  if (stream->zstd_users == 0 || --stream->zstd_users > 0) return;
+  ZSTD_freeDCtx(stream->zstd->context);
+  free(stream->zstd);
+  stream->zstd = nullptr;
 }
 
-int entry_zstd_decode(const uint8_t* crc_table, const Entry& e, const ZstdSource& source, const EntrySink* sink,
-                      const EntryProgress* progress, uint16_t* crc) {
-  if (!context) return ENTRY_FAULT_DECODE;
+int entry_zstd_decode(EntryStream* stream, const uint8_t* crc_table, const Entry& e, const ZstdSource& source,
+                      const EntrySink* sink, const EntryProgress* progress, uint16_t* crc) {
+  ZstdDecoder* d = stream->zstd;
+  if (!d) return ENTRY_FAULT_DECODE;
+  ZSTD_DCtx* context = d->context;
+  bool& in_frame = d->in_frame;
+  bool& frame_ended = d->frame_ended;
+  uint32_t& carry_start = d->carry_start;
+  uint32_t& carry_end = d->carry_end;
+  uint8_t* carry = d->carry;
   if (e.type == ENTRY_ZSTD_FRAME) {
     ZSTD_DCtx_reset(context, ZSTD_reset_session_only);
     in_frame = true;

@@ -3,10 +3,10 @@
 // its decoder must see every one of them, in order. The installer decodes
 // entries in order and one at a time, but through more than one
 // EntryStreamer (the read-ahead thread's and the extraction's, which takes
-// the large files), so the process holds one decoding context for all of
-// them, made by the first entry_zstd_open and freed by the last
-// entry_zstd_close. Its history is at most 2^ZSTD_WINDOW_LOG_MAX bytes
-// whatever a frame asks, which bounds the memory.
+// the large files), so the entry stream holds one decoding context for all
+// of them, made by the first entry_zstd_open and freed by the last
+// entry_zstd_close on that stream. Its history is at most
+// 2^ZSTD_WINDOW_LOG_MAX bytes whatever a frame asks, which bounds the memory.
 //
 // A program built without libzstd links entry_zstd_absent.cc instead: every
 // Zstandard entry is then a decoding fault, found before anything changes.
@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "engine/read/entry_reader.h"
+#include "engine/read/entry_stream.h"
 
 // 1 when this program decodes Zstandard entries.
 extern const int ENTRY_ZSTD_SUPPORTED;
@@ -24,9 +25,9 @@ extern const int ENTRY_ZSTD_SUPPORTED;
 // blocks, has the tag without " and record blocks".
 #define ENTRY_ZSTD_TAG "zolt-setup decodes Zstandard entries and record blocks"
 
-// Counted; 0, or ENTRY_FAULT_NO_MEMORY with nothing held.
-int entry_zstd_open();
-void entry_zstd_close();
+// Counted per stream; 0, or ENTRY_FAULT_NO_MEMORY with nothing held.
+int entry_zstd_open(EntryStream* stream);
+void entry_zstd_close(EntryStream* stream);
 
 // Where the stored data of one entry comes from, a piece at a time: 0 with
 // the next piece (`*size` 0 once all of it was given), or an entry fault.
@@ -44,12 +45,13 @@ struct ZstdSource {
 // it. After any fault it cannot, until a frame begins again. A frame that
 // ends before the file does, stored data the file is complete without, or
 // stored data too short for the file, is ENTRY_FAULT_DECODE. Must be called
-// between open and close.
-int entry_zstd_decode(const uint8_t* crc_table, const Entry& entry, const ZstdSource& source,
+// between open and close of `stream`, whose context it uses; the data comes
+// from `source`, not from the stream's file.
+int entry_zstd_decode(EntryStream* stream, const uint8_t* crc_table, const Entry& entry, const ZstdSource& source,
                       const EntrySink* sink, const EntryProgress* progress, uint16_t* crc);
 
 // Decodes the stored data of a record block (one frame of its own, apart
-// from the context above) into `out`: 0 with `*produced` set, or
+// from the stream's context) into `out`: 0 with `*produced` set, or
 // ENTRY_FAULT_DECODE (also in a program without Zstandard) or
 // ENTRY_FAULT_NO_MEMORY.
 int entry_zstd_decode_block(const uint8_t* stored, uint32_t stored_size, uint8_t* out, uint32_t capacity,

@@ -4,10 +4,10 @@
 
 const int ENTRY_ZSTD_SUPPORTED = 0;
 
-int entry_zstd_open() { return ENTRY_FAULT_NONE; }
-void entry_zstd_close() {}
+int entry_zstd_open(EntryStream*) { return ENTRY_FAULT_NONE; }
+void entry_zstd_close(EntryStream*) {}
 
-int entry_zstd_decode(const uint8_t*, const Entry&, const ZstdSource&, const EntrySink*, const EntryProgress*,
+int entry_zstd_decode(EntryStream*, const uint8_t*, const Entry&, const ZstdSource&, const EntrySink*, const EntryProgress*,
                       uint16_t*) {
   return ENTRY_FAULT_DECODE;
 }

@@ -4,27 +4,25 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "engine/read/entry_zstd.h"
 
-RecordBlock record_block = {nullptr, 0, 0, -1};
-
-void record_block_release() {
-  free(record_block.records);
-  record_block = {nullptr, 0, 0, -1};
+void record_block_release(EntryStream* s) {
+  free(s->block.records);
+  s->block = {nullptr, 0, 0, -1};
 }
 
-uint32_t record_block_read(void* buffer, uint32_t length) {
-  uint32_t left = record_block.records ? record_block.length - record_block.taken : 0;
+uint32_t record_block_read(EntryStream* s, void* buffer, uint32_t length) {
+  RecordBlock& b = s->block;
+  uint32_t left = b.records ? b.length - b.taken : 0;
   uint32_t n = length < left ? length : left;
-  if (n) memcpy(buffer, record_block.records + record_block.taken, n);
-  record_block.taken += n;
+  if (n) memcpy(buffer, b.records + b.taken, n);
+  b.taken += n;
   return n;
 }
 
-int record_block_load(const uint8_t* crc_table, const Entry& e, long offset) {
-  record_block_release();
+int record_block_load(EntryStream* s, const uint8_t* crc_table, const Entry& e, long offset) {
+  record_block_release(s);
   // Checked before anything is read or allocated: the sizes bound both.
   if (e.file_size < RECORD_MIN_LENGTH || e.file_size > RECORD_BLOCK_MAX || e.stored_size == 0 ||
       e.stored_size > RECORD_BLOCK_STORED_MAX)
@@ -35,7 +33,7 @@ int record_block_load(const uint8_t* crc_table, const Entry& e, long offset) {
   int fault = ENTRY_FAULT_NONE;
   if (!stored || !records)
     fault = ENTRY_FAULT_NO_MEMORY;
-  else if (read_attachment(stored, e.stored_size) < e.stored_size)
+  else if (entry_stream_read(s, stored, e.stored_size) < e.stored_size)
     fault = ENTRY_FAULT_STORED_SHORT;
   else if (crc16(crc_table, stored, e.stored_size) != get_u16(e.record + RECORD_STORED_CRC))
     fault = ENTRY_FAULT_STORED_CRC;
@@ -50,29 +48,30 @@ int record_block_load(const uint8_t* crc_table, const Entry& e, long offset) {
     free(records);
     return fault;
   }
-  record_block = {records, e.file_size, 0, offset};
+  s->block = {records, e.file_size, 0, offset};
   return ENTRY_FAULT_NONE;
 }
 
-int entry_position(EntryPosition* at) {
-  at->offset = ftell(attachment_file);
-  at->block = record_block.offset;
-  at->taken = record_block.taken;
+int entry_position(EntryStream* s, EntryPosition* at) {
+  at->offset = ftell(s->file);
+  at->block = s->block.offset;
+  at->taken = s->block.taken;
   return at->offset < 0 ? -1 : 0;
 }
 
-int entry_seek(const uint8_t* crc_table, const EntryPosition& at) {
-  if (at.block != record_block.offset) {
-    record_block_release();
+int entry_seek(EntryStream* s, const uint8_t* crc_table, const EntryPosition& at) {
+  RecordBlock& b = s->block;
+  if (at.block != b.offset) {
+    record_block_release(s);
     if (at.block >= 0) {
       Entry e;
-      if (fseek(attachment_file, at.block, SEEK_SET) != 0) return ENTRY_FAULT_RECORD_SHORT;
-      int fault = read_entry_record(crc_table, &e);
+      if (fseek(s->file, at.block, SEEK_SET) != 0) return ENTRY_FAULT_RECORD_SHORT;
+      int fault = read_entry_record(s, crc_table, &e);
       // The record there began a block when the position was taken.
-      if (fault == ENTRY_FAULT_NONE && record_block.offset != at.block) fault = ENTRY_FAULT_RECORD_SHORT;
+      if (fault == ENTRY_FAULT_NONE && b.offset != at.block) fault = ENTRY_FAULT_RECORD_SHORT;
       if (fault != ENTRY_FAULT_NONE) return fault;
     }
   }
-  if (record_block.records) record_block.taken = at.taken <= record_block.length ? at.taken : record_block.length;
-  return fseek(attachment_file, at.offset, SEEK_SET) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_RECORD_SHORT;
+  if (b.records) b.taken = at.taken <= b.length ? at.taken : b.length;
+  return fseek(s->file, at.offset, SEEK_SET) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_RECORD_SHORT;
 }

@@ -12,6 +12,7 @@
 #include "archive/attachment_reader.h"
 #include "archive/crc16.h"
 #include "codec/decoder.h"
+#include "engine/read/entry_zstd.h"
 #include "tests/reliability/reliability_support.h"
 
 namespace {
@@ -51,21 +52,22 @@ std::string read_all(const std::string& installer, bool ahead) {
   FILE* f = fmemopen(const_cast<char*>(installer.data()), installer.size(), "rb");
   AttachmentHeader header;
   EXPECT_EQ(find_attachment(f, &header), LOCATE_OK);
-  attachment_file = f;
+  EntryStream stream;
+  entry_stream_init(&stream, f);
   uint8_t* table = crc16_table();
   Log log;
   const EntryProgress progress{Log::slice, &log};
   EntryStreamer streamer;
-  EXPECT_EQ(entry_streamer_open(&streamer), ENTRY_FAULT_NONE);
+  EXPECT_EQ(entry_streamer_open(&streamer, &stream), ENTRY_FAULT_NONE);
   EntryPrefetch* prefetch = new EntryPrefetch{};
   if (ahead) {
-    EXPECT_EQ(entry_prefetch_start(prefetch, table, header_entry_count(header)), ENTRY_FAULT_NONE);
+    EXPECT_EQ(entry_prefetch_start(prefetch, &stream, table, header_entry_count(header)), ENTRY_FAULT_NONE);
   }
   for (uint32_t i = 0; i < header_entry_count(header); i++) {
     Entry own;
     PrefetchedEntry* next = ahead ? entry_prefetch_next(prefetch) : nullptr;
     Entry& e = ahead ? next->entry : own;
-    int fault = ahead ? next->record_fault : read_entry_record(table, &e);
+    int fault = ahead ? next->record_fault : read_entry_record(&stream, table, &e);
     if (fault == ENTRY_FAULT_NONE && ahead && next->held) {
       entry_prefetch_replay(*next, &progress);
       fault = next->data_fault;
@@ -74,7 +76,7 @@ std::string read_all(const std::string& installer, bool ahead) {
       // What a fault leaves passed on differs between the two: not compared.
       Log part;
       const EntrySink part_sink{Log::write, &part};
-      fault = stream_entry_data(table, &streamer, &e, &part_sink, &progress);
+      fault = stream_entry_data(&stream, table, &streamer, &e, &part_sink, &progress);
       if (fault == ENTRY_FAULT_NONE) log.text += part.text;
     }
     log.entry(e, fault);
@@ -85,8 +87,8 @@ std::string read_all(const std::string& installer, bool ahead) {
   delete prefetch;
   entry_streamer_close(&streamer);
   free(table);
+  entry_stream_release(&stream);
   fclose(f);
-  attachment_file = nullptr;
   return log.text;
 }
 
@@ -112,6 +114,47 @@ TEST(EntryPrefetch, GivesWhatReadingInTurnGives) {
     for (int run = 0; run < 20; run++) ASSERT_EQ(read_all(*installer, true), in_turn) << "run " << run;
   }
   EXPECT_NE(read_all(broken, false).find("x/damaged@24576\n[x/damaged 5]"), std::string::npos);
+}
+
+// A continued Zstandard entry goes on from the frame its predecessor left
+// open, so it can be decoded once only: where no slot can grow to hold it, it
+// fails for want of memory instead of being left in the stream.
+TEST(EntryPrefetch, ContinuedZstandardEntryIsNeverLeftInTheStream) {
+  if (!ENTRY_ZSTD_SUPPORTED) GTEST_SKIP() << "built without Zstandard";
+  std::string data(200, 0);
+  for (size_t i = 0; i < data.size(); i++) data[i] = char('a' + i % 26);
+  // One frame of one raw block: 200 bytes, declared, in a single segment.
+  const std::string frame = std::string("\x28\xB5\x2F\xFD\x20\xC8\x41\x06\x00", 9) + data;
+  const std::string installer = stub_installer({{"first", ENTRY_ZSTD_FRAME, data.substr(0, 50), frame},
+                                                {"second", ENTRY_ZSTD_CONTINUED, data.substr(50), ""}});
+  ASSERT_NE(read_all(installer, false).find("[second 0]"), std::string::npos);
+
+  FILE* f = fmemopen(const_cast<char*>(installer.data()), installer.size(), "rb");
+  AttachmentHeader header;
+  ASSERT_EQ(find_attachment(f, &header), LOCATE_OK);
+  EntryStream stream;
+  entry_stream_init(&stream, f);
+  uint8_t* table = crc16_table();
+  entry_prefetch_realloc = [](void*, size_t) -> void* { return nullptr; };
+  EntryPrefetch* prefetch = new EntryPrefetch{};
+  ASSERT_EQ(entry_prefetch_start(prefetch, &stream, table, 2), ENTRY_FAULT_NONE);
+  PrefetchedEntry* first = entry_prefetch_next(prefetch);
+  EXPECT_FALSE(first->held);
+  EntryStreamer streamer;
+  EXPECT_EQ(entry_streamer_open(&streamer, &stream), ENTRY_FAULT_NONE);
+  EXPECT_EQ(stream_entry_data(&stream, table, &streamer, &first->entry, nullptr, nullptr), ENTRY_FAULT_NONE);
+  entry_prefetch_done(prefetch);
+  PrefetchedEntry* second = entry_prefetch_next(prefetch);
+  EXPECT_TRUE(second->held);
+  EXPECT_EQ(second->data_fault, ENTRY_FAULT_NO_MEMORY);
+  entry_prefetch_done(prefetch);
+  entry_prefetch_stop(prefetch);
+  entry_prefetch_realloc = realloc;
+  delete prefetch;
+  entry_streamer_close(&streamer);
+  entry_stream_release(&stream);
+  free(table);
+  fclose(f);
 }
 
 }  // namespace

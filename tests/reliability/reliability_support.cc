@@ -202,17 +202,17 @@ ReadOutcome read_in_process(const std::string& installer, std::vector<std::strin
   outcome.locate = find_attachment(f, &header);
   if (outcome.locate == LOCATE_OK) {
     uint8_t* table = crc16_table();
-    FILE* saved = attachment_file;
-    attachment_file = f;
+    EntryStream stream;
+    entry_stream_init(&stream, f);
     for (uint32_t i = 0; i < header_entry_count(header); i++) {
       Entry e;
-      outcome.fault = read_entry(table, &e, nullptr);
+      outcome.fault = read_entry(&stream, table, &e, nullptr);
       if (outcome.fault != ENTRY_FAULT_NONE) break;
       if (data) data->push_back(e.data ? std::string(reinterpret_cast<const char*>(e.data), e.file_size) : "");
       release_entry(&e);
       outcome.good++;
     }
-    attachment_file = saved;
+    entry_stream_release(&stream);
     free(table);
   }
   fclose(f);
