@@ -48,7 +48,7 @@ int next_piece(void* context, const uint8_t** data, uint32_t* size) {
   }
   *data = p->last;
   *size = n;
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 // The entries' stream: only its Zstandard state is used, the data comes in pieces.
@@ -78,7 +78,7 @@ int decode(const uint8_t* table, uint32_t type, const uint8_t* stored, uint32_t 
   uint16_t crc = 0;
   int fault = entry_zstd_decode(&stream, table, e, ZstdSource{next_piece, &pieces}, &sink, nullptr, &crc);
   free(pieces.last);
-  if (fault == ENTRY_FAULT_NONE) {
+  if (fault == FAILURE_NONE) {
     check(c.bytes.size() == file_size);
     check(crc == crc16(table, c.bytes.data(), file_size));
   }
@@ -120,7 +120,7 @@ void sound_run(const uint8_t* table, const uint8_t* data, size_t size) {
   for (size_t k = 0, begin = 0; k < sizes.size(); begin = ends[k], file += sizes[k], k++) {
     std::vector<uint8_t> decoded;
     check(decode(table, k ? ENTRY_ZSTD_CONTINUED : ENTRY_ZSTD_FRAME, stream.data() + begin,
-                 uint32_t(ends[k] - begin), uint32_t(sizes[k]), 1 + file[0] % 64, &decoded) == ENTRY_FAULT_NONE);
+                 uint32_t(ends[k] - begin), uint32_t(sizes[k]), 1 + file[0] % 64, &decoded) == FAILURE_NONE);
     check(memcmp(decoded.data(), file, sizes[k]) == 0);
   }
 }
@@ -130,7 +130,7 @@ void sound_run(const uint8_t* table, const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static uint8_t* table = crc16_table();
   if (size == 0) return 0;
-  check(entry_zstd_open(&stream) == ENTRY_FAULT_NONE);
+  check(entry_zstd_open(&stream) == FAILURE_NONE);
   if (data[0] % 4 == 0) {
     sound_run(table, data, size);
   } else {

@@ -44,12 +44,12 @@ void read_fields(Fields* f) {
 
 int list_checked(void*, const Entry& e) {
   list_entry(stdout, e);
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 int count_space(void* context, const Entry& e) {
   install_space_add(static_cast<FreeSpace*>(context), e);
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 uint8_t* crc_table_or_end() {
@@ -86,9 +86,9 @@ int list_entries() {
   int fault = check_attachment(&stream, crc_table, header_entry_count(attachment_header), &list, &bad);
   entry_stream_release(&stream);
   free(crc_table);
-  if (fault != ENTRY_FAULT_NONE) {
+  if (fault != FAILURE_NONE) {
     fflush(stdout);
-    error(entry_fault_message(fault));
+    error(failure_message(fault));
   }
   return finish_output();
 }
@@ -104,22 +104,22 @@ int check_installation() {
   entry_stream_init(&stream, attachment_file);
   int fault = check_attachment(&stream, crc_table, count, &measure, &bad);
   free_space_close(&space);
-  if (fault != ENTRY_FAULT_NONE) error(entry_fault_message(fault));
+  if (fault != FAILURE_NONE) error(failure_message(fault));
   char space_message[160];
   if (!free_space_fits(&space, space_message, sizeof space_message)) error(space_message);
   // The stored data passed its CRCs; now what only decoding shows.
   EntryStreamer streamer{};
   fault = entry_streamer_open(&streamer, &stream);
-  for (uint32_t i = 0; fault == ENTRY_FAULT_NONE && i < count; i++) {
+  for (uint32_t i = 0; fault == FAILURE_NONE && i < count; i++) {
     Entry e{};
     fault = read_entry_record(&stream, crc_table, &e);
-    if (fault == ENTRY_FAULT_NONE && e.type != ENTRY_DELETE)
+    if (fault == FAILURE_NONE && e.type != ENTRY_DELETE)
       fault = stream_entry_data(&stream, crc_table, &streamer, &e, nullptr, nullptr);
   }
   entry_streamer_close(&streamer);
   entry_stream_release(&stream);
   free(crc_table);
-  if (fault != ENTRY_FAULT_NONE) error(entry_fault_message(fault));
+  if (fault != FAILURE_NONE) error(failure_message(fault));
   if (!quiet) {
     Fields f;
     read_fields(&f);

@@ -72,15 +72,13 @@ namespace {
   error(message);
 }
 
-[[noreturn]] void stop(const ExtractFailure& f) {
+[[noreturn]] void stop(const EngineFailure& f) {
   release_installation();
-  if (f.with_error_number) error_errno(f.message, f.detail, f.error_number);
-  error(f.message);
+  error_failure(f);
 }
 
 [[noreturn]] void stop(const InstallFailure& f) {
   if (f.step == INSTALL_NO_ROOM) stop(f.message);
-  if (f.fault != ENTRY_FAULT_NONE) stop(entry_fault_message(f.fault));
   stop(f.failure);
 }
 
@@ -120,13 +118,15 @@ void note_no_record(void*, int error_number) {
   note_after_installation(line, nullptr);
 }
 
-int keep_post_install(void*, EntryStream* stream, const Entry& entry, const uint8_t* held, int data_fault, InstallFailure* f) {
-  if (held && data_fault != ENTRY_FAULT_NONE) {
-    f->fault = data_fault;
+int keep_post_install(void*, EntryStream* stream, const Entry& entry, const uint8_t* held, int data_fault,
+                      EngineFailure* f) {
+  if (held && data_fault != FAILURE_NONE) {
+    *f = EngineFailure{data_fault, 0};
     return -1;
   }
-  if (post_install_keep(&post_install_step, stream, installation.crc_table, entry, held, &f->fault) == 0) return 0;
-  if (f->fault == ENTRY_FAULT_NONE) f->failure = ExtractFailure{"Can't create file", "(err=5).", errno, 1};
+  int fault = FAILURE_NONE;
+  if (post_install_keep(&post_install_step, stream, installation.crc_table, entry, held, &fault) == 0) return 0;
+  *f = fault != FAILURE_NONE ? EngineFailure{fault, 0} : EngineFailure{FAILURE_CREATE_FILE, errno};
   return -1;
 }
 

@@ -70,7 +70,7 @@ void post_install_release(PostInstall* step) {
 
 int post_install_keep(PostInstall* step, EntryStream* stream, const uint8_t* crc_table, const Entry& e,
                       const uint8_t* held, int* fault) {
-  *fault = ENTRY_FAULT_NONE;
+  *fault = FAILURE_NONE;
   post_install_release(step);
   // Not close-on-exec: a script's interpreter opens it by its descriptor.
   int fd = memfd_create("zolt-post-install", 0);
@@ -81,12 +81,12 @@ int post_install_keep(PostInstall* step, EntryStream* stream, const uint8_t* crc
   } else {
     EntryStreamer streamer{};
     *fault = entry_streamer_open(&streamer, stream);
-    if (*fault == ENTRY_FAULT_NONE) {
+    if (*fault == FAILURE_NONE) {
       const EntrySink sink{write_slice, &fd};
       *fault = stream_entry_data(stream, crc_table, &streamer, &e, &sink, nullptr);
     }
     entry_streamer_close(&streamer);
-    if (*fault != ENTRY_FAULT_NONE) result = -1;
+    if (*fault != FAILURE_NONE) result = -1;
   }
   // A short write leaves a program that would run cut short.
   if (result == 0 && lseek(fd, 0, SEEK_END) != off_t(e.file_size)) {

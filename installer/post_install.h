@@ -27,7 +27,7 @@ void post_install_release(PostInstall* step);
 // Keeps the step of `entry`: its file_size bytes from `held`, or, when that
 // is null, from `stream` with `crc_table` (the data is checked there).
 // A later step replaces an earlier one. 0; or -1 with `*fault` set (damaged
-// data) or, with `*fault` ENTRY_FAULT_NONE, errno set (no memory file).
+// data) or, with `*fault` FAILURE_NONE, errno set (no memory file).
 int post_install_keep(PostInstall* step, EntryStream* stream, const uint8_t* crc_table, const Entry& entry,
                       const uint8_t* held, int* fault);
 

@@ -44,6 +44,12 @@ void error_errno(const char* message, const char* detail, int error_number) {
   terminate_installation(1);
 }
 
+void error_failure(const EngineFailure& failure) {
+  char text[256];
+  failure_text(failure, text, sizeof text);
+  error(text);
+}
+
 void close_and_exit() {
   if (attachment_file) {
     fclose(attachment_file);

@@ -4,6 +4,8 @@
 // cancellation chosen with a key.
 #pragma once
 
+#include "engine/failure.h"
+
 #ifdef ZOLT_FUZZ_HOOKS
 #include <csetjmp>
 #endif
@@ -15,6 +17,9 @@
 // and its text is not empty, " " and `detail` when not null, a newline, then
 // the ending. Any argument may be null or 0.
 [[noreturn]] void error_errno(const char* message, const char* detail, int error_number);
+
+// error() with the engine's text for `failure` (failure_text).
+[[noreturn]] void error_failure(const EngineFailure& failure);
 
 // Closes attachment_file if it is open and exits: status 0 unless error or
 // error_errno chose 1.

@@ -32,10 +32,9 @@ int uninstall_product_below(const char* directory) {
     if (ask_no_yes_cancel("Uninstall?", 0) != ANSWER_YES) error(nullptr);
   }
   UninstallResult result{0, 0};
-  ExtractFailure failure;
+  EngineFailure failure;
   if (uninstall_product(directory, product, report_kept, nullptr, &result, &failure) != 0) {
-    if (failure.with_error_number) error_errno(failure.message, failure.detail, failure.error_number);
-    error(failure.message);
+    error_failure(failure);
   }
   fprintf(stderr, "%sUninstallation complete: %lu removed, %lu kept.\n%s", quiet ? "" : "\n\n", result.removed,
           result.kept, quiet ? "" : "\n");

@@ -49,13 +49,9 @@ namespace {
 
 enum { OPT_HELP = 1, OPT_QUIET, OPT_DIRECTORY, OPT_NO_SYNC };
 
-std::string failure_text(const ExtractFailure& f) {
-  std::string text = f.message;
-  if (f.with_error_number) {
-    const char* system = f.error_number ? strerror(f.error_number) : "";
-    if (system && *system) text += std::string(" - ") + system;
-    text += std::string(" ") + f.detail;
-  }
+std::string failure_text(const EngineFailure& f) {
+  std::string text(failure_text(f, nullptr, 0) + 1, '\0');
+  text.resize(failure_text(f, text.data(), text.size()));
   return text;
 }
 
@@ -102,7 +98,7 @@ void count_entry(void* context, uint32_t, const Entry& e) {
 
 // Running the vendor's program is the installer's business, not a
 // packager's: its data is passed over.
-int pass_over_post_install(void* context, EntryStream* stream, const Entry& e, const uint8_t* held, int, InstallFailure*) {
+int pass_over_post_install(void* context, EntryStream* stream, const Entry& e, const uint8_t* held, int, EngineFailure*) {
   Extract& x = *static_cast<Extract*>(context);
   if (!held && entry_stream_skip(stream, long(e.stored_size)) != 0) {
     x.problem = system_failure(x.reader->path(), "cannot read", errno);
@@ -121,13 +117,13 @@ std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e
   const InstallerReader& r = *x.reader;
   switch (f.step) {
     case INSTALL_NO_ROOM: throw Failure(x.directory + ": " + f.message);
-    case INSTALL_READ_AHEAD: throw Failure(r.path() + ": " + entry_fault_message(f.fault));
+    case INSTALL_READ_AHEAD: throw Failure(r.path() + ": " + failure_text(f.failure));
     case INSTALL_RECORD:
       throw Failure(r.path() + ": entry " + std::to_string(f.index + 1) + " of " + x.count + ": " +
-                    entry_fault_message(f.fault));
+                    failure_text(f.failure));
     case INSTALL_POST_INSTALL: throw Failure(x.problem);
     case INSTALL_ENTRY:
-      if (f.fault != ENTRY_FAULT_NONE) r.fail_entry(*f.entry, f.index, f.fault);
+      if (failure_is_data_fault(f.failure.code)) r.fail_entry(*f.entry, f.index, f.failure.code);
       throw Failure(r.path() + ": " + entry_label(r, f.index, *f.entry) + ": " + failure_text(f.failure));
     default: throw Failure(x.directory + ": " + failure_text(f.failure));
   }

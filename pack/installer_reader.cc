@@ -20,7 +20,7 @@ InstallerReader::InstallerReader(const std::string& path) : path_(path) {
   if (!file_) throw Failure(system_failure(path, "cannot open", errno));
   entry_stream_init(&stream_, file_);
   // Held for the reader's life: a solid run is decoded across its entries.
-  if (entry_zstd_open(&stream_) != ENTRY_FAULT_NONE) {
+  if (entry_zstd_open(&stream_) != FAILURE_NONE) {
     fclose(file_);
     throw Failure("not enough memory");
   }
@@ -72,7 +72,7 @@ InstallerReader::~InstallerReader() {
 }
 
 void InstallerReader::rewind() {
-  if (entry_seek(&stream_, crc_table_, EntryPosition{entries_offset_, -1, 0}) != ENTRY_FAULT_NONE)
+  if (entry_seek(&stream_, crc_table_, EntryPosition{entries_offset_, -1, 0}) != FAILURE_NONE)
     throw Failure(system_failure(path_, "cannot read", errno));
   next_index_ = 0;
   tree_.clear();
@@ -87,7 +87,7 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
   entry->stored = entry->data = nullptr;
   std::string where = "entry " + std::to_string(next_index_ + 1) + " of " + std::to_string(entry_count());
   int fault = read_entry_record(&stream_, crc_table_, entry);
-  if (fault == ENTRY_FAULT_NONE) {
+  if (fault == FAILURE_NONE) {
     // Where the installer would stop on the name, it stops before the data.
     std::string problem = tree_.add(*entry, next_index_);
     if (!problem.empty())
@@ -95,9 +95,9 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
                     "the name " + problem);
   }
   // A link's target is small and shown: it is kept whatever was asked.
-  if (entry->type == ENTRY_SYMLINK && fault == ENTRY_FAULT_NONE && (data == CHECK_DATA || data == CHECK_STORED))
+  if (entry->type == ENTRY_SYMLINK && fault == FAILURE_NONE && (data == CHECK_DATA || data == CHECK_STORED))
     data = KEEP_DATA;
-  if (fault == ENTRY_FAULT_NONE && entry->type != ENTRY_DELETE) {
+  if (fault == FAILURE_NONE && entry->type != ENTRY_DELETE) {
     // Data declared beyond the end of the file is never read in, whatever
     // its size; the installer's read of it would come up short.
     uint64_t left = file_size_ - uint64_t(ftell(file_));
@@ -108,22 +108,22 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
     else if (data == CHECK_STORED)
       fault = check_entry_stored_data(&stream_, crc_table_, *entry);
     else if (data == RECORD_ONLY)
-      fault = ENTRY_FAULT_NONE;
-    else if ((fault = entry_seek(&stream_, crc_table_, at)) == ENTRY_FAULT_NONE)
+      fault = FAILURE_NONE;
+    else if ((fault = entry_seek(&stream_, crc_table_, at)) == FAILURE_NONE)
       fault = read_entry(&stream_, crc_table_, entry, progress);
     // A NUL would cut the target short where the installer makes the link.
-    if (fault == ENTRY_FAULT_NONE && entry->type == ENTRY_SYMLINK && memchr(entry->data, 0, entry->file_size)) {
+    if (fault == FAILURE_NONE && entry->type == ENTRY_SYMLINK && memchr(entry->data, 0, entry->file_size)) {
       release_entry(entry);
       fault = ENTRY_FAULT_TREE_OBJECT;
     }
   }
-  if (fault != ENTRY_FAULT_NONE) {
+  if (fault != FAILURE_NONE) {
     // The name is only known once the record has passed its checks.
     if (entry->name)
       where += " (" + escaped_text(entry->name) + ")";
     else
       where += ", record at offset " + std::to_string(at.offset);
-    throw Failure(path_ + ": " + where + ": " + entry_fault_message(fault));
+    throw Failure(path_ + ": " + where + ": " + failure_message(fault));
   }
   next_index_++;
   return true;
@@ -131,7 +131,7 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
 
 void InstallerReader::fail_entry(const Entry& entry, uint32_t index, int fault) const {
   throw Failure(path_ + ": entry " + std::to_string(index + 1) + " of " + std::to_string(entry_count()) + " (" +
-                escaped_text(entry.name) + "): " + entry_fault_message(fault));
+                escaped_text(entry.name) + "): " + failure_message(fault));
 }
 
 const char* vendor_text_name(int which) {

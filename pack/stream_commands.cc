@@ -172,7 +172,7 @@ int decode_command(const Arguments& args) {
   DecodeOutput decoded{&sink, nullptr, nullptr, nullptr, 0, 0};
   int fault = decode_lh5(codec.context, &in, o.size, &decoded);
   if (written.failure) std::rethrow_exception(written.failure);
-  if (fault != ENTRY_FAULT_NONE)
+  if (fault != FAILURE_NONE)
     throw Failure(std::string(o.input == "-" ? "standard input" : o.input) + ": not a valid stream (at output byte " +
                   std::to_string(decoded.at) + " or before)");
   out.close(default_file_mode());

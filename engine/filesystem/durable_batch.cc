@@ -67,19 +67,18 @@ int durable_batch_passes_through(const DurableBatch* b, const char* name) {
   return 0;
 }
 
-int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), void* context, int* failure,
-                         int* error) {
+int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), void* context,
+                         EngineFailure* failure) {
   size_t count = b->count, done = 0;
   b->count = 0;
-  *failure = 0;
+  *failure = EngineFailure{FAILURE_NONE, 0};
   if (b->flush) {
     for (size_t k = 0; k < count; k++) {
       bool seen = false;
       for (size_t j = 0; j < k && !seen; j++) seen = b->files[j].dir_device == b->files[k].dir_device;
       if (seen || syncfs(b->files[k].fd) == 0) continue;
       // This file and those behind it keep their old versions.
-      *failure = BATCH_FAILED_SAVE;
-      *error = errno;
+      fail_with(failure, FAILURE_SAVE_DATA, errno);
       for (size_t j = 0; j < count; j++) release(&b->files[j], j >= k);
       return -1;
     }
@@ -89,13 +88,11 @@ int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), vo
     if (renameat(f.temp_dir, f.temp, f.dir_fd, f.base) != 0) {
       int e = errno;
       // A directory in the way: reported as opening it for writing would be.
-      *error = e == ENOTEMPTY || e == EEXIST ? EISDIR : e;
-      *failure = BATCH_FAILED_NAME;
+      fail_with(failure, FAILURE_CREATE_FILE, e == ENOTEMPTY || e == EEXIST ? EISDIR : e);
       break;
     }
     if (renamed(context, f.name) != 0) {
-      *failure = BATCH_FAILED_SAVE;
-      *error = ENOMEM;
+      fail_with(failure, FAILURE_NO_MEMORY);
       done++;
       break;
     }
@@ -106,24 +103,17 @@ int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), vo
     // Some file systems report a failed write only when the file is closed.
     saved = close(f.fd) == 0 && saved;
     f.fd = -1;
-    if (!saved && *failure == 0) {
-      *failure = BATCH_FAILED_SAVE;
-      *error = errno;
-    }
+    if (!saved && failure->code == FAILURE_NONE) fail_with(failure, FAILURE_SAVE_DATA, errno);
   }
   for (size_t k = 0; k < count; k++) release(&b->files[k], k >= done);
-  return *failure ? -1 : 0;
+  return failure->code == FAILURE_NONE ? 0 : -1;
 }
 
-int durable_batch_finish(DurableBatch* b, int (*renamed)(void*, const char*), void* context, int* failure,
-                         int* error) {
-  int result = durable_batch_commit(b, renamed, context, failure, error);
+int durable_batch_finish(DurableBatch* b, int (*renamed)(void*, const char*), void* context,
+                         EngineFailure* failure) {
+  int result = durable_batch_commit(b, renamed, context, failure);
   for (size_t i = 0; i < b->file_systems; i++) {
-    if (syncfs(b->renamed_fds[i]) != 0 && result == 0) {
-      *failure = BATCH_FAILED_SAVE;
-      *error = errno;
-      result = -1;
-    }
+    if (syncfs(b->renamed_fds[i]) != 0 && result == 0) result = fail_with(failure, FAILURE_SAVE_DATA, errno);
     close(b->renamed_fds[i]);
   }
   b->file_systems = 0;

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 
+#include "engine/failure.h"
 #include "engine/filesystem/temporary_files.h"
 
 constexpr size_t DURABLE_BATCH_FILES = 256;  // descriptors held open at most
@@ -61,22 +62,19 @@ int durable_batch_blocks_directory(const DurableBatch* batch, const char* path, 
 // 1 when a directory named `name` lies on the way to a waiting file.
 int durable_batch_passes_through(const DurableBatch* batch, const char* name);
 
-enum BatchFailure {
-  BATCH_FAILED_SAVE = 1,  // flushing or closing the data failed
-  BATCH_FAILED_NAME,      // the rename failed
-};
 
 // Flushes and renames every waiting file as described above, calling
-// `renamed` with each file's whole name once it holds it. 0; or on the first
-// failure, -1 with `*failure` and `*error` set: the failing file and those
+// `renamed` with each file's whole name once it holds it (a nonzero result
+// is a want of memory). 0; or on the first failure, -1 with `failure` filled
+// in (the data not saved, or the name not taken): the failing file and those
 // behind it lose their temporaries and keep what their names held.
 int durable_batch_commit(DurableBatch* batch, int (*renamed)(void* context, const char* name), void* context,
-                         int* failure, int* error);
+                         EngineFailure* failure);
 
 // Commits, then flushes the names given since the last finish. 0, or -1 as
 // durable_batch_commit.
 int durable_batch_finish(DurableBatch* batch, int (*renamed)(void* context, const char* name), void* context,
-                         int* failure, int* error);
+                         EngineFailure* failure);
 
 // Removes every waiting temporary: the names keep what they held.
 void durable_batch_discard(DurableBatch* batch);

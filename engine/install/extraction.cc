@@ -26,27 +26,17 @@ int path_is_directory(const char* path) {
   return S_ISDIR(st.st_mode) ? 1 : 0;
 }
 
-int fail(ExtractFailure* f, const char* message, const char* detail = nullptr, int error_number = 0,
-         int with_error_number = 0) {
-  *f = ExtractFailure{message, detail, error_number, with_error_number};
-  return -1;
-}
-
-int fail_errno(ExtractFailure* f, const char* message, const char* detail, int error_number) {
-  return fail(f, message, detail, error_number, 1);
-}
-
 void forget_directory(Extraction* x) {
   if (x->dir_fd >= 0) close(x->dir_fd);
   x->dir_fd = -1;
   x->dir_writable = x->dir_same_device = -1;
 }
 
-int commit_batch(Extraction* x, ExtractFailure* f, bool finish = false);
+int commit_batch(Extraction* x, EngineFailure* f, bool finish = false);
 
 // The descriptor of the directory below install_dir that the file of `name`
 // goes into, made as needed with the directories the name asks for.
-int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
+int open_file_directory(Extraction* x, const char* name, EngineFailure* f) {
   size_t make = entry_directory_part(name), parent = entry_parent_part(name);
   if (x->dir_fd >= 0 && make == parent && strlen(x->dir_path) == parent && memcmp(x->dir_path, name, parent) == 0)
     return 0;
@@ -69,7 +59,7 @@ int open_file_directory(Extraction* x, const char* name, ExtractFailure* f) {
     close(fd);
     fd = open_directory_below(x->root_fd, name, parent, flags, &hooks);
   }
-  if (fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  if (fd < 0) return fail_with(f, FAILURE_CREATE_DIRECTORY, errno);
   x->dir_fd = fd;
   memcpy(x->dir_path, name, parent);
   x->dir_path[parent] = 0;
@@ -96,13 +86,13 @@ int write_all(int fd, const uint8_t* data, size_t size) {
 struct FileOutput {
   int fd;
   int failed;
-  ExtractFailure failure;
+  EngineFailure failure;
 };
 
 int output_slice(void* context, const uint8_t* data, uint32_t size) {
   FileOutput* out = static_cast<FileOutput*>(context);
   if (write_all(out->fd, data, size) == 0) return 0;
-  fail_errno(&out->failure, "Error saving data", "(err=1).", errno);
+  fail_with(&out->failure, FAILURE_SAVE_DATA, errno);
   out->failed = 1;
   return -1;
 }
@@ -135,14 +125,9 @@ void flush_record_directory(const Extraction* x) {
 
 // Every file waiting in the batch takes its name; with `finish`, the names
 // are flushed to disk too.
-int commit_batch(Extraction* x, ExtractFailure* f, bool finish) {
-  int failure, error;
-  if (finish ? durable_batch_finish(&x->batch, renamed, x, &failure, &error) == 0
-             : x->batch.count == 0 || durable_batch_commit(&x->batch, renamed, x, &failure, &error) == 0)
-    return 0;
-  if (failure == BATCH_FAILED_NAME) return fail_errno(f, "Can't create file", "(err=5).", error);
-  if (error == ENOMEM) return fail(f, "Memory allocation error (err=3).");
-  return fail_errno(f, "Error saving data", "(err=1).", error);
+int commit_batch(Extraction* x, EngineFailure* f, bool finish) {
+  if (finish) return durable_batch_finish(&x->batch, renamed, x, f);
+  return x->batch.count == 0 ? 0 : durable_batch_commit(&x->batch, renamed, x, f);
 }
 
 // Only what the record lists and is still as installed goes; the path is
@@ -156,11 +141,11 @@ int delete_entry(Extraction* x, const Entry& e) {
 
 // What the file is now, times and mode applied, for the record once it
 // holds its name (rename changes none of it).
-int note_identity(Extraction* x, int fd, const Entry& e, ExtractFailure* f) {
+int note_identity(Extraction* x, int fd, const Entry& e, EngineFailure* f) {
   struct stat st;
   if (fstat(fd, &st) != 0) return 0;  // then the record cannot vouch for the file: it is never removed
   InstalledIdentity id = identity_of(st, get_u16(e.record + RECORD_FILE_CRC));
-  if (owned_index_add(&x->owned, e.name, strlen(e.name), 0, &id) != 0) return fail(f, "Memory allocation error (err=3).");
+  if (owned_index_add(&x->owned, e.name, strlen(e.name), 0, &id) != 0) return fail_with(f, FAILURE_NO_MEMORY);
   return 0;
 }
 
@@ -215,30 +200,31 @@ int extraction_expect(Extraction* x, const Entry& e) {
   return owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS, entry_is_tree_object(e.type) ? nullptr : &id);
 }
 
-int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
+int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   // A file-size limit is then an error of the write, reported, with the old
   // file kept, rather than a signal that ends the run without a word.
   signal(SIGXFSZ, SIG_IGN);
   char path[EXTRACTION_PATH_SIZE];
   snprintf(path, sizeof path, "%s", x->install_dir);
   errno = 0;
-  if (!make_directories(path)) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  if (!make_directories(path)) return fail_with(f, FAILURE_CREATE_DIRECTORY, errno);
   // The installation directory itself is the user's choice and is reached by
   // its path, links and all. An empty one stands for the working directory.
   x->root_fd = open(*x->install_dir ? x->install_dir : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (x->root_fd < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
-  int result = install_record_open(&x->record, x->root_fd, product, &x->owned);
-  if (result == RECORD_BUSY) return fail(f, EXTRACTION_BUSY_MESSAGE);
-  if (result == RECORD_NO_MEMORY) return fail(f, "Memory allocation error (err=3).");
-  if (result == RECORD_UNAVAILABLE) {
-    x->no_record_error = errno ? errno : EACCES;
+  if (x->root_fd < 0) return fail_with(f, FAILURE_CREATE_DIRECTORY, errno);
+  if (install_record_open(&x->record, x->root_fd, product, &x->owned, f) != 0) {
+    // The installer has always told a record directory it cannot have as
+    // one of the directories it makes.
+    if (f->code == FAILURE_OPEN_RECORD) f->code = FAILURE_CREATE_DIRECTORY;
+    return -1;
+  }
+  if (x->record.unavailable_error) {
+    x->no_record_error = x->record.unavailable_error;
     install_record_close(&x->record);
-  } else if (result != RECORD_OK) {
-    return fail_errno(f, "Can't create directory", "(err=4).", errno);
   }
   if (!x->no_record_error) {
     struct stat st;
-    if (fstat(x->record.dir_fd, &st) != 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+    if (fstat(x->record.dir_fd, &st) != 0) return fail_with(f, FAILURE_CREATE_DIRECTORY, errno);
     x->record_device = st.st_dev;
     remove_noted_temporaries(x->record.dir_fd, x->root_fd);
   }
@@ -249,19 +235,19 @@ int extraction_begin(Extraction* x, const char* product, ExtractFailure* f) {
   // Before the first change, the record lists also what this run will write:
   // a run killed on the way leaves a record that a later run can trust.
   if (!x->no_record_error && install_record_write(&x->record, &x->owned, true) != 0)
-    return fail_errno(f, EXTRACTION_RECORD_MESSAGE, "(err=1).", errno);
+    return fail_with(f, FAILURE_SAVE_RECORD, errno);
   x->begun = 1;
   return 0;
 }
 
-int extraction_finish(Extraction* x, ExtractFailure* f) {
+int extraction_finish(Extraction* x, EngineFailure* f) {
   if (!x->begun) return 0;
   if (commit_batch(x, f, true) != 0) return -1;
   forget_directory(x);
   x->swept += owned_index_remove_unlisted(&x->owned, x->root_fd);
   x->record_written = 1;
   if (install_record_write(&x->record, &x->owned, false) != 0)
-    return fail_errno(f, EXTRACTION_RECORD_MESSAGE, "(err=1).", errno);
+    return fail_with(f, FAILURE_SAVE_RECORD, errno);
   if (x->flush_data) flush_record_directory(x);
   return 0;
 }
@@ -269,7 +255,7 @@ int extraction_finish(Extraction* x, ExtractFailure* f) {
 void extraction_end(Extraction* x) {
   if (x->begun) {
     // After a failure the files written before it stay installed.
-    ExtractFailure ignored;
+    EngineFailure ignored;
     commit_batch(x, &ignored, true);
     durable_batch_discard(&x->batch);
     if (x->record.dir_fd >= 0) forget_temporary_directories(x->record.dir_fd);
@@ -287,7 +273,7 @@ void extraction_end(Extraction* x) {
   owned_index_release(&x->owned);
 }
 
-int extract_make_way(Extraction* x, const Entry& e, ExtractFailure* f) {
+int extract_make_way(Extraction* x, const Entry& e, EngineFailure* f) {
   const char* base = entry_base_name(e.name);
   // The sweep may take an empty directory on the way to a waiting file, and
   // a deletion may take the name it waits for: they come after it.
@@ -300,13 +286,13 @@ int extract_make_way(Extraction* x, const Entry& e, ExtractFailure* f) {
   // What the system could not name by path is refused as it would refuse it.
   size_t dir_length = joined_prefix_length(x->install_dir, strlen(x->install_dir));
   if (!path_fits(dir_length + entry_directory_part(e.name)))
-    return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+    return fail_with(f, FAILURE_CREATE_DIRECTORY, ENAMETOOLONG);
   if (!path_fits(dir_length + strlen(e.name)))
-    return fail_errno(f, "Can't create file", "(err=5).", ENAMETOOLONG);
+    return fail_with(f, FAILURE_CREATE_FILE, ENAMETOOLONG);
   if (open_file_directory(x, e.name, f) != 0) return -1;
 
   x->file_name = entry_file_name(e.name);
-  if (!*x->file_name || strcmp(x->file_name, ".") == 0) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
+  if (!*x->file_name || strcmp(x->file_name, ".") == 0) return fail_with(f, FAILURE_CREATE_FILE, EISDIR);
   // What opening the name for writing would meet is reported now, before the
   // data: a directory in the way, or a directory that takes no new name.
   x->in_place = 0;
@@ -314,7 +300,7 @@ int extract_make_way(Extraction* x, const Entry& e, ExtractFailure* f) {
   bool exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
   // A name the directory cannot hold fails here, as opening it would,
   // before any of the entry's data is read.
-  if (!exists && errno == ENAMETOOLONG) return fail_errno(f, "Can't create file", "(err=5).", errno);
+  if (!exists && errno == ENAMETOOLONG) return fail_with(f, FAILURE_CREATE_FILE, errno);
   // A directory where an earlier installation left this file: the sweep's
   // rule decides whether it goes.
   if (exists && S_ISDIR(st.st_mode) && commit_batch(x, f) != 0) return -1;
@@ -322,7 +308,7 @@ int extract_make_way(Extraction* x, const Entry& e, ExtractFailure* f) {
     x->swept++;
     exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
   }
-  if (exists && S_ISDIR(st.st_mode)) return fail_errno(f, "Can't create file", "(err=5).", EISDIR);
+  if (exists && S_ISDIR(st.st_mode)) return fail_with(f, FAILURE_CREATE_FILE, EISDIR);
   // Asked once per directory: the files of a tree come directory by directory.
   if (x->dir_writable < 0) {
     x->dir_writable = faccessat(x->dir_fd, ".", W_OK, AT_EACCESS) == 0;
@@ -331,7 +317,7 @@ int extract_make_way(Extraction* x, const Entry& e, ExtractFailure* f) {
   if (!x->dir_writable) {
     int error = x->dir_access_error;
     if (!exists || !S_ISREG(st.st_mode) || faccessat(x->dir_fd, x->file_name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
-      return fail_errno(f, "Can't create file", "(err=5).", error);
+      return fail_with(f, FAILURE_CREATE_FILE, error);
     x->in_place = 1;
   }
   return 0;
@@ -341,7 +327,7 @@ namespace {
 
 // The temporary the data goes into, its name in `temp` and its directory in
 // `*temp_dir`.
-int open_temporary(Extraction* x, int* temp_dir, char* temp, ExtractFailure* f) {
+int open_temporary(Extraction* x, int* temp_dir, char* temp, EngineFailure* f) {
   // The temporary lies in the record directory, where the next run clears
   // what a killed one left, unless the file's directory is on another file
   // system; then it lies beside the file, and the directory is noted first.
@@ -352,7 +338,7 @@ int open_temporary(Extraction* x, int* temp_dir, char* temp, ExtractFailure* f) 
     if (!x->dir_same_device && x->record.dir_fd >= 0 &&
         note_temporary_directory(x->record.dir_fd, x->dir_path, strlen(x->dir_path)) != 0) {
       x->dir_same_device = -1;
-      return fail_errno(f, "Can't create file", "(err=5).", errno);
+      return fail_with(f, FAILURE_CREATE_FILE, errno);
     }
   }
   *temp_dir = x->dir_same_device ? x->record.dir_fd : x->dir_fd;
@@ -360,7 +346,7 @@ int open_temporary(Extraction* x, int* temp_dir, char* temp, ExtractFailure* f) 
                             0600, temp);
   if (fd < 0) {
     *temp_dir = -1;
-    return fail_errno(f, "Can't create file", "(err=5).", errno);
+    return fail_with(f, FAILURE_CREATE_FILE, errno);
   }
   return fd;
 }
@@ -368,10 +354,10 @@ int open_temporary(Extraction* x, int* temp_dir, char* temp, ExtractFailure* f) 
 // A file written in place has lost its old data once it is truncated: what
 // can be foreseen to fail its write, a file-size limit or a full file
 // system, is reported while the old file is whole.
-int check_room_in_place(Extraction* x, const Entry& e, ExtractFailure* f) {
+int check_room_in_place(Extraction* x, const Entry& e, EngineFailure* f) {
   rlimit limit;
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && e.file_size > limit.rlim_cur)
-    return fail_errno(f, "Error saving data", "(err=1).", EFBIG);
+    return fail_with(f, FAILURE_SAVE_DATA, EFBIG);
   struct statvfs fs;
   struct stat st;
   if (fstatvfs(x->dir_fd, &fs) != 0 || fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
@@ -379,86 +365,89 @@ int check_room_in_place(Extraction* x, const Entry& e, ExtractFailure* f) {
   uint64_t free_blocks = geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
   uint64_t room = free_blocks * block + uint64_t(st.st_blocks) * 512;
   if ((uint64_t(e.file_size) + block - 1) / block * block > room)
-    return fail_errno(f, "Error saving data", "(err=1).", ENOSPC);
+    return fail_with(f, FAILURE_SAVE_DATA, ENOSPC);
   return 0;
 }
 
 // The entry's own file, rewritten through its name: for a directory that
 // takes no new names. The data is checked before the file is touched.
 int write_in_place(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
-                   const EntryProgress* progress, int* fault, ExtractFailure* f) {
+                   const EntryProgress* progress, EngineFailure* f) {
   if (commit_batch(x, f) != 0) return -1;  // files before it take their names first
+  int fault = FAILURE_NONE;
   if (!held) {
     // Decoded and checked once without a file, then again into it.
-    *fault = stream_entry_data(stream, crc_table, &x->streamer, &e, nullptr, progress);
-    if (*fault == ENTRY_FAULT_NONE && entry_stream_skip(stream, -long(e.stored_size)) != 0)
-      *fault = ENTRY_FAULT_STORED_SHORT;
-    if (*fault != ENTRY_FAULT_NONE) return -1;
+    fault = stream_entry_data(stream, crc_table, &x->streamer, &e, nullptr, progress);
+    if (fault == FAILURE_NONE && entry_stream_skip(stream, -long(e.stored_size)) != 0) fault = ENTRY_FAULT_STORED_SHORT;
+    if (fault != FAILURE_NONE) return fail_with(f, fault);
   }
   if (check_room_in_place(x, e, f) != 0) return -1;
   FileOutput out{};
   out.fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (out.fd < 0) return fail_errno(f, "Can't create file", "(err=5).", errno);
+  if (out.fd < 0) return fail_with(f, FAILURE_CREATE_FILE, errno);
   struct stat st;
   if (fstat(out.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0) {
     close(out.fd);
-    return fail(f, "Memory allocation error (err=3).");
+    return fail_with(f, FAILURE_NO_MEMORY);
   }
   const EntrySink sink{output_slice, &out};
-  if (!held) *fault = stream_entry_data(stream, crc_table, &x->streamer, &e, &sink, nullptr);
+  if (!held) fault = stream_entry_data(stream, crc_table, &x->streamer, &e, &sink, nullptr);
   else output_slice(&out, held, e.file_size);
-  if (*fault == ENTRY_FAULT_NONE && !out.failed) {
+  if (fault == FAILURE_NONE && !out.failed) {
     apply_times_and_mode(x, out.fd, e);
     if (note_identity(x, out.fd, e, &out.failure) != 0) out.failed = 1;
   }
   bool saved = (!x->flush_data || fdatasync(out.fd) == 0 || errno == EINVAL) && !out.failed;
-  if (!saved && !out.failed) fail_errno(&out.failure, "Error saving data", "(err=1).", errno);
+  if (!saved && !out.failed) fail_with(&out.failure, FAILURE_SAVE_DATA, errno);
   // Some file systems report a failed write only when the file is closed.
-  if (close(out.fd) != 0 && saved) fail_errno(&out.failure, "Error saving data", "(err=1).", errno), saved = false;
-  if (*fault != ENTRY_FAULT_NONE) return -1;
+  if (close(out.fd) != 0 && saved) fail_with(&out.failure, FAILURE_SAVE_DATA, errno), saved = false;
+  if (fault != FAILURE_NONE) return fail_with(f, fault);
   if (!saved) {
     *f = out.failure;
     return -1;
   }
-  return renamed(x, e.name) == 0 ? 0 : fail(f, "Memory allocation error (err=3).");
+  return renamed(x, e.name) == 0 ? 0 : fail_with(f, FAILURE_NO_MEMORY);
 }
 
 // The data comes from `held` (file_size bytes, already checked) when it is
 // not null, else it is decoded from `stream`.
 int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
-                const EntryProgress* progress, int* fault, ExtractFailure* f) {
-  *fault = ENTRY_FAULT_NONE;
+                const EntryProgress* progress, EngineFailure* f) {
   if (e.type == ENTRY_DELETE) return 0;
   // Files written before it take their names first, as the entries' order
   // says: a link or a directory may take the place of one of them.
   if (entry_is_tree_object(e.type))
-    return commit_batch(x, f) != 0 ? -1 : install_tree_object(x, stream, crc_table, e, held, fault, f);
-  if (!held && !x->streamer.codec && (*fault = entry_streamer_open(&x->streamer, stream)) != ENTRY_FAULT_NONE)
-    return -1;
-  if (x->in_place) return write_in_place(x, stream, crc_table, e, held, progress, fault, f);
+    return commit_batch(x, f) != 0 ? -1 : install_tree_object(x, stream, crc_table, e, held, f);
+  int fault = FAILURE_NONE;
+  if (!held && !x->streamer.codec && (fault = entry_streamer_open(&x->streamer, stream)) != FAILURE_NONE)
+    return fail_with(f, fault);
+  if (x->in_place) return write_in_place(x, stream, crc_table, e, held, progress, f);
   FileOutput out{};
   int temp_dir;
   char temp[TEMPORARY_NAME_SIZE] = "";
   out.fd = open_temporary(x, &temp_dir, temp, &out.failure);
   struct stat st;
   if (out.fd >= 0 && (fstat(out.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0)) {
-    fail(&out.failure, "Memory allocation error (err=3).");
+    fail_with(&out.failure, FAILURE_NO_MEMORY);
     close(out.fd);
     unlinkat(temp_dir, temp, 0);
     out.fd = -1;
   }
   out.failed = out.fd < 0;
   const EntrySink sink{output_slice, &out};
-  if (!held) *fault = stream_entry_data(stream, crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
+  if (!held) fault = stream_entry_data(stream, crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
   else if (!out.failed) output_slice(&out, held, e.file_size);
   // Damaged data, or a file not written whole: the temporary goes, and the
   // name keeps what it held.
-  if (*fault != ENTRY_FAULT_NONE || out.failed) {
+  if (fault != FAILURE_NONE || out.failed) {
     if (out.fd >= 0) {
       close(out.fd);
       unlinkat(temp_dir, temp, 0);
     }
-    if (*fault == ENTRY_FAULT_NONE) *f = out.failure;
+    // A fault of the data comes first, as when the file was written only
+    // after its check.
+    if (fault != FAILURE_NONE) return fail_with(f, fault);
+    *f = out.failure;
     return -1;
   }
   // The final mode before the name: until then only the owner can read it.
@@ -483,8 +472,8 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
     unlinkat(temp_dir, temp, 0);
     if (file.dir_fd >= 0) close(file.dir_fd);
     free(file.name);
-    return error == EMFILE || error == ENFILE ? fail_errno(f, "Can't create file", "(err=5).", error)
-                                              : fail(f, "Memory allocation error (err=3).");
+    return error == EMFILE || error == ENFILE ? fail_with(f, FAILURE_CREATE_FILE, error)
+                                              : fail_with(f, FAILURE_NO_MEMORY);
   }
   file.dir_device = st.st_dev;
   file.dir_inode = st.st_ino;
@@ -498,11 +487,10 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
 }  // namespace
 
 int extract_write(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e,
-                  const EntryProgress* progress, int* fault, ExtractFailure* f) {
-  return write_entry(x, stream, crc_table, e, nullptr, progress, fault, f);
+                  const EntryProgress* progress, EngineFailure* f) {
+  return write_entry(x, stream, crc_table, e, nullptr, progress, f);
 }
 
-int extract_write_held(Extraction* x, const Entry& e, const uint8_t* data, ExtractFailure* f) {
-  int fault;
-  return write_entry(x, nullptr, nullptr, e, data ? data : reinterpret_cast<const uint8_t*>(""), nullptr, &fault, f);
+int extract_write_held(Extraction* x, const Entry& e, const uint8_t* data, EngineFailure* f) {
+  return write_entry(x, nullptr, nullptr, e, data ? data : reinterpret_cast<const uint8_t*>(""), nullptr, f);
 }

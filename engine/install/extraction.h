@@ -22,22 +22,6 @@
 #include "engine/ownership/install_record.h"
 #include "engine/ownership/owned_index.h"
 
-// What went wrong, for the caller to report: `message`, and with
-// `with_error_number` set also the system's text for `error_number` and `detail`.
-struct ExtractFailure {
-  const char* message;
-  const char* detail;
-  int error_number;
-  int with_error_number;
-};
-
-// Another installer is installing into the same directory.
-constexpr const char* EXTRACTION_BUSY_MESSAGE = "Another installation into this directory is running (err=9).";
-// The record of what the run installs cannot be written (with the system's
-// text and the detail "(err=1)."): before the first change nothing is
-// changed; at the end the files are installed but the run has failed.
-constexpr const char* EXTRACTION_RECORD_MESSAGE = "Can't save the installation record";
-
 constexpr size_t EXTRACTION_PATH_SIZE = SYSTEM_PATH_SIZE;  // longer paths cannot be named
 
 struct Extraction {
@@ -81,14 +65,14 @@ int extraction_expect(Extraction* x, const Entry& entry);
 
 // Makes the installation directory, takes its lock, clears what killed runs
 // left, reads the product's record. 0, or -1 with `failure` filled in.
-int extraction_begin(Extraction* x, const char* product, ExtractFailure* failure);
+int extraction_begin(Extraction* x, const char* product, EngineFailure* failure);
 
 // Called once the last entry is written: gives every written file its name
 // and flushes it to disk; removes what the product's record lists that this
 // attachment does not install and that is unchanged, then the product's
 // directories that are empty then; writes the final record. 0, or -1 with
 // `failure` filled in.
-int extraction_finish(Extraction* x, ExtractFailure* failure);
+int extraction_finish(Extraction* x, EngineFailure* failure);
 
 // Gives the files written so far their names (once begun, reporting
 // nothing), brings the record up to date unless extraction_finish did (what
@@ -100,18 +84,18 @@ void extraction_end(Extraction* x);
 // for a deletion entry the deletion), 0 or -1 with `failure` filled in; then
 // extract_write, which decodes the data behind the record from `stream`
 // one window at a time into the new file (see stream_entry_data), and which
-// the caller calls while it owns the stream (entry_stream.h). extract_write is 0, or -1 with either `*fault` set to
-// the entry's fault (damaged data: the entry's old file is kept) or, with
-// `*fault` ENTRY_FAULT_NONE, `failure` filled in. Messages come in the order
-// of a check of the whole file before its write: a fault of the data before
-// a failure to make or write the file.
-int extract_make_way(Extraction* x, const Entry& entry, ExtractFailure* failure);
+// the caller calls while it owns the stream (entry_stream.h). extract_write
+// is 0, or -1 with `failure` filled in: a fault of the data
+// (failure_is_data_fault: the entry's old file is kept) comes before a
+// failure to make or write the file, as a check of the whole file before its
+// write would have told them.
+int extract_make_way(Extraction* x, const Entry& entry, EngineFailure* failure);
 int extract_write(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& entry,
-                  const EntryProgress* progress, int* fault, ExtractFailure* failure);
+                  const EntryProgress* progress, EngineFailure* failure);
 
 // extract_write for data read, decoded and checked already: `data` holds the
 // entry's file_size bytes. 0, or -1 with `failure` filled in.
-int extract_write_held(Extraction* x, const Entry& entry, const uint8_t* data, ExtractFailure* failure);
+int extract_write_held(Extraction* x, const Entry& entry, const uint8_t* data, EngineFailure* failure);
 
 // 1 when every directory of `path` exists or was made (mode 0755), 0 when a
 // mkdir failed (errno is mkdir's; the path is left cut at that directory).

@@ -7,16 +7,22 @@
 
 namespace {
 
-int fail(InstallFailure* f, int step, int fault, uint32_t index, const Entry* entry) {
+// The step that failed, with `failure` filled in by it.
+int fail(InstallFailure* f, int step, uint32_t index, const Entry* entry) {
   f->step = step;
-  f->fault = fault;
   f->index = index;
   f->entry = entry;
   return -1;
 }
 
+// A fault the step found in the attachment's data.
+int fault(InstallFailure* f, int step, int code, uint32_t index, const Entry* entry) {
+  f->failure = EngineFailure{code, 0};
+  return fail(f, step, index, entry);
+}
+
 int expect_checked(void* context, const Entry& entry) {
-  return install_run_expect(static_cast<InstallRun*>(context), entry) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_NO_MEMORY;
+  return install_run_expect(static_cast<InstallRun*>(context), entry) == 0 ? FAILURE_NONE : FAILURE_NO_MEMORY;
 }
 
 // Installs the entry in hand, all but the post-install step.
@@ -25,18 +31,15 @@ int install_entry(InstallRun* run, PrefetchedEntry& next, uint32_t index, Instal
   const Entry& entry = next.entry;
   const EntryProgress on_slice{run->hooks.slice_done, run->hooks.context};
   const EntryProgress* progress = run->hooks.slice_done ? &on_slice : nullptr;
-  if (extract_make_way(&x, entry, &f->failure) != 0) return fail(f, INSTALL_ENTRY, ENTRY_FAULT_NONE, index, &entry);
+  if (extract_make_way(&x, entry, &f->failure) != 0) return fail(f, INSTALL_ENTRY, index, &entry);
   if (next.held) {
     if (progress) entry_prefetch_replay(next, progress);
     // A fault of the data is told before a failure to write the file, as
     // decoding straight into the file would have told it.
-    if (next.data_fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_ENTRY, next.data_fault, index, &entry);
-    if (extract_write_held(&x, entry, entry.data, &f->failure) != 0)
-      return fail(f, INSTALL_ENTRY, ENTRY_FAULT_NONE, index, &entry);
-  } else {
-    int fault = ENTRY_FAULT_NONE;
-    if (extract_write(&x, run->stream, run->crc_table, entry, progress, &fault, &f->failure) != 0)
-      return fail(f, INSTALL_ENTRY, fault, index, &entry);
+    if (next.data_fault != FAILURE_NONE) return fault(f, INSTALL_ENTRY, next.data_fault, index, &entry);
+    if (extract_write_held(&x, entry, entry.data, &f->failure) != 0) return fail(f, INSTALL_ENTRY, index, &entry);
+  } else if (extract_write(&x, run->stream, run->crc_table, entry, progress, &f->failure) != 0) {
+    return fail(f, INSTALL_ENTRY, index, &entry);
   }
   return 0;
 }
@@ -71,14 +74,14 @@ int install_run_check(InstallRun* run, InstallFailure* f) {
   // damaged or truncated installer leaves the old installation as it was.
   const CheckedEntry expect{expect_checked, run};
   uint32_t bad = 0;
-  int fault = check_attachment(run->stream, run->crc_table, run->count, &expect, &bad);
-  if (fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_CHECK, fault, bad, nullptr);
+  int code = check_attachment(run->stream, run->crc_table, run->count, &expect, &bad);
+  if (code != FAILURE_NONE) return fault(f, INSTALL_CHECK, code, bad, nullptr);
   return install_run_fits(run, f);
 }
 
 int install_run_fits(InstallRun* run, InstallFailure* f) {
   if (free_space_fits(&run->space, f->message, sizeof f->message)) return 0;
-  return fail(f, INSTALL_NO_ROOM, ENTRY_FAULT_NONE, 0, nullptr);
+  return fail(f, INSTALL_NO_ROOM, 0, nullptr);
 }
 
 int install_run_entries(InstallRun* run, InstallFailure* f) {
@@ -89,27 +92,26 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
   product[HEADER_TEXT_SIZE] = 0;
   extraction_on_kept(&x, hooks.kept, hooks.context);
   if ((run->count > 0 || run->begin_when_empty) && extraction_begin(&x, product, &f->failure) != 0)
-    return fail(f, INSTALL_BEGIN, ENTRY_FAULT_NONE, 0, nullptr);
+    return fail(f, INSTALL_BEGIN, 0, nullptr);
   if (x.no_record_error && hooks.no_record) hooks.no_record(hooks.context, x.no_record_error);
 
   // The entries behind the one being written are read and decoded meanwhile.
-  int fault = entry_prefetch_start(&run->prefetch, run->stream, run->crc_table, run->count);
-  if (fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_READ_AHEAD, fault, 0, nullptr);
+  int code = entry_prefetch_start(&run->prefetch, run->stream, run->crc_table, run->count);
+  if (code != FAILURE_NONE) return fault(f, INSTALL_READ_AHEAD, code, 0, nullptr);
   run->prefetching = 1;
   for (uint32_t index = 0; index < run->count; index++) {
     PrefetchedEntry& next = *entry_prefetch_next(&run->prefetch);
     const Entry& entry = next.entry;
     // The check pass read every record: the file changed since.
-    if (next.record_fault != ENTRY_FAULT_NONE) return fail(f, INSTALL_RECORD, next.record_fault, index, nullptr);
+    if (next.record_fault != FAILURE_NONE) return fault(f, INSTALL_RECORD, next.record_fault, index, nullptr);
     if (hooks.entry_begins) hooks.entry_begins(hooks.context, index, entry);
     if (entry.type == ENTRY_POST_INSTALL) {
-      f->fault = ENTRY_FAULT_NONE;
       const uint8_t* held = next.held ? entry.data : nullptr;
       if (hooks.post_install) {
-        if (hooks.post_install(hooks.context, run->stream, entry, held, next.held ? next.data_fault : 0, f) != 0)
-          return fail(f, INSTALL_POST_INSTALL, f->fault, index, &entry);
+        if (hooks.post_install(hooks.context, run->stream, entry, held, next.held ? next.data_fault : 0, &f->failure) != 0)
+          return fail(f, INSTALL_POST_INSTALL, index, &entry);
       } else if (!held && entry_stream_skip(run->stream, long(entry.stored_size)) != 0) {
-        return fail(f, INSTALL_POST_INSTALL, ENTRY_FAULT_STORED_SHORT, index, &entry);
+        return fault(f, INSTALL_POST_INSTALL, ENTRY_FAULT_STORED_SHORT, index, &entry);
       }
     } else {
       if (install_entry(run, next, index, f) != 0) return -1;
@@ -117,7 +119,7 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
     }
     entry_prefetch_done(&run->prefetch);  // the entry's slot is then refilled
   }
-  if (extraction_finish(&x, &f->failure) != 0) return fail(f, INSTALL_FINISH, ENTRY_FAULT_NONE, 0, nullptr);
+  if (extraction_finish(&x, &f->failure) != 0) return fail(f, INSTALL_FINISH, 0, nullptr);
   return 0;
 }
 

@@ -41,25 +41,25 @@ struct InstallHooks {
   // The post-install step's entry: its data in `held` (with `data_fault`,
   // its check), or, when that is null, in `stream` at its data, which
   // the hook reads or passes over (without a hook it is passed over). 0, or nonzero to stop the run, with
-  // `failure`'s fault or ExtractFailure filled in as the hook sees fit.
-  int (*post_install)(void* context, EntryStream* stream, const Entry& entry, const uint8_t* held, int data_fault, InstallFailure* failure);
+  // `failure` filled in as the hook sees fit.
+  int (*post_install)(void* context, EntryStream* stream, const Entry& entry, const uint8_t* held, int data_fault,
+                      EngineFailure* failure);
 };
 
 enum InstallStep {
-  INSTALL_CHECK = 1,     // `fault`, of entry `index`: the check pass
+  INSTALL_CHECK = 1,     // of entry `index`: the check pass
   INSTALL_NO_ROOM,       // `message`: the free-space verdict
-  INSTALL_BEGIN,         // `failure`
-  INSTALL_READ_AHEAD,    // `fault`: the reading ahead could not start
-  INSTALL_RECORD,        // `fault`, of entry `index`, whose record did not read as in the check pass
+  INSTALL_BEGIN,
+  INSTALL_READ_AHEAD,    // the reading ahead could not start
+  INSTALL_RECORD,        // of entry `index`, whose record did not read as in the check pass
   INSTALL_POST_INSTALL,  // what the post_install hook filled in
-  INSTALL_ENTRY,         // `fault` (the entry's data; its old file is kept), else `failure`, of `entry`
-  INSTALL_FINISH,        // `failure`
+  INSTALL_ENTRY,         // of `entry`; a fault of its data keeps its old file
+  INSTALL_FINISH,
 };
 
 struct InstallFailure {
   int step;  // an InstallStep
-  int fault;  // an entry fault, or ENTRY_FAULT_NONE with `failure` filled in
-  ExtractFailure failure;
+  EngineFailure failure;  // but for INSTALL_NO_ROOM
   uint32_t index;      // of the entry in hand
   const Entry* entry;  // the entry in hand, until install_run_end; null for a record fault
   char message[160];

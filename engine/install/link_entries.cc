@@ -14,16 +14,6 @@
 
 namespace {
 
-int fail_errno(ExtractFailure* f, const char* message, const char* detail, int error_number) {
-  *f = ExtractFailure{message, detail, error_number, 1};
-  return -1;
-}
-
-int fail_memory(ExtractFailure* f) {
-  *f = ExtractFailure{"Memory allocation error (err=3).", nullptr, 0, 0};
-  return -1;
-}
-
 struct Target {
   char bytes[LINK_TARGET_MAX + 1];
   uint32_t size;
@@ -63,40 +53,39 @@ int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* 
   return -1;
 }
 
-int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held, int* fault,
-                 ExtractFailure* f) {
+int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                 EngineFailure* f) {
   Target target;
   target.size = 0;
   if (held) {
     keep_target(&target, held, e.file_size);
   } else {
-    if (!x->streamer.codec && (*fault = entry_streamer_open(&x->streamer, stream)) != ENTRY_FAULT_NONE) return -1;
+    int fault = FAILURE_NONE;
+    if (!x->streamer.codec && (fault = entry_streamer_open(&x->streamer, stream)) != FAILURE_NONE)
+      return fail_with(f, fault);
     const EntrySink sink{keep_target, &target};
-    *fault = stream_entry_data(stream, crc_table, &x->streamer, &e, &sink, nullptr);
-    if (*fault != ENTRY_FAULT_NONE) return -1;
+    fault = stream_entry_data(stream, crc_table, &x->streamer, &e, &sink, nullptr);
+    if (fault != FAILURE_NONE) return fail_with(f, fault);
   }
   // A NUL would cut the target short: the link would point elsewhere.
   if (target.size != e.file_size || memchr(target.bytes, 0, target.size)) {
-    // Told both ways, for the callers of extract_write_held too.
-    *fault = ENTRY_FAULT_TREE_OBJECT;
-    *f = ExtractFailure{entry_fault_message(*fault), nullptr, 0, 0};
-    return -1;
+    return fail_with(f, ENTRY_FAULT_TREE_OBJECT);
   }
   target.bytes[target.size] = 0;
   // A directory that takes no new name cannot take a link either: a link
   // is never written in place.
-  if (x->in_place) return fail_errno(f, "Can't create file", "(err=5).", x->dir_access_error);
+  if (x->in_place) return fail_with(f, FAILURE_CREATE_FILE, x->dir_access_error);
 
   int temp_dir = -1;
   char temp[TEMPORARY_NAME_SIZE];
   if (make_temporary_link(x, target.bytes, &temp_dir, temp) != 0)
-    return fail_errno(f, "Can't create file", "(err=5).", errno);
+    return fail_with(f, FAILURE_CREATE_FILE, errno);
   if (renameat(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
     int error = errno;
     unlinkat(temp_dir, temp, 0);
     // A directory in the way: reported as for a file.
     if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
-    return fail_errno(f, "Can't create file", "(err=5).", error);
+    return fail_with(f, FAILURE_CREATE_FILE, error);
   }
   if (e.mod_time != 0) {
     const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
@@ -110,7 +99,7 @@ int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, c
   id.crc = get_u16(e.record + RECORD_FILE_CRC);
   if (owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0 ||
       owned_index_add(&x->owned, e.name, strlen(e.name), PATH_WRITTEN, &id) != 0)
-    return fail_memory(f);
+    return fail_with(f, FAILURE_NO_MEMORY);
   return 0;
 }
 
@@ -126,21 +115,21 @@ void set_directory_mode(int parent, const char* base, uint16_t mode, InstalledId
   close(fd);
 }
 
-int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
+int install_directory(Extraction* x, const Entry& e, EngineFailure* f) {
   size_t start, end;
   entry_last_component(e.name, &start, &end);
-  if (end - start > NAME_COMPONENT_MAX) return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+  if (end - start > NAME_COMPONENT_MAX) return fail_with(f, FAILURE_CREATE_DIRECTORY, ENAMETOOLONG);
   char base[NAME_COMPONENT_MAX + 1];
   memcpy(base, e.name + start, end - start);
   base[end - start] = 0;
   // The installation directory itself is the user's choice: its mode stays.
   if (!*base || strcmp(base, ".") == 0) return 0;
   if (!path_fits(strlen(x->install_dir) + 1 + end))
-    return fail_errno(f, "Can't create directory", "(err=4).", ENAMETOOLONG);
+    return fail_with(f, FAILURE_CREATE_DIRECTORY, ENAMETOOLONG);
 
   const BelowHooks hooks = owned_index_below_hooks(&x->owned);
   int parent = open_directory_below(x->root_fd, e.name, start, BELOW_CREATE | BELOW_LINKS, &hooks);
-  if (parent < 0) return fail_errno(f, "Can't create directory", "(err=4).", errno);
+  if (parent < 0) return fail_with(f, FAILURE_CREATE_DIRECTORY, errno);
   const bool owned = owned_index_flags(&x->owned, e.name, end) & (PATH_RECORDED | PATH_WRITTEN | PATH_MADE_DIRECTORY);
   int error = 0;
   bool made = false;
@@ -158,18 +147,17 @@ int install_directory(Extraction* x, const Entry& e, ExtractFailure* f) {
   InstalledIdentity id{};
   if (error == 0 && (made || owned)) set_directory_mode(parent, base, e.mode, &id);
   close(parent);
-  if (error != 0) return fail_errno(f, "Can't create directory", "(err=4).", error);
+  if (error != 0) return fail_with(f, FAILURE_CREATE_DIRECTORY, error);
   // Recorded as the product's, so that a later run may set its mode again;
   // it is not marked as made here, which would let the sweep take it.
-  if ((made || owned) && owned_index_add(&x->owned, e.name, end, PATH_WRITTEN, &id) != 0) return fail_memory(f);
+  if ((made || owned) && owned_index_add(&x->owned, e.name, end, PATH_WRITTEN, &id) != 0) return fail_with(f, FAILURE_NO_MEMORY);
   return 0;
 }
 
 }  // namespace
 
-int install_tree_object(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* target, int* fault,
-                        ExtractFailure* f) {
-  *fault = ENTRY_FAULT_NONE;
+int install_tree_object(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* target,
+                        EngineFailure* f) {
   if (e.type == ENTRY_DIRECTORY) return install_directory(x, e, f);
-  return install_link(x, stream, crc_table, e, target, fault, f);
+  return install_link(x, stream, crc_table, e, target, f);
 }

@@ -17,7 +17,7 @@
 // Installs the link or directory `entry`, after extract_make_way and once the
 // files written before it hold their names. For a link,
 // `target` holds its file_size bytes, or is null to read them from
-// `stream` with `crc_table`. 0, or -1 with `*fault` set (damaged data)
-// or, with `*fault` ENTRY_FAULT_NONE, `failure` filled in.
-int install_tree_object(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& entry, const uint8_t* target,
-                        int* fault, ExtractFailure* failure);
+// `stream` with `crc_table`. 0, or -1 with `failure` filled in (damaged
+// data first, as for a file).
+int install_tree_object(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& entry,
+                        const uint8_t* target, EngineFailure* failure);

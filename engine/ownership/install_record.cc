@@ -71,23 +71,23 @@ int read_list(InstallRecord* r, OwnedIndex* index) {
   // A FIFO or device put in the list's place must not block the run, nor a
   // link lead it to read elsewhere.
   int fd = openat(r->dir_fd, r->list_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return RECORD_OK;  // no earlier installation: nothing is swept
+  if (fd < 0) return FAILURE_NONE;  // no earlier installation: nothing is swept
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > LIST_MAX) {
     close(fd);
-    return RECORD_OK;
+    return FAILURE_NONE;
   }
   char* buffer = static_cast<char*>(malloc(LINE_MAX_BYTES + 65536));
   if (!buffer) {
     close(fd);
-    return RECORD_NO_MEMORY;
+    return FAILURE_NO_MEMORY;
   }
   size_t used = 0;
   int format = 0;
   bool found = false;
-  int result = RECORD_OK;
+  int result = FAILURE_NONE;
   bool end = false;
-  while (!end && result == RECORD_OK) {
+  while (!end && result == FAILURE_NONE) {
     ssize_t n = read(fd, buffer + used, LINE_MAX_BYTES + 65536 - used);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) end = true;
@@ -107,7 +107,7 @@ int read_list(InstallRecord* r, OwnedIndex* index) {
       if (!nul) break;  // a line cut short at the end is left out
       size_t length = size_t(nul - (buffer + at));
       if (add_line(index, buffer + at, length, format) != 0) {
-        result = RECORD_NO_MEMORY;
+        result = FAILURE_NO_MEMORY;
         break;
       }
       at += length + 1;
@@ -166,29 +166,32 @@ int append_path(void* context, const char* path, const InstalledIdentity& id) {
 
 // Where the directory takes no new names, or its record is another user's,
 // the installation goes on without one.
-int unavailable_or_system(InstallRecord* r) {
+int unavailable_or_failed(InstallRecord* r, EngineFailure* f) {
   int error = errno;
-  if (error != EACCES && error != EPERM && error != EROFS) return RECORD_SYSTEM;
+  if (error != EACCES && error != EPERM && error != EROFS) return fail_with(f, FAILURE_OPEN_RECORD, error);
   if (r->dir_fd >= 0) close(r->dir_fd);
   r->dir_fd = -1;
-  errno = error;
-  return RECORD_UNAVAILABLE;
+  r->unavailable_error = error;
+  return 0;
 }
 
 }  // namespace
 
-int install_record_open(InstallRecord* r, int root_fd, const char* product, OwnedIndex* index) {
+int install_record_open(InstallRecord* r, int root_fd, const char* product, OwnedIndex* index, EngineFailure* f) {
   r->dir_fd = r->lock_fd = -1;
   r->found = 0;
+  r->unavailable_error = 0;
   list_name_for(product, r->list_name);
-  if (mkdirat(root_fd, INSTALL_RECORD_DIRECTORY, 0755) != 0 && errno != EEXIST) return unavailable_or_system(r);
+  if (mkdirat(root_fd, INSTALL_RECORD_DIRECTORY, 0755) != 0 && errno != EEXIST) return unavailable_or_failed(r, f);
   r->dir_fd = openat(root_fd, INSTALL_RECORD_DIRECTORY, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (r->dir_fd < 0) return RECORD_SYSTEM;
+  if (r->dir_fd < 0) return fail_with(f, FAILURE_OPEN_RECORD, errno);
   r->lock_fd = openat(r->dir_fd, "lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (r->lock_fd < 0) return unavailable_or_system(r);
-  if (flock(r->lock_fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? RECORD_BUSY : RECORD_SYSTEM;
+  if (r->lock_fd < 0) return unavailable_or_failed(r, f);
+  if (flock(r->lock_fd, LOCK_EX | LOCK_NB) != 0)
+    return errno == EWOULDBLOCK ? fail_with(f, FAILURE_BUSY) : fail_with(f, FAILURE_OPEN_RECORD, errno);
   remove_temporaries(root_fd);
-  return read_list(r, index);
+  int code = read_list(r, index);
+  return code == FAILURE_NONE ? 0 : fail_with(f, code);
 }
 
 int install_record_temporary(InstallRecord* r, char* name) {

@@ -18,32 +18,32 @@
 #include <cstddef>
 
 #include "archive/entry_paths.h"  // INSTALL_RECORD_DIRECTORY
+#include "engine/failure.h"
 #include "engine/ownership/owned_index.h"
 
 // What the names of temporaries in the record directory begin with.
 constexpr char INSTALL_RECORD_TEMPORARY_PREFIX[] = "tmp-";
 
-enum RecordResult {
-  RECORD_OK = 0,
-  RECORD_SYSTEM,  // errno tells why the directory or the lock cannot be had
-  RECORD_BUSY,    // another installer holds the lock
-  RECORD_NO_MEMORY,
-  // The record directory cannot be made or used (the installation directory
-  // takes no new names): the run goes on without a record, errno says why.
-  RECORD_UNAVAILABLE,
-};
 
 struct InstallRecord {
   int dir_fd;   // the record directory (O_PATH), -1 when not open
   int lock_fd;  // held until close (or the end of the process)
   char list_name[256];
   int found;  // the product's list was there, and read
+  // Set by install_record_open (errno's value) where the installation
+  // directory takes no record (no new names there): the run goes on without
+  // one, and dir_fd is -1.
+  int unavailable_error;
 };
 
 // Makes the record directory below `root_fd`, takes the lock, removes the
 // temporaries that killed runs left there and adds the paths that the
-// product's list names to `index` as PATH_RECORDED.
-int install_record_open(InstallRecord* record, int root_fd, const char* product, OwnedIndex* index);
+// product's list names to `index` as PATH_RECORDED. 0 (also where the
+// directory takes no record: see unavailable_error), or -1 with `failure`
+// filled in: FAILURE_BUSY, FAILURE_NO_MEMORY, or FAILURE_OPEN_RECORD with the
+// system's error.
+int install_record_open(InstallRecord* record, int root_fd, const char* product, OwnedIndex* index,
+                        EngineFailure* failure);
 
 // Replaces the product's list by the paths `index` holds now, with `intent`
 // also those the run is still to write. 0, or -1 with errno set.

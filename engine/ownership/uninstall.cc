@@ -20,31 +20,24 @@ void count_kept(void* context, const char* path) {
   if (k->kept) k->kept(k->context, path);
 }
 
-int fail(ExtractFailure* f, const char* message, const char* detail = nullptr, int error_number = 0) {
-  *f = ExtractFailure{message, detail, error_number, detail != nullptr};
-  return -1;
-}
-
 // Whether the index still lists a file: one that could not be removed.
 int file_left(void* context, const char*, const InstalledIdentity& id) {
   *static_cast<bool*>(context) |= !S_ISDIR(id.mode);
   return 0;
 }
 
-int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallResult* result, ExtractFailure* f) {
+int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallResult* result, EngineFailure* f) {
   struct stat st;
   if (fstatat(root_fd, INSTALL_RECORD_DIRECTORY, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
-    return fail(f, UNINSTALL_NOT_RECORDED_MESSAGE);
+    return fail_with(f, FAILURE_NOT_RECORDED);
   OwnedIndex index;
   owned_index_init(&index);
   index.kept = count_kept;
   index.kept_context = kept;
   InstallRecord record;
-  int status = install_record_open(&record, root_fd, product, &index);
-  if (status == RECORD_BUSY) status = fail(f, EXTRACTION_BUSY_MESSAGE);
-  else if (status == RECORD_NO_MEMORY) status = fail(f, "Memory allocation error (err=3).");
-  else if (status != RECORD_OK) status = fail(f, "Can't open the installation record", "(err=1).", errno);
-  else if (!record.found) status = fail(f, UNINSTALL_NOT_RECORDED_MESSAGE);
+  int status = install_record_open(&record, root_fd, product, &index, f);
+  if (status == 0 && record.unavailable_error) status = fail_with(f, FAILURE_OPEN_RECORD, record.unavailable_error);
+  else if (status == 0 && !record.found) status = fail_with(f, FAILURE_NOT_RECORDED);
   if (status == 0) {
     result->removed = owned_index_remove_unlisted(&index, root_fd);
     // A file that could not be removed stays listed, so that another try
@@ -53,7 +46,7 @@ int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallRes
     bool files_left = false;
     owned_index_each_recorded(&index, false, file_left, &files_left);
     int written = files_left ? install_record_write(&record, &index, false) : install_record_remove(&record, root_fd);
-    if (written != 0) status = fail(f, EXTRACTION_RECORD_MESSAGE, "(err=1).", errno);
+    if (written != 0) status = fail_with(f, FAILURE_SAVE_RECORD, errno);
   }
   install_record_close(&record);
   owned_index_release(&index);
@@ -63,11 +56,11 @@ int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallRes
 }  // namespace
 
 int uninstall_product(const char* install_dir, const char* product, void (*kept)(void*, const char*), void* context,
-                      UninstallResult* result, ExtractFailure* failure) {
+                      UninstallResult* result, EngineFailure* failure) {
   *result = UninstallResult{0, 0};
   KeptCount counter{kept, context, 0};
   int root_fd = open(*install_dir ? install_dir : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (root_fd < 0) return fail(failure, UNINSTALL_NOT_RECORDED_MESSAGE);
+  if (root_fd < 0) return fail_with(failure, FAILURE_NOT_RECORDED);
   int status = uninstall_in(root_fd, product, &counter, result, failure);
   close(root_fd);
   result->kept = counter.count;

@@ -11,12 +11,9 @@ struct UninstallResult {
   unsigned long kept;
 };
 
-// No record of the product in the directory (or no such directory).
-constexpr const char* UNINSTALL_NOT_RECORDED_MESSAGE = "No installation of this product is recorded in this directory.";
-
 // Removes what `product`'s manifest lists below `install_dir` and is unchanged since it was installed,
 // then the directories that become empty and that the product made, then the product's record.
 // Every path kept because it changed is passed to `kept` (may be null). 0, or -1 with `failure` filled in
-// (also when no installation of the product is recorded there).
+// (FAILURE_NOT_RECORDED when no installation of the product is recorded there).
 int uninstall_product(const char* install_dir, const char* product, void (*kept)(void* context, const char* path),
-                      void* context, UninstallResult* result, ExtractFailure* failure);
+                      void* context, UninstallResult* result, EngineFailure* failure);

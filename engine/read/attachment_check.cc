@@ -9,7 +9,7 @@
 #include "engine/read/record_block.h"
 
 int check_entry_stored_data(EntryStream* s, const uint8_t* crc_table, const Entry& e) {
-  if (e.type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
+  if (e.type == ENTRY_DELETE) return FAILURE_NONE;
   // A stored file is copied out of its stored data: it cannot be longer.
   if (entry_data_is_stored(e.type) && e.file_size > e.stored_size) return ENTRY_FAULT_STORED_SHORT;
   // A method this program cannot decode is found before anything changes.
@@ -22,31 +22,31 @@ int check_entry_stored_data(EntryStream* s, const uint8_t* crc_table, const Entr
     crc = crc16_continue(crc_table, crc, slice, n);
     left -= n;
   }
-  return crc == get_u16(e.record + RECORD_STORED_CRC) ? ENTRY_FAULT_NONE : ENTRY_FAULT_STORED_CRC;
+  return crc == get_u16(e.record + RECORD_STORED_CRC) ? FAILURE_NONE : ENTRY_FAULT_STORED_CRC;
 }
 
 int check_attachment(EntryStream* s, const uint8_t* crc_table, uint32_t entry_count, const CheckedEntry* checked, uint32_t* index) {
   EntryPosition start;
-  int fault = entry_position(s, &start) != 0 ? ENTRY_FAULT_RECORD_SHORT : ENTRY_FAULT_NONE;
-  for (*index = 0; fault == ENTRY_FAULT_NONE && *index < entry_count; ++*index) {
+  int fault = entry_position(s, &start) != 0 ? ENTRY_FAULT_RECORD_SHORT : FAILURE_NONE;
+  for (*index = 0; fault == FAILURE_NONE && *index < entry_count; ++*index) {
     Entry e;
     e.stored = e.data = nullptr;
     fault = read_entry_record(s, crc_table, &e);
     // A link's target is small and what a listing shows: it is kept for
     // `accept`. The record's check bounds it; it is stored as it is.
     uint8_t target[LINK_TARGET_MAX];
-    if (fault == ENTRY_FAULT_NONE && e.type == ENTRY_SYMLINK && e.stored_size <= sizeof target) {
+    if (fault == FAILURE_NONE && e.type == ENTRY_SYMLINK && e.stored_size <= sizeof target) {
       if (entry_stream_read(s, target, e.stored_size) < e.stored_size)
         fault = ENTRY_FAULT_STORED_SHORT;
       else if (crc16(crc_table, target, e.stored_size) != get_u16(e.record + RECORD_STORED_CRC))
         fault = ENTRY_FAULT_STORED_CRC;
       else
         e.stored = e.data = target;
-    } else if (fault == ENTRY_FAULT_NONE) {
+    } else if (fault == FAILURE_NONE) {
       fault = check_entry_stored_data(s, crc_table, e);
     }
-    if (fault == ENTRY_FAULT_NONE && checked) fault = checked->accept(checked->context, e);
-    if (fault != ENTRY_FAULT_NONE) return fault;
+    if (fault == FAILURE_NONE && checked) fault = checked->accept(checked->context, e);
+    if (fault != FAILURE_NONE) return fault;
   }
   return entry_seek(s, crc_table, start);
 }

@@ -18,11 +18,11 @@ struct CheckedEntry {
 };
 
 // Reads the stored data behind the record of `entry` in slices and checks it
-// against its CRC; a stored file must fit in it. ENTRY_FAULT_NONE or the fault.
+// against its CRC; a stored file must fit in it. FAILURE_NONE or the fault.
 int check_entry_stored_data(EntryStream* stream, const uint8_t* crc_table, const Entry& entry);
 
 // Reads `entry_count` entries from the current position of `stream` and
-// returns it there. ENTRY_FAULT_NONE, the first entry's fault
+// returns it there. FAILURE_NONE, the first entry's fault
 // (`index` learns which entry, from 0), or what `accept` returned. A
 // position that cannot be restored is ENTRY_FAULT_RECORD_SHORT.
 int check_attachment(EntryStream* stream, const uint8_t* crc_table, uint32_t entry_count, const CheckedEntry* checked, uint32_t* index);

@@ -18,14 +18,14 @@ constexpr uint32_t BATCH_WINDOWS = 8;
 // Moves what is unread to the front and reads more behind it.
 int top_up(StoredInput* s) {
   uint32_t held = uint32_t(s->range.end - s->range.cur);
-  if (!s->stream || held >= STORED_LOW || s->left == 0) return ENTRY_FAULT_NONE;
+  if (!s->stream || held >= STORED_LOW || s->left == 0) return FAILURE_NONE;
   memmove(s->buffer, s->range.cur, held);
   uint32_t n = s->left < s->capacity - held ? s->left : s->capacity - held;
   if (entry_stream_read(s->stream, s->buffer + held, n) < n) return ENTRY_FAULT_STORED_SHORT;
   s->left -= n;
   s->range.cur = s->range.start = s->buffer;
   s->range.end = s->buffer + held + n;
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 // A call of the decoder that reached the end of what was held may have read
@@ -33,7 +33,7 @@ int top_up(StoredInput* s) {
 // in again and held, as a stream that dense needs.
 int hold_whole(StoredInput* s) {
   uint8_t* whole = static_cast<uint8_t*>(malloc(s->size));
-  if (!whole) return ENTRY_FAULT_NO_MEMORY;
+  if (!whole) return FAILURE_NO_MEMORY;
   if (entry_stream_skip(s->stream, -long(s->size - s->left)) != 0 ||
       entry_stream_read(s->stream, whole, s->size) < s->size) {
     free(whole);
@@ -45,7 +45,7 @@ int hold_whole(StoredInput* s) {
   s->left = 0;
   s->range.cur = s->range.start = whole;
   s->range.end = whole + s->size;
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 // The next piece of the stored data: what is held, else the next slice of
@@ -62,7 +62,7 @@ int next_piece(void* context, const uint8_t** data, uint32_t* size) {
   *data = s->range.cur;
   *size = uint32_t(s->range.end - s->range.cur);
   s->range.cur = s->range.end;
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 // Data for the sink; once it has failed it is passed no more.
@@ -76,7 +76,7 @@ int copy_stored(const Entry& e, StoredInput* s, DecodeOutput* out) {
     const uint8_t* data;
     uint32_t n;
     int fault = next_piece(s, &data, &n);
-    if (fault != ENTRY_FAULT_NONE || n == 0) return fault;
+    if (fault != FAILURE_NONE || n == 0) return fault;
     // What lies behind the file's bytes is read past, never passed on.
     uint32_t take = e.file_size - passed < n ? e.file_size - passed : n;
     pass_on(out, data, take);
@@ -115,10 +115,10 @@ int decode_lh5(CodecContext* codec, StoredInput* s, uint64_t size, DecodeOutput*
   ByteRange slice{};
   uint64_t done = 0;
   uint64_t passed = 0;  // bytes handled before the stored data came to be held whole
-  int fault = ENTRY_FAULT_NONE;
+  int fault = FAILURE_NONE;
   for (;;) {
     fault = top_up(s);
-    if (fault != ENTRY_FAULT_NONE) break;
+    if (fault != FAILURE_NONE) break;
     if (held == sizeof batch) {
       pass_on(out, batch, held);
       held = 0;
@@ -132,7 +132,7 @@ int decode_lh5(CodecContext* codec, StoredInput* s, uint64_t size, DecodeOutput*
       // Decoded again from the start; the slices already handled are
       // produced once more and dropped.
       fault = hold_whole(s);
-      if (fault != ENTRY_FAULT_NONE) return fault;
+      if (fault != FAILURE_NONE) return fault;
       codec_reset(codec);
       passed = done;
       done = 0;
@@ -151,9 +151,9 @@ int decode_lh5(CodecContext* codec, StoredInput* s, uint64_t size, DecodeOutput*
       break;
     }
   }
-  if (fault == ENTRY_FAULT_NONE) pass_on(out, batch, held);
+  if (fault == FAILURE_NONE) pass_on(out, batch, held);
   // Compressed data left behind the last window is passed over.
-  if (fault == ENTRY_FAULT_NONE && s->stream && s->left > 0) {
+  if (fault == FAILURE_NONE && s->stream && s->left > 0) {
     if (entry_stream_skip(s->stream, long(s->left)) != 0) fault = ENTRY_FAULT_STORED_SHORT;
     else s->left = 0;
   }
@@ -172,6 +172,6 @@ int decode_entry_data(EntryStream* stream, const uint8_t* crc_table, CodecContex
   } else {
     fault = decode_lh5(codec, in, e.file_size, &out);
   }
-  if (fault == ENTRY_FAULT_NONE && out.crc != get_u16(e.record + RECORD_FILE_CRC)) fault = ENTRY_FAULT_FILE_CRC;
+  if (fault == FAILURE_NONE && out.crc != get_u16(e.record + RECORD_FILE_CRC)) fault = ENTRY_FAULT_FILE_CRC;
   return fault;
 }

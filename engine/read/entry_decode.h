@@ -49,14 +49,14 @@ struct DecodeOutput {
 // it requires. Sink and progress see every byte once in order, even where
 // a stream too dense to decode from slices is read in whole and decoded
 // again. Bytes of the stream behind the last window are passed over.
-// ENTRY_FAULT_NONE, ENTRY_FAULT_DECODE, ENTRY_FAULT_STORED_SHORT or
-// ENTRY_FAULT_NO_MEMORY; after a fault the sink has not been given the
+// FAILURE_NONE, ENTRY_FAULT_DECODE, ENTRY_FAULT_STORED_SHORT or
+// FAILURE_NO_MEMORY; after a fault the sink has not been given the
 // slices of the last batch.
 int decode_lh5(CodecContext* codec, StoredInput* in, uint64_t size, DecodeOutput* out);
 
 // Decodes the stored data of `entry` from `in` by its method (stored,
 // Zstandard with `stream`'s context, else -lh5- with `codec`) into `sink`,
-// and checks the file CRC: ENTRY_FAULT_NONE or the entry's fault. On success
+// and checks the file CRC: FAILURE_NONE or the entry's fault. On success
 // all of `in` is taken. The stored CRC is the caller's to check.
 int decode_entry_data(EntryStream* stream, const uint8_t* crc_table, CodecContext* codec, const Entry& entry,
                       StoredInput* in, const EntrySink* sink, const EntryProgress* progress);

@@ -39,7 +39,7 @@ Filled fill(EntryPrefetch* p, PrefetchedEntry* slot) {
   slot->shown = 0;
   e.stored = e.data = nullptr;
   slot->record_fault = read_entry_record(p->stream, p->crc_table, &e);
-  if (slot->record_fault != ENTRY_FAULT_NONE) return FILLED_FAULT;
+  if (slot->record_fault != FAILURE_NONE) return FILLED_FAULT;
   if (e.type == ENTRY_DELETE) {
     slot->held = 1;
     return FILLED_HELD;
@@ -53,7 +53,7 @@ Filled fill(EntryPrefetch* p, PrefetchedEntry* slot) {
       // Its frame goes on from the entry before: left to the consumer, it
       // could not be decoded a second time.
       slot->held = 1;
-      slot->data_fault = ENTRY_FAULT_NO_MEMORY;
+      slot->data_fault = FAILURE_NO_MEMORY;
       return FILLED_FAULT;
     }
     if (!grown) return FILLED_STREAMED;  // in constant memory
@@ -66,7 +66,7 @@ Filled fill(EntryPrefetch* p, PrefetchedEntry* slot) {
   slot->data_fault = stream_entry_data(p->stream, p->crc_table, &p->streamer, &e, &sink, &progress);
   e.data = slot->buffer;
   slot->held = 1;
-  return slot->data_fault != ENTRY_FAULT_NONE ? FILLED_FAULT : FILLED_HELD;
+  return slot->data_fault != FAILURE_NONE ? FILLED_FAULT : FILLED_HELD;
 }
 
 // Waits until the consumer is done with entry `taken` - 1. The thread that
@@ -113,12 +113,12 @@ int entry_prefetch_start(EntryPrefetch* p, EntryStream* stream, const uint8_t* c
   p->count = count;
   p->ended = count == 0;
   int fault = entry_streamer_open(&p->streamer, stream);
-  if (fault != ENTRY_FAULT_NONE) return fault;
-  if (count < 2) return ENTRY_FAULT_NONE;  // nothing to overlap
-  if (pthread_mutex_init(&p->lock, nullptr) != 0) return ENTRY_FAULT_NONE;
+  if (fault != FAILURE_NONE) return fault;
+  if (count < 2) return FAILURE_NONE;  // nothing to overlap
+  if (pthread_mutex_init(&p->lock, nullptr) != 0) return FAILURE_NONE;
   if (pthread_cond_init(&p->changed, nullptr) != 0) {
     pthread_mutex_destroy(&p->lock);
-    return ENTRY_FAULT_NONE;
+    return FAILURE_NONE;
   }
   // Signals stay with the consumer's thread, whose handling they expect.
   sigset_t all, old;
@@ -134,7 +134,7 @@ int entry_prefetch_start(EntryPrefetch* p, EntryStream* stream, const uint8_t* c
     pthread_cond_destroy(&p->changed);
     pthread_mutex_destroy(&p->lock);
   }
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 PrefetchedEntry* entry_prefetch_next(EntryPrefetch* p) {

@@ -63,7 +63,7 @@ struct EntryPrefetch {
 };
 
 // Starts reading `count` entries from the current position of `stream`,
-// which the read-ahead thread owns from now on. 0, or ENTRY_FAULT_NO_MEMORY / ENTRY_FAULT_DECODE when the
+// which the read-ahead thread owns from now on. 0, or FAILURE_NO_MEMORY / ENTRY_FAULT_DECODE when the
 // decoder cannot be set up (nothing is left to stop then).
 int entry_prefetch_start(EntryPrefetch* prefetch, EntryStream* stream, const uint8_t* crc_table, uint32_t count);
 

@@ -10,23 +10,6 @@
 #include "engine/read/entry_zstd.h"
 #include "engine/read/record_block.h"
 
-const char* entry_fault_message(int fault) {
-  switch (fault) {
-    case ENTRY_FAULT_RECORD_LENGTH: return "Corrupted file(s) (err=1).";
-    case ENTRY_FAULT_RECORD_SHORT: return "Corrupted file(s) (err=2).";
-    case ENTRY_FAULT_STORED_SHORT: return "Corrupted file(s) (err=3).";
-    case ENTRY_FAULT_STORED_CRC: return "Corrupted file(s) (err=4).";
-    case ENTRY_FAULT_FILE_CRC: return "Corrupted file(s) (err=5).";
-    case ENTRY_FAULT_RECORD_CRC: return "Corrupted file(s) (err=6).";
-    case ENTRY_FAULT_NAME_UNTERMINATED: return "Corrupted file(s) (err=7).";
-    case ENTRY_FAULT_NAME_ESCAPES: return "Corrupted file(s) (err=8).";
-    case ENTRY_FAULT_DECODE: return "Decompression error (err=1).";
-    case ENTRY_FAULT_NO_MEMORY: return "Memory allocation error (err=3).";
-    case ENTRY_FAULT_TREE_OBJECT: return "Corrupted file(s) (err=10).";
-    default: return nullptr;
-  }
-}
-
 namespace {
 
 // One record, from the block held or else from the file, never from both.
@@ -57,7 +40,7 @@ int read_one_record(EntryStream* s, const uint8_t* crc_table, Entry* e, bool fro
       (e->file_size != e->stored_size || e->file_size == 0 || e->file_size > LINK_TARGET_MAX))
     return ENTRY_FAULT_TREE_OBJECT;
   if (e->type == ENTRY_DIRECTORY && (e->file_size != 0 || e->stored_size != 0)) return ENTRY_FAULT_TREE_OBJECT;
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 }  // namespace
@@ -68,12 +51,12 @@ int read_entry_record(EntryStream* s, const uint8_t* crc_table, Entry* e) {
     int fault = read_one_record(s, crc_table, e, from_block);
     // A program without Zstandard reads the type as any unknown one, as
     // -lh5-: the -lh5- stub stays as it was.
-    if (fault != ENTRY_FAULT_NONE || e->type != ENTRY_RECORD_BLOCK || !ENTRY_ZSTD_SUPPORTED) return fault;
+    if (fault != FAILURE_NONE || e->type != ENTRY_RECORD_BLOCK || !ENTRY_ZSTD_SUPPORTED) return fault;
     if (from_block) return ENTRY_FAULT_TREE_OBJECT;  // a block inside a block
     long offset = ftell(s->file);
     if (offset < 0) return ENTRY_FAULT_RECORD_SHORT;
     fault = record_block_load(s, crc_table, *e, offset - long(e->record_length));
-    if (fault != ENTRY_FAULT_NONE) {
+    if (fault != FAILURE_NONE) {
       e->name = nullptr;  // the block's, which is no entry's
       return fault;
     }
@@ -101,7 +84,7 @@ int decode_held(EntryStream* s, const uint8_t* crc_table, const Entry& e, uint8_
   if (crc16(crc_table, stored, e.stored_size) != get_u16(e.record + RECORD_STORED_CRC)) return ENTRY_FAULT_STORED_CRC;
   bool zstd = entry_is_zstd(e.type);
   CodecContext* codec = nullptr;
-  if (zstd && entry_zstd_open(s) != ENTRY_FAULT_NONE) return ENTRY_FAULT_NO_MEMORY;
+  if (zstd && entry_zstd_open(s) != FAILURE_NONE) return FAILURE_NO_MEMORY;
   if (!zstd && !entry_data_is_stored(e.type) && codec_create(&codec) < 0) return ENTRY_FAULT_DECODE;
   StoredInput in = stored_held(stored, e.stored_size);
   int fault = decode_entry_data(s, crc_table, codec, e, &in, sink, progress);
@@ -115,12 +98,12 @@ int decode_held(EntryStream* s, const uint8_t* crc_table, const Entry& e, uint8_
 int read_entry(EntryStream* s, const uint8_t* crc_table, Entry* e, const EntryProgress* progress) {
   e->stored = e->data = nullptr;
   int fault = read_entry_record(s, crc_table, e);
-  return fault != ENTRY_FAULT_NONE ? fault : read_entry_data(s, crc_table, e, progress);
+  return fault != FAILURE_NONE ? fault : read_entry_data(s, crc_table, e, progress);
 }
 
 int read_entry_data(EntryStream* s, const uint8_t* crc_table, Entry* e, const EntryProgress* progress) {
   e->stored = e->data = nullptr;
-  if (e->type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
+  if (e->type == ENTRY_DELETE) return FAILURE_NONE;
   // A stored file is copied out of its stored data: it cannot be longer.
   bool stored = entry_data_is_stored(e->type);
   if (stored && e->file_size > e->stored_size) return ENTRY_FAULT_STORED_SHORT;
@@ -128,23 +111,23 @@ int read_entry_data(EntryStream* s, const uint8_t* crc_table, Entry* e, const En
   // its stored data, so it needs no second buffer.
   e->stored = static_cast<uint8_t*>(malloc(e->stored_size ? e->stored_size : 1));
   e->data = stored ? e->stored : static_cast<uint8_t*>(malloc(e->file_size ? e->file_size : 1));
-  int fault = ENTRY_FAULT_NONE;
+  int fault = FAILURE_NONE;
   if (!e->stored || !e->data) {
-    fault = ENTRY_FAULT_NO_MEMORY;
+    fault = FAILURE_NO_MEMORY;
   } else {
     FillOutput out{e->data};
     const EntrySink sink{fill_output, &out};
     fault = decode_held(s, crc_table, *e, e->stored, stored ? nullptr : &sink, progress);
   }
-  if (fault != ENTRY_FAULT_NONE) release_entry(e);
+  if (fault != FAILURE_NONE) release_entry(e);
   return fault;
 }
 
 int check_entry_data(EntryStream* s, const uint8_t* crc_table, const Entry& e, const EntryProgress* progress) {
-  if (e.type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
+  if (e.type == ENTRY_DELETE) return FAILURE_NONE;
   if (entry_data_is_stored(e.type) && e.file_size > e.stored_size) return ENTRY_FAULT_STORED_SHORT;
   uint8_t* stored = static_cast<uint8_t*>(malloc(e.stored_size ? e.stored_size : 1));
-  if (!stored) return ENTRY_FAULT_NO_MEMORY;
+  if (!stored) return FAILURE_NO_MEMORY;
   int fault = decode_held(s, crc_table, e, stored, nullptr, progress);
   free(stored);
   return fault;
@@ -153,10 +136,10 @@ int check_entry_data(EntryStream* s, const uint8_t* crc_table, const Entry& e, c
 int entry_streamer_open(EntryStreamer* w, EntryStream* stream) {
   *w = EntryStreamer{};
   w->stored = static_cast<uint8_t*>(malloc(STORED_SLICE));
-  int fault = !w->stored ? ENTRY_FAULT_NO_MEMORY
+  int fault = !w->stored ? FAILURE_NO_MEMORY
               : codec_create(&w->codec) != CODEC_OK ? ENTRY_FAULT_DECODE : entry_zstd_open(stream);
-  if (fault == ENTRY_FAULT_NONE) w->zstd = stream;
-  if (fault != ENTRY_FAULT_NONE) entry_streamer_close(w);
+  if (fault == FAILURE_NONE) w->zstd = stream;
+  if (fault != FAILURE_NONE) entry_streamer_close(w);
   return fault;
 }
 
@@ -170,7 +153,7 @@ void entry_streamer_close(EntryStreamer* w) {
 
 int stream_entry_data(EntryStream* s, const uint8_t* crc_table, EntryStreamer* w, const Entry* e,
                       const EntrySink* sink, const EntryProgress* progress) {
-  if (e->type == ENTRY_DELETE) return ENTRY_FAULT_NONE;
+  if (e->type == ENTRY_DELETE) return FAILURE_NONE;
   if (entry_data_is_stored(e->type) && e->file_size > e->stored_size) return ENTRY_FAULT_STORED_SHORT;
   StoredInput in = stored_in_stream(s, w->stored, e->stored_size);
   int fault = decode_entry_data(s, crc_table, w->codec, *e, &in, sink, progress);

@@ -8,25 +8,9 @@
 
 #include "archive/entry_paths.h"  // the rules for entries' names
 #include "archive/format.h"
+#include "engine/failure.h"  // the faults an entry reports
 #include "engine/read/entry_stream.h"
 
-enum EntryFault {
-  ENTRY_FAULT_NONE = 0,
-  ENTRY_FAULT_RECORD_LENGTH,   // fewer than 4 bytes, or record_length outside 41..4136
-  ENTRY_FAULT_RECORD_SHORT,    // the record is cut short
-  ENTRY_FAULT_STORED_SHORT,    // the stored data is cut short, or too short for a stored file
-  ENTRY_FAULT_STORED_CRC,
-  ENTRY_FAULT_FILE_CRC,
-  ENTRY_FAULT_RECORD_CRC,
-  ENTRY_FAULT_NAME_UNTERMINATED,  // no NUL inside the record
-  ENTRY_FAULT_NAME_ESCAPES,       // absolute, with a ".." component, or into the record directory
-  ENTRY_FAULT_DECODE,             // the stream cannot be decoded or the codec set up
-  ENTRY_FAULT_NO_MEMORY,          // no memory for the data buffers
-  ENTRY_FAULT_TREE_OBJECT,        // a link or directory entry whose sizes or target break its rules
-};
-
-// The installer's message for a fault.
-const char* entry_fault_message(int fault);
 
 // One entry, read and checked. `name` points into `record`.
 struct Entry {
@@ -54,7 +38,7 @@ struct EntryProgress {
 };
 
 // Reads the next entry from `stream` and checks it. On
-// ENTRY_FAULT_NONE the entry's buffers are owned by `entry` until
+// FAILURE_NONE the entry's buffers are owned by `entry` until
 // release_entry. On a fault nothing stays allocated. `crc_table` is a table
 // from crc16_table. `progress` may be null.
 int read_entry(EntryStream* stream, const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
@@ -87,7 +71,7 @@ struct EntryStreamer {
   EntryStream* zstd;  // the stream whose Zstandard context (entry_zstd.h) it holds a use of
 };
 
-// 0, or with nothing allocated ENTRY_FAULT_NO_MEMORY (the buffer) or
+// 0, or with nothing allocated FAILURE_NO_MEMORY (the buffer) or
 // ENTRY_FAULT_DECODE (the codec could not be set up). Called by the thread
 // that owns `stream`.
 int entry_streamer_open(EntryStreamer* streamer, EntryStream* stream);

@@ -39,22 +39,22 @@ void pass_on(const EntrySink*& sink, const uint8_t* data, uint32_t size) {
 int entry_zstd_open(EntryStream* stream) {
   // Read through a volatile pointer, so that the tag stays in the image.
   static const char* volatile tag = ENTRY_ZSTD_TAG;
-  if (!*tag) return ENTRY_FAULT_NO_MEMORY;
+  if (!*tag) return FAILURE_NO_MEMORY;
   if (stream->zstd_users == 0) {
     ZstdDecoder* d = static_cast<ZstdDecoder*>(malloc(sizeof(ZstdDecoder)));
-    if (!d) return ENTRY_FAULT_NO_MEMORY;
+    if (!d) return FAILURE_NO_MEMORY;
     d->context = ZSTD_createDCtx();
     if (!d->context || ZSTD_isError(ZSTD_DCtx_setParameter(d->context, ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX))) {
       ZSTD_freeDCtx(d->context);
       free(d);
-      return ENTRY_FAULT_NO_MEMORY;
+      return FAILURE_NO_MEMORY;
     }
     d->in_frame = d->frame_ended = false;
     d->carry_start = d->carry_end = 0;
     stream->zstd = d;
   }
   stream->zstd_users++;
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 void entry_zstd_close(EntryStream* stream) {
@@ -92,7 +92,7 @@ int entry_zstd_decode(EntryStream* stream, const uint8_t* crc_table, const Entry
       const uint8_t* data;
       uint32_t size;
       int fault = source.next(source.context, &data, &size);
-      if (fault != ENTRY_FAULT_NONE) return fault;
+      if (fault != FAILURE_NONE) return fault;
       in = ZSTD_inBuffer{data, size, 0};
       more = size > 0;
       continue;
@@ -149,18 +149,18 @@ int entry_zstd_decode(EntryStream* stream, const uint8_t* crc_table, const Entry
   }
   pass_on(sink, batch, held);
   in_frame = !frame_ended || carry_start < carry_end;
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 int entry_zstd_decode_block(const uint8_t* stored, uint32_t stored_size, uint8_t* out, uint32_t capacity,
                             uint32_t* produced) {
   // A context of its own: the shared one may be inside a run's frame.
   ZSTD_DCtx* block = ZSTD_createDCtx();
-  if (!block) return ENTRY_FAULT_NO_MEMORY;
+  if (!block) return FAILURE_NO_MEMORY;
   size_t n = ZSTD_DCtx_setParameter(block, ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX);
   if (!ZSTD_isError(n)) n = ZSTD_decompressDCtx(block, out, capacity, stored, stored_size);
   ZSTD_freeDCtx(block);
   if (ZSTD_isError(n)) return ENTRY_FAULT_DECODE;
   *produced = uint32_t(n);
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }

@@ -25,7 +25,7 @@ extern const int ENTRY_ZSTD_SUPPORTED;
 // blocks, has the tag without " and record blocks".
 #define ENTRY_ZSTD_TAG "zolt-setup decodes Zstandard entries and record blocks"
 
-// Counted per stream; 0, or ENTRY_FAULT_NO_MEMORY with nothing held.
+// Counted per stream; 0, or FAILURE_NO_MEMORY with nothing held.
 int entry_zstd_open(EntryStream* stream);
 void entry_zstd_close(EntryStream* stream);
 
@@ -53,6 +53,6 @@ int entry_zstd_decode(EntryStream* stream, const uint8_t* crc_table, const Entry
 // Decodes the stored data of a record block (one frame of its own, apart
 // from the stream's context) into `out`: 0 with `*produced` set, or
 // ENTRY_FAULT_DECODE (also in a program without Zstandard) or
-// ENTRY_FAULT_NO_MEMORY.
+// FAILURE_NO_MEMORY.
 int entry_zstd_decode_block(const uint8_t* stored, uint32_t stored_size, uint8_t* out, uint32_t capacity,
                             uint32_t* produced);

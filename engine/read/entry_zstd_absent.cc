@@ -4,7 +4,7 @@
 
 const int ENTRY_ZSTD_SUPPORTED = 0;
 
-int entry_zstd_open(EntryStream*) { return ENTRY_FAULT_NONE; }
+int entry_zstd_open(EntryStream*) { return FAILURE_NONE; }
 void entry_zstd_close(EntryStream*) {}
 
 int entry_zstd_decode(EntryStream*, const uint8_t*, const Entry&, const ZstdSource&, const EntrySink*, const EntryProgress*,

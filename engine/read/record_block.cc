@@ -30,26 +30,26 @@ int record_block_load(EntryStream* s, const uint8_t* crc_table, const Entry& e, 
   uint8_t* stored = static_cast<uint8_t*>(malloc(e.stored_size));
   uint8_t* records = static_cast<uint8_t*>(malloc(e.file_size));
   uint32_t produced = 0;
-  int fault = ENTRY_FAULT_NONE;
+  int fault = FAILURE_NONE;
   if (!stored || !records)
-    fault = ENTRY_FAULT_NO_MEMORY;
+    fault = FAILURE_NO_MEMORY;
   else if (entry_stream_read(s, stored, e.stored_size) < e.stored_size)
     fault = ENTRY_FAULT_STORED_SHORT;
   else if (crc16(crc_table, stored, e.stored_size) != get_u16(e.record + RECORD_STORED_CRC))
     fault = ENTRY_FAULT_STORED_CRC;
   else if ((fault = entry_zstd_decode_block(stored, e.stored_size, records, e.file_size, &produced)) ==
-               ENTRY_FAULT_NONE &&
+               FAILURE_NONE &&
            produced != e.file_size)
     fault = ENTRY_FAULT_DECODE;
-  else if (fault == ENTRY_FAULT_NONE && crc16(crc_table, records, e.file_size) != get_u16(e.record + RECORD_FILE_CRC))
+  else if (fault == FAILURE_NONE && crc16(crc_table, records, e.file_size) != get_u16(e.record + RECORD_FILE_CRC))
     fault = ENTRY_FAULT_FILE_CRC;
   free(stored);
-  if (fault != ENTRY_FAULT_NONE) {
+  if (fault != FAILURE_NONE) {
     free(records);
     return fault;
   }
   s->block = {records, e.file_size, 0, offset};
-  return ENTRY_FAULT_NONE;
+  return FAILURE_NONE;
 }
 
 int entry_position(EntryStream* s, EntryPosition* at) {
@@ -68,10 +68,10 @@ int entry_seek(EntryStream* s, const uint8_t* crc_table, const EntryPosition& at
       if (fseek(s->file, at.block, SEEK_SET) != 0) return ENTRY_FAULT_RECORD_SHORT;
       int fault = read_entry_record(s, crc_table, &e);
       // The record there began a block when the position was taken.
-      if (fault == ENTRY_FAULT_NONE && b.offset != at.block) fault = ENTRY_FAULT_RECORD_SHORT;
-      if (fault != ENTRY_FAULT_NONE) return fault;
+      if (fault == FAILURE_NONE && b.offset != at.block) fault = ENTRY_FAULT_RECORD_SHORT;
+      if (fault != FAILURE_NONE) return fault;
     }
   }
   if (b.records) b.taken = at.taken <= b.length ? at.taken : b.length;
-  return fseek(s->file, at.offset, SEEK_SET) == 0 ? ENTRY_FAULT_NONE : ENTRY_FAULT_RECORD_SHORT;
+  return fseek(s->file, at.offset, SEEK_SET) == 0 ? FAILURE_NONE : ENTRY_FAULT_RECORD_SHORT;
 }

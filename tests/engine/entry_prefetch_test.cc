@@ -58,30 +58,30 @@ std::string read_all(const std::string& installer, bool ahead) {
   Log log;
   const EntryProgress progress{Log::slice, &log};
   EntryStreamer streamer;
-  EXPECT_EQ(entry_streamer_open(&streamer, &stream), ENTRY_FAULT_NONE);
+  EXPECT_EQ(entry_streamer_open(&streamer, &stream), FAILURE_NONE);
   EntryPrefetch* prefetch = new EntryPrefetch{};
   if (ahead) {
-    EXPECT_EQ(entry_prefetch_start(prefetch, &stream, table, header_entry_count(header)), ENTRY_FAULT_NONE);
+    EXPECT_EQ(entry_prefetch_start(prefetch, &stream, table, header_entry_count(header)), FAILURE_NONE);
   }
   for (uint32_t i = 0; i < header_entry_count(header); i++) {
     Entry own;
     PrefetchedEntry* next = ahead ? entry_prefetch_next(prefetch) : nullptr;
     Entry& e = ahead ? next->entry : own;
     int fault = ahead ? next->record_fault : read_entry_record(&stream, table, &e);
-    if (fault == ENTRY_FAULT_NONE && ahead && next->held) {
+    if (fault == FAILURE_NONE && ahead && next->held) {
       entry_prefetch_replay(*next, &progress);
       fault = next->data_fault;
-      if (fault == ENTRY_FAULT_NONE) Log::write(&log, e.data, e.file_size);
-    } else if (fault == ENTRY_FAULT_NONE) {
+      if (fault == FAILURE_NONE) Log::write(&log, e.data, e.file_size);
+    } else if (fault == FAILURE_NONE) {
       // What a fault leaves passed on differs between the two: not compared.
       Log part;
       const EntrySink part_sink{Log::write, &part};
       fault = stream_entry_data(&stream, table, &streamer, &e, &part_sink, &progress);
-      if (fault == ENTRY_FAULT_NONE) log.text += part.text;
+      if (fault == FAILURE_NONE) log.text += part.text;
     }
     log.entry(e, fault);
     if (ahead) entry_prefetch_done(prefetch);
-    if (fault != ENTRY_FAULT_NONE) break;
+    if (fault != FAILURE_NONE) break;
   }
   entry_prefetch_stop(prefetch);
   delete prefetch;
@@ -137,16 +137,16 @@ TEST(EntryPrefetch, ContinuedZstandardEntryIsNeverLeftInTheStream) {
   uint8_t* table = crc16_table();
   entry_prefetch_realloc = [](void*, size_t) -> void* { return nullptr; };
   EntryPrefetch* prefetch = new EntryPrefetch{};
-  ASSERT_EQ(entry_prefetch_start(prefetch, &stream, table, 2), ENTRY_FAULT_NONE);
+  ASSERT_EQ(entry_prefetch_start(prefetch, &stream, table, 2), FAILURE_NONE);
   PrefetchedEntry* first = entry_prefetch_next(prefetch);
   EXPECT_FALSE(first->held);
   EntryStreamer streamer;
-  EXPECT_EQ(entry_streamer_open(&streamer, &stream), ENTRY_FAULT_NONE);
-  EXPECT_EQ(stream_entry_data(&stream, table, &streamer, &first->entry, nullptr, nullptr), ENTRY_FAULT_NONE);
+  EXPECT_EQ(entry_streamer_open(&streamer, &stream), FAILURE_NONE);
+  EXPECT_EQ(stream_entry_data(&stream, table, &streamer, &first->entry, nullptr, nullptr), FAILURE_NONE);
   entry_prefetch_done(prefetch);
   PrefetchedEntry* second = entry_prefetch_next(prefetch);
   EXPECT_TRUE(second->held);
-  EXPECT_EQ(second->data_fault, ENTRY_FAULT_NO_MEMORY);
+  EXPECT_EQ(second->data_fault, FAILURE_NO_MEMORY);
   entry_prefetch_done(prefetch);
   entry_prefetch_stop(prefetch);
   entry_prefetch_realloc = realloc;

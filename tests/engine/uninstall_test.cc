@@ -31,8 +31,8 @@ TEST(Uninstall, RemovesWhatIsUnchangedAndKeepsTheRest) {
   write_file(dir + "/mine/users.txt", "the user's");
   std::vector<std::string> kept;
   UninstallResult result;
-  ExtractFailure failure;
-  ASSERT_EQ(uninstall_product(dir.c_str(), "QUMBA", collect, &kept, &result, &failure), 0) << failure.message;
+  EngineFailure failure;
+  ASSERT_EQ(uninstall_product(dir.c_str(), "QUMBA", collect, &kept, &result, &failure), 0) << failure_message(failure.code);
   EXPECT_EQ(kept, std::vector<std::string>{"d/two"});
   EXPECT_EQ(result.removed, 6u);  // four files, then e/f and e; d and mine hold what stays
   EXPECT_EQ(result.kept, 1u);
@@ -44,7 +44,7 @@ TEST(Uninstall, RemovesWhatIsUnchangedAndKeepsTheRest) {
   // Nothing of the product is recorded any more; the other product's record
   // stays until it goes too, and then the record directory with it.
   EXPECT_EQ(uninstall_product(dir.c_str(), "QUMBA", nullptr, nullptr, &result, &failure), -1);
-  EXPECT_STREQ(failure.message, UNINSTALL_NOT_RECORDED_MESSAGE);
+  EXPECT_EQ(failure.code, FAILURE_NOT_RECORDED);
   ASSERT_EQ(uninstall_product(dir.c_str(), "OTHER", nullptr, nullptr, &result, &failure), 0);
   EXPECT_FALSE(path_exists(dir + "/.zolt-setup"));
 }

@@ -76,7 +76,7 @@ class DamagedAttachment : public ::testing::Test {
 
   static std::string message_of(const ReadOutcome& o) {
     if (o.locate != LOCATE_OK) return locate_message(o.locate);
-    return o.fault == ENTRY_FAULT_NONE ? "" : entry_fault_message(o.fault);
+    return o.fault == FAILURE_NONE ? "" : failure_message(o.fault);
   }
 
   static std::vector<TestEntry>* entries_;
@@ -141,7 +141,7 @@ TEST_F(DamagedAttachment, EveryValueOfEveryHeaderAndRecordByte) {
         // (one in 65536), after which the stream is misread from there on.
         ASSERT_EQ(o.locate, LOCATE_OK);
         ASSERT_GE(o.good, k);
-        if (o.good > k || o.fault == ENTRY_FAULT_NONE) {
+        if (o.good > k || o.fault == FAILURE_NONE) {
           undetected_lengths++;
         } else {
           ASSERT_TRUE(o.fault == ENTRY_FAULT_RECORD_LENGTH || o.fault == ENTRY_FAULT_RECORD_SHORT ||
@@ -227,7 +227,7 @@ TEST_F(DamagedAttachment, RandomChangesOfTheStoredData) {
   for (const std::string& changed : repaired_stream_changes(*good_, *spans_, 2000)) {
     std::vector<std::string> data;
     ReadOutcome o = read_in_process(changed, &data);
-    if (o.fault == ENTRY_FAULT_NONE) {
+    if (o.fault == FAILURE_NONE) {
       // Every byte as it was: a CRC-16 collision would show here.
       for (size_t k = 0; k < entries_->size(); k++) ASSERT_EQ(data[k], (*entries_)[k].data) << k;
       decoded_alike++;

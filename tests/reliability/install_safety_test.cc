@@ -139,12 +139,12 @@ TEST(InstallSafety, OneInstallerPerDirectory) {
   const Snapshot before = snapshot(dir);
   int lock = open((dir + "/.zolt-setup/lock").c_str(), O_RDWR);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
-  EXPECT_EQ(final_message(setup(work / "v2", dir).err), EXTRACTION_BUSY_MESSAGE);
+  EXPECT_EQ(final_message(setup(work / "v2", dir).err), failure_message(FAILURE_BUSY));
   ProcessOptions o;
   o.args = {"extract", work / "v2", "-C", dir};
   ProcessResult x = run_process(ZOLT_PACK_BINARY, o);
   EXPECT_EQ(x.exit_status, 1);
-  EXPECT_NE(x.err.find(EXTRACTION_BUSY_MESSAGE), std::string::npos) << x.err;
+  EXPECT_NE(x.err.find(failure_message(FAILURE_BUSY)), std::string::npos) << x.err;
   EXPECT_TRUE(snapshot(dir) == before) << snapshot_diff(before, snapshot(dir));
   close(lock);
   x = run_process(ZOLT_PACK_BINARY, o);

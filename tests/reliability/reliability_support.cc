@@ -195,7 +195,7 @@ const Snapshot& sample_tree_after(size_t k) {
 }
 
 ReadOutcome read_in_process(const std::string& installer, std::vector<std::string>* data) {
-  ReadOutcome outcome{LOCATE_OK, 0, ENTRY_FAULT_NONE};
+  ReadOutcome outcome{LOCATE_OK, 0, FAILURE_NONE};
   FILE* f = fmemopen(const_cast<char*>(installer.data()), installer.size(), "rb");
   if (!f) throw std::runtime_error("fmemopen failed");
   AttachmentHeader header;
@@ -207,7 +207,7 @@ ReadOutcome read_in_process(const std::string& installer, std::vector<std::strin
     for (uint32_t i = 0; i < header_entry_count(header); i++) {
       Entry e;
       outcome.fault = read_entry(&stream, table, &e, nullptr);
-      if (outcome.fault != ENTRY_FAULT_NONE) break;
+      if (outcome.fault != FAILURE_NONE) break;
       if (data) data->push_back(e.data ? std::string(reinterpret_cast<const char*>(e.data), e.file_size) : "");
       release_entry(&e);
       outcome.good++;

@@ -55,7 +55,7 @@ const Snapshot& sample_tree_after(size_t k);
 
 // Locating and reading every entry with the installer's own reader, in
 // process (nothing is written): the locator's result, the number of entries
-// that passed every check, and the first fault (ENTRY_FAULT_NONE when all passed).
+// that passed every check, and the first fault (FAILURE_NONE when all passed).
 struct ReadOutcome {
   int locate;
   uint32_t good;
