@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "engine/filesystem/directory_below.h"
+#include "engine/filesystem/guards.h"
 #include "engine/install/link_entries.h"
 #include "engine/filesystem/temporary_files.h"
 
@@ -117,10 +118,8 @@ int renamed(void* context, const char* name) {
 
 // The record's new name is durable only once its directory is flushed.
 void flush_record_directory(const Extraction* x) {
-  int fd = openat(x->record.dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+  Descriptor dir(openat(x->record.dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd >= 0) fsync(dir.fd);
 }
 
 // Every file waiting in the batch takes its name; with `finish`, the names
@@ -325,9 +324,8 @@ int extract_make_way(Extraction* x, const Entry& e, EngineFailure* f) {
 
 namespace {
 
-// The temporary the data goes into, its name in `temp` and its directory in
-// `*temp_dir`.
-int open_temporary(Extraction* x, int* temp_dir, char* temp, EngineFailure* f) {
+// The temporary the data goes into. 0, or -1 with `f` filled in.
+int open_temporary(Extraction* x, TemporaryFile* temp, EngineFailure* f) {
   // The temporary lies in the record directory, where the next run clears
   // what a killed one left, unless the file's directory is on another file
   // system; then it lies beside the file, and the directory is noted first.
@@ -341,14 +339,12 @@ int open_temporary(Extraction* x, int* temp_dir, char* temp, EngineFailure* f) {
       return fail_with(f, FAILURE_CREATE_FILE, errno);
     }
   }
-  *temp_dir = x->dir_same_device ? x->record.dir_fd : x->dir_fd;
-  int fd = create_temporary(*temp_dir, x->dir_same_device ? INSTALL_RECORD_TEMPORARY_PREFIX : TEMPORARY_BESIDE_PREFIX,
-                            0600, temp);
-  if (fd < 0) {
-    *temp_dir = -1;
-    return fail_with(f, FAILURE_CREATE_FILE, errno);
-  }
-  return fd;
+  int dir = x->dir_same_device ? x->record.dir_fd : x->dir_fd;
+  temp->file.fd = create_temporary(dir, x->dir_same_device ? INSTALL_RECORD_TEMPORARY_PREFIX : TEMPORARY_BESIDE_PREFIX,
+                                   0600, temp->name);
+  if (temp->file.fd < 0) return fail_with(f, FAILURE_CREATE_FILE, errno);
+  temp->dir = dir;
+  return 0;
 }
 
 // A file written in place has lost its old data once it is truncated: what
@@ -382,14 +378,13 @@ int write_in_place(Extraction* x, EntryStream* stream, const uint8_t* crc_table,
     if (fault != FAILURE_NONE) return fail_with(f, fault);
   }
   if (check_room_in_place(x, e, f) != 0) return -1;
-  FileOutput out{};
-  out.fd = openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (out.fd < 0) return fail_with(f, FAILURE_CREATE_FILE, errno);
+  Descriptor file(openat(x->dir_fd, x->file_name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+  if (file.fd < 0) return fail_with(f, FAILURE_CREATE_FILE, errno);
   struct stat st;
-  if (fstat(out.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0) {
-    close(out.fd);
+  if (fstat(file.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0)
     return fail_with(f, FAILURE_NO_MEMORY);
-  }
+  FileOutput out{};
+  out.fd = file.fd;
   const EntrySink sink{output_slice, &out};
   if (!held) fault = stream_entry_data(stream, crc_table, &x->streamer, &e, &sink, nullptr);
   else output_slice(&out, held, e.file_size);
@@ -400,7 +395,7 @@ int write_in_place(Extraction* x, EntryStream* stream, const uint8_t* crc_table,
   bool saved = (!x->flush_data || fdatasync(out.fd) == 0 || errno == EINVAL) && !out.failed;
   if (!saved && !out.failed) fail_with(&out.failure, FAILURE_SAVE_DATA, errno);
   // Some file systems report a failed write only when the file is closed.
-  if (close(out.fd) != 0 && saved) fail_with(&out.failure, FAILURE_SAVE_DATA, errno), saved = false;
+  if (file.reset() != 0 && saved) fail_with(&out.failure, FAILURE_SAVE_DATA, errno), saved = false;
   if (fault != FAILURE_NONE) return fail_with(f, fault);
   if (!saved) {
     *f = out.failure;
@@ -422,59 +417,46 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
   if (!held && !x->streamer.codec && (fault = entry_streamer_open(&x->streamer, stream)) != FAILURE_NONE)
     return fail_with(f, fault);
   if (x->in_place) return write_in_place(x, stream, crc_table, e, held, progress, f);
+  // Whatever goes wrong below, the temporary goes and the name keeps what it held.
+  TemporaryFile temp;
   FileOutput out{};
-  int temp_dir;
-  char temp[TEMPORARY_NAME_SIZE] = "";
-  out.fd = open_temporary(x, &temp_dir, temp, &out.failure);
+  out.failed = open_temporary(x, &temp, &out.failure) != 0;
   struct stat st;
-  if (out.fd >= 0 && (fstat(out.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0)) {
+  if (!out.failed && (fstat(temp.file.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0)) {
     fail_with(&out.failure, FAILURE_NO_MEMORY);
-    close(out.fd);
-    unlinkat(temp_dir, temp, 0);
-    out.fd = -1;
+    out.failed = 1;
   }
-  out.failed = out.fd < 0;
+  out.fd = temp.file.fd;
   const EntrySink sink{output_slice, &out};
   if (!held) fault = stream_entry_data(stream, crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
   else if (!out.failed) output_slice(&out, held, e.file_size);
-  // Damaged data, or a file not written whole: the temporary goes, and the
-  // name keeps what it held.
-  if (fault != FAILURE_NONE || out.failed) {
-    if (out.fd >= 0) {
-      close(out.fd);
-      unlinkat(temp_dir, temp, 0);
-    }
-    // A fault of the data comes first, as when the file was written only
-    // after its check.
-    if (fault != FAILURE_NONE) return fail_with(f, fault);
+  // A fault of the data comes first, as when the file was written only after
+  // its check.
+  if (fault != FAILURE_NONE) return fail_with(f, fault);
+  if (out.failed) {
     *f = out.failure;
     return -1;
   }
   // The final mode before the name: until then only the owner can read it.
   apply_times_and_mode(x, out.fd, e);
-  if (note_identity(x, out.fd, e, f) != 0) {
-    close(out.fd);
-    unlinkat(temp_dir, temp, 0);
-    return -1;
-  }
-  BatchedFile file{};
-  file.fd = out.fd;
-  file.shared_dir = temp_dir == x->record.dir_fd;
-  file.dir_fd = fcntl(x->dir_fd, F_DUPFD_CLOEXEC, 0);
-  // A temporary beside its file is reached through the batch's own
-  // descriptor: the cached one goes with the next directory.
-  file.temp_dir = file.shared_dir ? temp_dir : file.dir_fd;
-  file.name = strdup(e.name);
-  memcpy(file.temp, temp, sizeof file.temp);
-  if (file.dir_fd < 0 || !file.name || fstat(x->dir_fd, &st) != 0) {
+  if (note_identity(x, out.fd, e, f) != 0) return -1;
+  Descriptor dir(fcntl(x->dir_fd, F_DUPFD_CLOEXEC, 0));
+  char* name = dir.fd >= 0 ? strdup(e.name) : nullptr;
+  if (!name || fstat(x->dir_fd, &st) != 0) {
     int error = errno;
-    close(out.fd);
-    unlinkat(temp_dir, temp, 0);
-    if (file.dir_fd >= 0) close(file.dir_fd);
-    free(file.name);
+    free(name);
     return error == EMFILE || error == ENFILE ? fail_with(f, FAILURE_CREATE_FILE, error)
                                               : fail_with(f, FAILURE_NO_MEMORY);
   }
+  BatchedFile file{};
+  file.shared_dir = temp.dir == x->record.dir_fd;
+  file.dir_fd = dir.release();
+  // A temporary beside its file is reached through the batch's own
+  // descriptor: the cached one goes with the next directory.
+  file.temp_dir = file.shared_dir ? temp.dir : file.dir_fd;
+  file.name = name;
+  memcpy(file.temp, temp.name, sizeof file.temp);
+  file.fd = temp.keep();
   file.dir_device = st.st_dev;
   file.dir_inode = st.st_ino;
   file.base = file.name + (x->file_name - e.name);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "engine/filesystem/directory_below.h"
+#include "engine/filesystem/guards.h"
 #include "engine/filesystem/temporary_files.h"
 
 namespace {
@@ -43,10 +44,12 @@ int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* 
   *temp_dir = x->dir_same_device ? x->record.dir_fd : x->dir_fd;
   const char* prefix = x->dir_same_device ? INSTALL_RECORD_TEMPORARY_PREFIX : TEMPORARY_BESIDE_PREFIX;
   for (int attempt = 0; attempt < 100; attempt++) {
-    int fd = create_temporary(*temp_dir, prefix, 0600, temp);
-    if (fd < 0) return -1;
-    close(fd);
-    unlinkat(*temp_dir, temp, 0);
+    TemporaryFile name;
+    name.file.fd = create_temporary(*temp_dir, prefix, 0600, name.name);
+    if (name.file.fd < 0) return -1;
+    name.dir = *temp_dir;
+    memcpy(temp, name.name, sizeof name.name);
+    name.discard();
     if (symlinkat(target, *temp_dir, temp) == 0) return 0;
     if (errno != EEXIST) return -1;
   }
@@ -107,12 +110,11 @@ int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, c
 // put in its place meanwhile is not followed; `*identity` learns what the
 // directory is then. Not reported when it fails, as for files.
 void set_directory_mode(int parent, const char* base, uint16_t mode, InstalledIdentity* identity) {
-  int fd = openat(parent, base, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return;
-  fchmod(fd, mode_t(mode & 07777));
+  Descriptor dir(openat(parent, base, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (dir.fd < 0) return;
+  fchmod(dir.fd, mode_t(mode & 07777));
   struct stat st;
-  if (fstat(fd, &st) == 0) *identity = identity_of(st, 0);
-  close(fd);
+  if (fstat(dir.fd, &st) == 0) *identity = identity_of(st, 0);
 }
 
 int install_directory(Extraction* x, const Entry& e, EngineFailure* f) {

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "engine/filesystem/guards.h"
+
 namespace {
 
 struct KeptCount {
@@ -59,10 +61,9 @@ int uninstall_product(const char* install_dir, const char* product, void (*kept)
                       UninstallResult* result, EngineFailure* failure) {
   *result = UninstallResult{0, 0};
   KeptCount counter{kept, context, 0};
-  int root_fd = open(*install_dir ? install_dir : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (root_fd < 0) return fail_with(failure, FAILURE_NOT_RECORDED);
-  int status = uninstall_in(root_fd, product, &counter, result, failure);
-  close(root_fd);
+  Descriptor root(open(*install_dir ? install_dir : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (root.fd < 0) return fail_with(failure, FAILURE_NOT_RECORDED);
+  int status = uninstall_in(root.fd, product, &counter, result, failure);
   result->kept = counter.count;
   return status;
 }
