@@ -92,7 +92,16 @@ if(ZOLT_STUB_ONLY AND ZOLT_ZSTD_SOURCE AND CMAKE_C_COMPILER)
     XXH_NAMESPACE=ZSTD_)
   # Its code, not ours: its warnings are not ours to fix.
   target_compile_options(zolt_zstd_decoder PRIVATE -Os -w)
+  target_link_libraries(zolt_zstd_decoder PRIVATE zolt_build_options)
   set(ZOLT_ZSTD_LIBRARY zolt_zstd_decoder)
   set(ZOLT_ZSTD_INCLUDE "${_zolt_zstd_lib}")
   set(ZOLT_ZSTD ON)
+endif()
+
+# The engine's Zstandard side (engine/CMakeLists.txt) for the programs that
+# offer both methods: zolt-pack and the tests.
+if(ZOLT_ZSTD)
+  set(ZOLT_ZSTD_READING zolt_zstd_decoding)
+else()
+  set(ZOLT_ZSTD_READING zolt_zstd_absent)
 endif()

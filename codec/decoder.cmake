@@ -4,7 +4,7 @@ add_library(zolt_codec_decoder STATIC
   ${CMAKE_CURRENT_LIST_DIR}/decode_table.cc
   ${CMAKE_CURRENT_LIST_DIR}/decoder.cc
 )
-target_link_libraries(zolt_codec_decoder PUBLIC zolt_codec_context)
+target_link_libraries(zolt_codec_decoder PUBLIC zolt_codec_context PRIVATE zolt_build_options)
 if(ZOLT_STUB_HOT)
   target_compile_options(zolt_codec_decoder PRIVATE ${ZOLT_STUB_HOT})
 endif()

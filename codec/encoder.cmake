@@ -5,4 +5,4 @@ add_library(zolt_codec_encoder STATIC
   ${CMAKE_CURRENT_LIST_DIR}/block_writer.cc
   ${CMAKE_CURRENT_LIST_DIR}/huffman_code.cc
 )
-target_link_libraries(zolt_codec_encoder PUBLIC zolt_codec_context)
+target_link_libraries(zolt_codec_encoder PUBLIC zolt_codec_context PRIVATE zolt_build_options)
