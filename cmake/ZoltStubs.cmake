@@ -3,11 +3,14 @@
 # (Debian: musl-tools; about 100 KB, MIT licence), else against glibc
 # (about 850 KB, LGPL). One for aarch64 is cross-built whenever
 # aarch64-linux-gnu-g++ is there. Each stub comes from a sub-build of this
-# source tree (installer/CMakeLists.txt) that compiles only what it links.
+# source tree (installer/CMakeLists.txt) that compiles only what it links,
+# with the toolchain file of its architecture and C library
+# (cmake/toolchains).
 #
 # Sets ZOLT_NATIVE_ARCH, ZOLT_STUB_ARCHES (the architectures built),
-# ZOLT_STUB_<arch>_LIBC (musl or glibc), ZOLT_STUB_<arch>_COMPILER and
-# ZOLT_STUB_<arch>_PATH. The native stub is always build/bin/zolt-setup; the
+# ZOLT_STUB_<arch>_LIBC (musl or glibc), ZOLT_STUB_<arch>_COMPILER,
+# ZOLT_STUB_<arch>_TOOLCHAIN (empty for the stub that this build makes
+# itself, a native glibc one) and ZOLT_STUB_<arch>_PATH. The native stub is always build/bin/zolt-setup; the
 # others are build/lib/zolt-setup/<arch>/zolt-setup, where zolt-pack looks
 # for them, as in an installed prefix.
 option(ZOLT_MUSL "Link zolt-setup statically against musl where it is installed" ON)
@@ -65,6 +68,20 @@ if(ZOLT_STUB_AARCH64 AND NOT ZOLT_SANITIZE AND NOT ZOLT_NATIVE_ARCH STREQUAL "aa
     endif()
   endif()
 endif()
+
+# A musl stub for a processor without a toolchain file of its own takes the
+# shared one, told the architecture by ZOLT_MUSL_ARCH.
+foreach(arch IN LISTS ZOLT_STUB_ARCHES)
+  set(ZOLT_STUB_${arch}_TOOLCHAIN "")
+  if(NOT arch STREQUAL ZOLT_NATIVE_ARCH OR NOT ZOLT_STUB_${arch}_LIBC STREQUAL "glibc")
+    string(REPLACE glibc gnu _zolt_libc "${ZOLT_STUB_${arch}_LIBC}")
+    set(ZOLT_STUB_${arch}_TOOLCHAIN "${PROJECT_SOURCE_DIR}/cmake/toolchains/${arch}-linux-${_zolt_libc}.cmake")
+    if(NOT EXISTS "${ZOLT_STUB_${arch}_TOOLCHAIN}" AND _zolt_libc STREQUAL "musl")
+      set(ZOLT_STUB_${arch}_TOOLCHAIN "${PROJECT_SOURCE_DIR}/cmake/toolchains/linux-musl-gcc.cmake")
+    endif()
+  endif()
+endforeach()
+unset(_zolt_libc)
 
 set(_zolt_notice "")
 foreach(arch IN LISTS ZOLT_STUB_ARCHES)
