@@ -21,3 +21,13 @@ size_t text_character_at(const char* text, size_t length, size_t i, uint32_t* co
   *code = b;
   return b < 0x80 ? 1 : utf8_sequence_at(text, length, i, code);
 }
+
+bool text_has_control(const char* text, size_t length) {
+  for (size_t i = 0; i < length;) {
+    uint32_t code;
+    size_t n = text_character_at(text, length, i, &code);
+    if (is_control_code(code)) return true;
+    i += n ? n : 1;
+  }
+  return false;
+}

@@ -20,3 +20,7 @@ size_t utf8_sequence_at(const char* text, size_t length, size_t i, uint32_t* cod
 // `code`; or 0 for a byte that begins no valid UTF-8 sequence, whose value
 // `code` then holds.
 size_t text_character_at(const char* text, size_t length, size_t i, uint32_t* code);
+
+// Whether `text` holds a character that a terminal obeys: a control code, or
+// a byte that begins no valid UTF-8 sequence and counts as one by its value.
+bool text_has_control(const char* text, size_t length);

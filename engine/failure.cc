@@ -30,6 +30,8 @@ constexpr FailureText texts[] = {
     {"Can't save the installation record", "(err=1)."},
     {"Can't open the installation record", "(err=1)."},
     {"No installation of this product is recorded in this directory.", nullptr},
+    {"The installation record in this directory could have been written by another user: it is not trusted.",
+     nullptr},
 };
 static_assert(sizeof texts / sizeof texts[0] == FAILURE_CODE_COUNT, "one text for every failure");
 

@@ -34,6 +34,7 @@ enum FailureCode {
   FAILURE_SAVE_RECORD,       // with the system's error
   FAILURE_OPEN_RECORD,       // with the system's error
   FAILURE_NOT_RECORDED,      // nothing of the product is recorded there
+  FAILURE_RECORD_UNTRUSTED,  // the record there could have been written by another user
   FAILURE_CODE_COUNT
 };
 

@@ -33,7 +33,7 @@ int existing_directory_page() {
   // Decided afresh on every entry, from the file system as it is now.
   if (is_directory(install_dir) != 1) return ANSWER_NEXT;
   if (unattended) {
-    if (!quiet) fprintf(stderr, "\n\nNote: the directory %s already exists; installing into it.\n", install_dir);
+    if (!quiet) fprintf(stderr, "\n\nNote: the directory %s already exists; installing into it.\n", shown_install_dir());
     return ANSWER_NEXT;
   }
   fprintf(stderr,
@@ -47,7 +47,7 @@ int existing_directory_page() {
           "standard O.S. commands.\n\n"
           "Select 'Next' to proceed with the installation,\n"
           "or 'Back' to select a different directory.\n",
-          install_dir);
+          shown_install_dir());
   return ask_back_next_cancel();
 }
 

@@ -139,7 +139,7 @@ int select_install_dir() {
     snprintf(path, sizeof path, "%s", install_dir);
     check_path(path, false);  // a rejection ends the run
     memcpy(install_dir, path, strlen(path) + 1);
-    if (!quiet) fprintf(stderr, "\n\nInstallation directory: %s\n", install_dir);
+    if (!quiet) fprintf(stderr, "\n\nInstallation directory: %s\n", shown_install_dir());
     return ANSWER_NEXT;
   }
   for (int pass = 0;; pass++) {
@@ -151,7 +151,7 @@ int select_install_dir() {
     if (pass == 0 && install_dir[0]) {
       // install_dir never holds more than PATH_MAX_TYPED bytes.
       snprintf(path, sizeof path, "%s", install_dir);
-      fprintf(stderr, "\n\nDefault directory: %s.\n", path);
+      fprintf(stderr, "\n\nDefault directory: %s.\n", shown_install_dir());
       int answer = ask_no_yes_cancel("Use the default directory?", ANSWER_YES);
       if (answer == ANSWER_CANCEL) return ANSWER_CANCEL;
       have_path = answer == ANSWER_YES;

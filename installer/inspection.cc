@@ -13,6 +13,7 @@
 #include "engine/read/attachment_check.h"
 #include "engine/read/entry_reader.h"
 #include "engine/filesystem/free_space.h"
+#include "engine/install/install_preflight.h"
 #include "engine/install/install_run.h"
 #include "engine/present/listing.h"
 #include "engine/present/text_escape.h"
@@ -47,8 +48,17 @@ int list_checked(void*, const Entry& e) {
   return FAILURE_NONE;
 }
 
+// What the check pass learns of each entry for the verdicts an
+// installation reaches before its first change.
+struct Verdicts {
+  FreeSpace space;
+  InstallPreflight preflight;
+};
+
 int count_space(void* context, const Entry& e) {
-  install_space_add(static_cast<FreeSpace*>(context), e);
+  Verdicts* v = static_cast<Verdicts*>(context);
+  install_space_add(&v->space, e);
+  install_preflight_add(&v->preflight, e);
   return FAILURE_NONE;
 }
 
@@ -96,17 +106,21 @@ int list_entries() {
 int check_installation() {
   uint8_t* crc_table = crc_table_or_end();
   if (select_install_dir() != ANSWER_NEXT) error(nullptr);
-  FreeSpace space;
-  free_space_open(&space, install_dir);
-  const CheckedEntry measure{count_space, &space};
+  static Verdicts verdicts;
+  free_space_open(&verdicts.space, install_dir);
+  install_preflight_init(&verdicts.preflight, install_dir);
+  const CheckedEntry measure{count_space, &verdicts};
   uint32_t count = header_entry_count(attachment_header), bad;
   EntryStream stream;
   entry_stream_init(&stream, attachment_file);
   int fault = check_attachment(&stream, crc_table, count, &measure, &bad);
-  free_space_close(&space);
-  if (fault != FAILURE_NONE) error(failure_message(fault));
   char space_message[160];
-  if (!free_space_fits(&space, space_message, sizeof space_message)) error(space_message);
+  int fits = install_space_fits(&verdicts.space, attachment_header, space_message, sizeof space_message);
+  free_space_close(&verdicts.space);
+  if (fault != FAILURE_NONE) error(failure_message(fault));
+  if (!fits) error(space_message);
+  // What the installation would fail with on its first directory or file.
+  if (verdicts.preflight.refused) error_failure(verdicts.preflight.failure);
   // The stored data passed its CRCs; now what only decoding shows.
   EntryStreamer streamer{};
   fault = entry_streamer_open(&streamer, &stream);
@@ -123,7 +137,7 @@ int check_installation() {
   if (!quiet) {
     Fields f;
     read_fields(&f);
-    printf("%s %s: every check passed; it would install into %s\n", f.name, f.version, install_dir);
+    printf("%s %s: every check passed; it would install into %s\n", f.name, f.version, shown_install_dir());
   }
   return finish_output();
 }

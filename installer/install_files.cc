@@ -100,8 +100,8 @@ void entry_done(void* context, uint32_t, const Entry& entry) {
 
 // A name may hold any byte: shown escaped, it cannot drive the terminal.
 void note_kept(void*, const char* path) {
-  char prefix[sizeof install_dir + 64];
-  snprintf(prefix, sizeof prefix, "Left as it is, changed since it was installed: %s%s", install_dir,
+  char prefix[escaped_size(sizeof install_dir) + 64];
+  snprintf(prefix, sizeof prefix, "Left as it is, changed since it was installed: %s%s", shown_install_dir(),
            ends_with_slash(install_dir) ? "" : "/");
   size_t length = strlen(path);
   char* escaped = static_cast<char*>(malloc(escaped_size(length)));
@@ -111,10 +111,18 @@ void note_kept(void*, const char* path) {
   free(escaped);
 }
 
-void note_no_record(void*, int error_number) {
-  char line[sizeof install_dir + 160];
-  snprintf(line, sizeof line, "No installation record could be kept in %s (%s): later installations will neither update nor remove these files.",
-           install_dir, strerror(error_number));
+void note_no_record(void*, const EngineFailure& why) {
+  char line[escaped_size(sizeof install_dir) + 240];
+  if (why.code == FAILURE_RECORD_UNTRUSTED)
+    snprintf(line, sizeof line,
+             "No installation record is kept in %s, as another user could have written it: nothing was removed on "
+             "its word, and later installations will neither update nor remove these files.",
+             shown_install_dir());
+  else
+    snprintf(line, sizeof line,
+             "No installation record could be kept in %s (%s): later installations will neither update nor remove "
+             "these files.",
+             shown_install_dir(), strerror(why.error_number));
   note_after_installation(line, nullptr);
 }
 

@@ -17,6 +17,9 @@ extern VendorTexts vendor_texts;
 extern int autonext;
 // The installation directory, NUL-terminated.
 extern char install_dir[INSTALL_DIR_SIZE];
+// install_dir as the installer prints it: escaped (text_escape.h), so that a
+// directory's name cannot drive the terminal. Valid until the next call.
+const char* shown_install_dir();
 // From the command line (command_line.h): no question is asked (autonext is
 // set too); no pages and no progress line; the licence counts as accepted;
 // the exit status of a cancellation chosen with a key.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "archive/attachment_reader.h"
+#include "archive/text_characters.h"
 #include "installer/command_line.h"
 #include "installer/installer_state.h"
 #include "installer/termination.h"
@@ -63,7 +64,12 @@ void apply_installer_options(const InstallerOptions& options) {
   // Every prompt with a default takes it; the rest are never reached.
   if (unattended) autonext = 1;
   if (options.target) {
-    if (strlen(options.target) > INSTALL_DIR_MAX) error("Directory path is too long.");
+    size_t length = strlen(options.target);
+    if (length > INSTALL_DIR_MAX) error("Directory path is too long.");
+    // A typed line cannot carry them; from the command line they could only
+    // drive the terminal that shows the path, or hide a newline in it.
+    if (text_has_control(options.target, length))
+      error("Installation into a directory path containing control characters is not possible.");
     strcpy(install_dir, options.target);
   }
   if (unattended && !licence_accepted && options.mode == MODE_INSTALL)

@@ -27,8 +27,11 @@ int uninstall_product_below(const char* directory) {
   memcpy(product, attachment_header.bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
   product[HEADER_TEXT_SIZE] = 0;
   if (!unattended) {
-    fprintf(stderr, "\n\nRemove the files that %s installed in\n    %s\nand that nobody changed since?\n", product,
-            directory);
+    static char shown_product[escaped_size(HEADER_TEXT_SIZE)], shown_directory[escaped_size(EXTRACTION_PATH_SIZE)];
+    escape_text(product, strlen(product), shown_product);
+    escape_text(directory, strnlen(directory, EXTRACTION_PATH_SIZE), shown_directory);
+    fprintf(stderr, "\n\nRemove the files that %s installed in\n    %s\nand that nobody changed since?\n",
+            shown_product, shown_directory);
     if (ask_no_yes_cancel("Uninstall?", 0) != ANSWER_YES) error(nullptr);
   }
   UninstallResult result{0, 0};

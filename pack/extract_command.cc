@@ -73,10 +73,17 @@ void note_kept(void* context, const char* path) {
   print_note(escaped_text(x.directory + "/" + path) + ": left as it is, changed since it was installed");
 }
 
-void note_no_record(void* context, int error_number) {
+void note_no_record(void* context, const EngineFailure& why) {
   Extract& x = *static_cast<Extract*>(context);
-  print_note(escaped_text(x.directory) + ": no installation record can be kept there (" + strerror(error_number) +
-             "): nothing is removed, and later installations will neither update nor remove these files");
+  x.display->clear();
+  if (why.code == FAILURE_RECORD_UNTRUSTED)
+    print_note(escaped_text(x.directory) +
+               ": no installation record is kept there, as another user could have written it: nothing is removed "
+               "on its word, and later installations will neither update nor remove these files");
+  else
+    print_note(escaped_text(x.directory) + ": no installation record can be kept there (" +
+               strerror(why.error_number) +
+               "): nothing is removed, and later installations will neither update nor remove these files");
 }
 
 void show_entry(void* context, uint32_t index, const Entry& e) {

@@ -44,6 +44,24 @@ int install_entry(InstallRun* run, PrefetchedEntry& next, uint32_t index, Instal
   return 0;
 }
 
+// The name the record is kept under: all of the field, which a header that
+// passed its CRC may fill.
+void product_of(const AttachmentHeader& header, char* product) {
+  memcpy(product, header.bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
+  product[HEADER_TEXT_SIZE] = 0;
+}
+
+// Whether no record was kept is said once the run is over, and only where it
+// is so and matters: a run that wrote nothing left the old record as it was.
+void tell_no_record(const InstallRun* run) {
+  const Extraction& x = run->extraction;
+  if (!run->hooks.no_record || !x.no_record_error) return;
+  if (x.record.untrusted)
+    run->hooks.no_record(run->hooks.context, EngineFailure{FAILURE_RECORD_UNTRUSTED, 0});
+  else if (run->written > 0)
+    run->hooks.no_record(run->hooks.context, EngineFailure{FAILURE_OPEN_RECORD, x.no_record_error});
+}
+
 }  // namespace
 
 void install_run_init(InstallRun* run, const char* install_dir, const AttachmentHeader* header, EntryStream* stream,
@@ -60,8 +78,20 @@ void install_run_init(InstallRun* run, const char* install_dir, const Attachment
 }
 
 void install_space_add(FreeSpace* space, const Entry& entry) {
-  if (entry.type != ENTRY_POST_INSTALL)
-    free_space_add(space, entry.name, entry.type == ENTRY_DELETE ? -1 : entry_space(entry));
+  if (entry.type == ENTRY_POST_INSTALL) return;
+  if (entry.type == ENTRY_DELETE) return free_space_add(space, entry.name, -1, false);
+  free_space_add(space, entry.name, entry_space(entry), entry_installs_file(entry.type));
+  space->record_lines += install_record_line_size(entry.name);
+}
+
+int install_space_fits(FreeSpace* space, const AttachmentHeader& header, char* message, size_t size) {
+  char product[HEADER_TEXT_SIZE + 1];
+  product_of(header, product);
+  bool directory_exists = false;
+  // The old list's lines stay listed beside the new ones.
+  uint64_t list = install_record_size(space->dir_fd, product, &directory_exists);
+  free_space_add_record(space, list + space->record_lines, !directory_exists);
+  return free_space_fits(space, message, size);
 }
 
 int install_run_expect(InstallRun* run, const Entry& entry) {
@@ -80,7 +110,7 @@ int install_run_check(InstallRun* run, InstallFailure* f) {
 }
 
 int install_run_fits(InstallRun* run, InstallFailure* f) {
-  if (free_space_fits(&run->space, f->message, sizeof f->message)) return 0;
+  if (install_space_fits(&run->space, *run->header, f->message, sizeof f->message)) return 0;
   return fail(f, INSTALL_NO_ROOM, 0, nullptr);
 }
 
@@ -88,12 +118,10 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
   Extraction& x = run->extraction;
   const InstallHooks& hooks = run->hooks;
   char product[HEADER_TEXT_SIZE + 1];
-  memcpy(product, run->header->bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
-  product[HEADER_TEXT_SIZE] = 0;
+  product_of(*run->header, product);
   extraction_on_kept(&x, hooks.kept, hooks.context);
   if ((run->count > 0 || run->begin_when_empty) && extraction_begin(&x, product, &f->failure) != 0)
     return fail(f, INSTALL_BEGIN, 0, nullptr);
-  if (x.no_record_error && hooks.no_record) hooks.no_record(hooks.context, x.no_record_error);
 
   // The entries behind the one being written are read and decoded meanwhile.
   int code = entry_prefetch_start(&run->prefetch, run->stream, run->crc_table, run->count);
@@ -115,6 +143,7 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
       }
     } else {
       if (install_entry(run, next, index, f) != 0) return -1;
+      run->written++;
       if (hooks.entry_done) hooks.entry_done(hooks.context, index, entry);
     }
     entry_prefetch_done(&run->prefetch);  // the entry's slot is then refilled
@@ -126,7 +155,10 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
 void install_run_end(InstallRun* run) {
   if (run->prefetching) entry_prefetch_stop(&run->prefetch);
   run->prefetching = 0;
-  if (run->header) extraction_end(&run->extraction);
+  if (run->header) {
+    tell_no_record(run);
+    extraction_end(&run->extraction);
+  }
   if (run->measuring) free_space_close(&run->space);
   run->measuring = 0;
   run->header = nullptr;

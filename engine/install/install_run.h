@@ -35,9 +35,12 @@ struct InstallHooks {
   void (*entry_done)(void* context, uint32_t index, const Entry& entry);
   // A path left as it is because it changed since the product installed it.
   void (*kept)(void* context, const char* path);
-  // The directory takes no installation record (errno's value), told once
-  // the run has begun.
-  void (*no_record)(void* context, int error_number);
+  // The run kept no installation record, told at its end: `why` is
+  // FAILURE_RECORD_UNTRUSTED where another user could have written the one
+  // there (told whenever the run began), or FAILURE_OPEN_RECORD with the
+  // system's error where the directory takes none (told only when the run
+  // wrote something, which the next run then cannot know as the product's).
+  void (*no_record)(void* context, const EngineFailure& why);
   // The post-install step's entry: its data in `held` (with `data_fault`,
   // its check), or, when that is null, in `stream` at its data, which
   // the hook reads or passes over (without a hook it is passed over). 0, or nonzero to stop the run, with
@@ -80,15 +83,22 @@ struct InstallRun {
   EntryPrefetch prefetch;  // its thread reads the file, so it ends first
   int measuring;
   int prefetching;
+  uint32_t written;  // entries installed
 };
 
 // Nothing on disk yet. `header`, `stream` and `crc_table` must outlive the run.
 void install_run_init(InstallRun* run, const char* install_dir, const AttachmentHeader* header, EntryStream* stream,
                       const uint8_t* crc_table, const InstallHooks* hooks);
 
-// What `entry` adds to the free-space count: its file, or for a deletion
-// what it gives back. The post-install step is run from memory.
+// What `entry` adds to the free-space count: its file and its line in the
+// record, or for a deletion what it gives back. The post-install step is
+// run from memory.
 void install_space_add(FreeSpace* space, const Entry& entry);
+
+// The free-space verdict on the entries counted with install_space_add and
+// on the record that the product of `header` keeps: 1 when they fit, else 0
+// with the message in `message`.
+int install_space_fits(FreeSpace* space, const AttachmentHeader& header, char* message, size_t size);
 
 // What a checked entry asks of the run: its share of the free space, and the
 // sweep's knowledge that the attachment installs it. 0, or -1 when memory

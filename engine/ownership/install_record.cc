@@ -56,6 +56,16 @@ constexpr off_t LIST_MAX = off_t(1) << 28;
 // One path and its identity: a line of the list is never longer.
 constexpr size_t LINE_MAX_BYTES = SYSTEM_PATH_SIZE + IDENTITY_TEXT_MAX + 2;
 
+// As with a package database, a record vouches for files only where nobody
+// but this user and root could have put it there: else another user could
+// have it name a file of theirs to remove. A directory that anyone may
+// write but whose sticky bit keeps them from renaming others' entries is
+// safe on the way.
+bool trusted_object(const struct stat& st) {
+  if (st.st_uid != geteuid() && st.st_uid != 0) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0);
+}
+
 // Adds one line of the list: a path alone (the first format), or an
 // identity, a tab and the path. A line that does not parse is left out.
 int add_line(OwnedIndex* index, const char* line, size_t length, int format) {
@@ -75,6 +85,11 @@ int read_list(InstallRecord* r, OwnedIndex* index) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > LIST_MAX) {
     close(fd);
+    return FAILURE_NONE;
+  }
+  if (!trusted_object(st)) {
+    close(fd);
+    r->untrusted = 1;
     return FAILURE_NONE;
   }
   char* buffer = static_cast<char*>(malloc(LINE_MAX_BYTES + 65536));
@@ -175,23 +190,39 @@ int unavailable_or_failed(InstallRecord* r, EngineFailure* f) {
   return 0;
 }
 
+// The run goes on as where no record can be kept; the lock goes with it, as
+// it lies in a directory that is not the installer's alone.
+int untrusted(InstallRecord* r) {
+  install_record_close(r);
+  r->untrusted = 1;
+  r->unavailable_error = EPERM;
+  return 0;
+}
+
 }  // namespace
 
 int install_record_open(InstallRecord* r, int root_fd, const char* product, OwnedIndex* index, EngineFailure* f) {
   r->dir_fd = r->lock_fd = -1;
   r->found = 0;
   r->unavailable_error = 0;
+  r->untrusted = 0;
   list_name_for(product, r->list_name);
+  struct stat st;
+  if (fstat(root_fd, &st) != 0) return fail_with(f, FAILURE_OPEN_RECORD, errno);
+  if (!trusted_object(st)) return untrusted(r);
   if (mkdirat(root_fd, INSTALL_RECORD_DIRECTORY, 0755) != 0 && errno != EEXIST) return unavailable_or_failed(r, f);
   r->dir_fd = openat(root_fd, INSTALL_RECORD_DIRECTORY, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (r->dir_fd < 0) return fail_with(f, FAILURE_OPEN_RECORD, errno);
+  if (fstat(r->dir_fd, &st) != 0) return fail_with(f, FAILURE_OPEN_RECORD, errno);
+  if (!trusted_object(st)) return untrusted(r);
   r->lock_fd = openat(r->dir_fd, "lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (r->lock_fd < 0) return unavailable_or_failed(r, f);
   if (flock(r->lock_fd, LOCK_EX | LOCK_NB) != 0)
     return errno == EWOULDBLOCK ? fail_with(f, FAILURE_BUSY) : fail_with(f, FAILURE_OPEN_RECORD, errno);
   remove_temporaries(root_fd);
   int code = read_list(r, index);
-  return code == FAILURE_NONE ? 0 : fail_with(f, code);
+  if (code != FAILURE_NONE) return fail_with(f, code);
+  return r->untrusted ? untrusted(r) : 0;
 }
 
 int install_record_temporary(InstallRecord* r, char* name) {
@@ -205,7 +236,9 @@ int install_record_write(InstallRecord* r, const OwnedIndex* index, bool intent)
   w.fd = install_record_temporary(r, temp);
   if (w.fd < 0) return -1;
   w.used = 0;
-  int result = append(&w, LIST_HEADER, LIST_HEADER_SIZE);
+  // Whatever the umask: a list that a group could write is not trusted.
+  int result = fchmod(w.fd, 0644);
+  if (result == 0) result = append(&w, LIST_HEADER, LIST_HEADER_SIZE);
   if (result == 0) result = owned_index_each_recorded(index, intent, append_path, &w);
   if (result == 0) result = flush(&w);
   // The list must be whole on disk before it takes the old one's name.
@@ -225,6 +258,20 @@ int install_record_write(InstallRecord* r, const OwnedIndex* index, bool intent)
   }
   return result;
 }
+
+uint64_t install_record_size(int root_fd, const char* product, bool* directory_exists) {
+  char name[sizeof(InstallRecord::list_name)];
+  list_name_for(product, name);
+  struct stat st;
+  *directory_exists = fstatat(root_fd, INSTALL_RECORD_DIRECTORY, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!*directory_exists) return LIST_HEADER_SIZE;
+  char path[SYSTEM_PATH_SIZE];
+  snprintf(path, sizeof path, "%s/%s", INSTALL_RECORD_DIRECTORY, name);
+  if (fstatat(root_fd, path, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return LIST_HEADER_SIZE;
+  return uint64_t(st.st_size) + LIST_HEADER_SIZE;
+}
+
+size_t install_record_line_size(const char* path) { return IDENTITY_TEXT_MAX + 2 + strlen(path); }
 
 void install_record_close(InstallRecord* r) {
   if (r->lock_fd >= 0) close(r->lock_fd);

@@ -34,12 +34,18 @@ struct InstallRecord {
   // directory takes no record (no new names there): the run goes on without
   // one, and dir_fd is -1.
   int unavailable_error;
+  // Set by install_record_open, with unavailable_error (EPERM), where
+  // someone other than this user and root could have written the record:
+  // the installation directory, the record directory or the list belongs to
+  // another user or may be written by a group or others. Nothing is read
+  // from it, nothing written to it.
+  int untrusted;
 };
 
 // Makes the record directory below `root_fd`, takes the lock, removes the
 // temporaries that killed runs left there and adds the paths that the
 // product's list names to `index` as PATH_RECORDED. 0 (also where the
-// directory takes no record: see unavailable_error), or -1 with `failure`
+// directory takes no record or none to trust: see unavailable_error), or -1 with `failure`
 // filled in: FAILURE_BUSY, FAILURE_NO_MEMORY, or FAILURE_OPEN_RECORD with the
 // system's error.
 int install_record_open(InstallRecord* record, int root_fd, const char* product, OwnedIndex* index,
@@ -50,6 +56,12 @@ int install_record_open(InstallRecord* record, int root_fd, const char* product,
 int install_record_write(InstallRecord* record, const OwnedIndex* index, bool intent);
 
 void install_record_close(InstallRecord* record);
+
+// What the product's list below `root_fd` (may be -1) takes now, its first line when there is none,
+// and what each path adds to it: a run's record takes their sum. Sets
+// `directory_exists` when the record directory is there.
+uint64_t install_record_size(int root_fd, const char* product, bool* directory_exists);
+size_t install_record_line_size(const char* path);
 
 // Removes the product's list, and the record directory with its lock when no
 // other product's list is left there. 0, or -1 with errno set.

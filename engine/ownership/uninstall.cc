@@ -38,7 +38,10 @@ int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallRes
   index.kept_context = kept;
   InstallRecord record;
   int status = install_record_open(&record, root_fd, product, &index, f);
-  if (status == 0 && record.unavailable_error) status = fail_with(f, FAILURE_OPEN_RECORD, record.unavailable_error);
+  // Removing on the word of a record that another user could have written
+  // would remove what they chose.
+  if (status == 0 && record.untrusted) status = fail_with(f, FAILURE_RECORD_UNTRUSTED);
+  else if (status == 0 && record.unavailable_error) status = fail_with(f, FAILURE_OPEN_RECORD, record.unavailable_error);
   else if (status == 0 && !record.found) status = fail_with(f, FAILURE_NOT_RECORDED);
   if (status == 0) {
     result->removed = owned_index_remove_unlisted(&index, root_fd);

@@ -28,6 +28,9 @@ ProcessResult run(const std::string& installer, std::vector<std::string> args, c
   return run_process(installer, o);
 }
 
+const std::string kControlRefused =
+    "Installation into a directory path containing control characters is not possible.\n";
+
 TEST(InstallerOptions, EachOptionsEffectAndStatus) {
   TempDir temp;
   write_installer(temp / "setup", kEntries);
@@ -54,6 +57,14 @@ TEST(InstallerOptions, EachOptionsEffectAndStatus) {
       {{"--prefix="}, 2, "", "setup: a directory must follow '--prefix='\n"},
       {{"--list", "--check"}, 2, "", "setup: only one of --list, --check, --version, --uninstall at a time\n"},
       {{"--uninstall"}, 2, "", "setup: --uninstall needs --target DIR\n"},
+      // A directory's name reaches the terminal only escaped, and one that
+      // would drive it is refused as the directory page refuses blanks.
+      {{"--check", "--target", temp / "a\x1b[31m"}, 1, "", kControlRefused},
+      {{"--check", "--target=" + temp / "a\nb"}, 1, "", kControlRefused},
+      {{"--check", "--target", temp / "\xc2\x9b"}, 1, "", kControlRefused},
+      {{"--check", "--target", temp / "\x9b[2J"}, 1, "", kControlRefused},
+      {{"--check", "--target", temp / "new\\\xff\xc3\xa9"}, 0,
+       "QUMBA 7.1: every check passed; it would install into " + temp / "new\\\\\\377\xc3\xa9\n", ""},
   };
   for (const Case& c : cases) {
     std::string where = ::testing::PrintToString(c.args);
@@ -169,14 +180,80 @@ TEST(InstallerOptions, AFullFileSystemIsRefusedBeforeAnyChange) {
   write_installer(temp / "setup", big);
   ProcessResult r = run(temp / "setup", {"--target", temp / "mnt/dir", "--accept", "--quiet"});
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err, "Not enough free space: 0.199 MiByte needed, 0.062 MiByte free (err=13).\nInstallation terminated.\n");
+  // The files' 0.199 MiByte, and the record's directory and list, written
+  // a second time beside the first at the end.
+  EXPECT_EQ(r.err, "Not enough free space: 0.215 MiByte needed, 0.062 MiByte free (err=13).\nInstallation terminated.\n");
   r = run(ZOLT_PACK_BINARY, {"extract", "-q", temp / "setup", "-C", temp / "mnt/dir"});
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_NE(r.err.find(": Not enough free space: 0.199 MiByte needed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": Not enough free space: 0.215 MiByte needed"), std::string::npos) << r.err;
+  // To the last page: the record no longer fits beside it.
+  write_installer(temp / "full", {{"big", ENTRY_STORED, std::string(65536, 'b'), ""}});
+  for (const char* how : {"--check", "--accept"}) {
+    r = run(temp / "full", {how, "--target", temp / "mnt/dir", "--quiet"});
+    EXPECT_EQ(r.err.rfind("Not enough free space: ", 0), 0u) << how << r.err;
+  }
   EXPECT_FALSE(path_exists(temp / "mnt/dir"));
   // What fits is installed.
   write_installer(temp / "setup", kEntries);
   EXPECT_EQ(run(temp / "setup", {"--target", temp / "mnt/dir", "--accept", "--quiet"}).exit_status, 0);
+}
+
+// A tmpfs mounted at `path` while it lives.
+struct ScratchTmpfs {
+  std::string path;
+  bool ok;
+  ScratchTmpfs(const std::string& at, const char* options, unsigned long flags = 0) : path(at) {
+    mkdir(path.c_str(), 0755);
+    ok = mount("tmpfs", path.c_str(), "tmpfs", flags, options) == 0;
+  }
+  ~ScratchTmpfs() {
+    if (ok) umount(path.c_str());
+  }
+};
+
+// --check ends as the installation would where a directory takes no new
+// names; the installation says that it kept no record only after it wrote.
+TEST(InstallerOptions, CheckFailsWhereTheInstallationWould) {
+  TempDir temp;
+  ScratchTmpfs ro(temp / "ro", "size=1m", MS_RDONLY);
+  if (!ro.ok || geteuid() != 0) GTEST_SKIP() << "needs root: a read-only mount, another user";
+  chmod(temp.path().c_str(), 0755);
+  mkdir((temp / "locked").c_str(), 0755);
+  write_file(temp / "locked/mine", "x");
+  chmod((temp / "locked/mine").c_str(), 0666);
+  const std::string rofs = setup_system_text(EROFS), denied = setup_system_text(EACCES);
+  const TestEntry f = {"f", ENTRY_STORED, "f", ""}, sub = {"sub/f", ENTRY_STORED, "f", ""},
+                  mine = {"mine", ENTRY_STORED, "in place", ""};
+  struct Case {
+    std::string target;
+    std::vector<TestEntry> entries;
+    std::string message;  // "" when both pass
+    bool wrote = false;   // the user's file, rewritten in place
+  } cases[] = {
+      {ro.path, {f}, "Can't create file - " + rofs + " (err=5)."},
+      {ro.path, {sub}, "Can't create directory - " + rofs + " (err=4)."},
+      {ro.path + "/new", {f}, "Can't create directory - " + rofs + " (err=4)."},
+      {temp / "locked", {f}, "Can't create file - " + denied + " (err=5)."},
+      {temp / "locked", {mine, sub}, "Can't create directory - " + denied + " (err=4).", true},
+      {temp / "locked", {mine}, "", true},
+  };
+  for (const Case& c : cases) {
+    write_installer(temp / "setup", c.entries);
+    std::string results[2];
+    for (int install = 0; install < 2; install++) {
+      std::vector<std::string> args = {temp / "setup", install ? "--accept" : "--check", "--target", c.target, "--quiet"};
+      // The locked directory is root's: run as nobody, who may not write it.
+      if (c.target.starts_with(ro.path)) results[install] = run(args[0], {args.begin() + 1, args.end()}).err;
+      args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups"});
+      if (!c.target.starts_with(ro.path)) results[install] = run("/usr/bin/setpriv", args).err;
+    }
+    const std::string where = c.target + " " + c.entries.back().name,
+                      ending = c.message.empty() ? "" : c.message + "\nInstallation terminated.\n";
+    EXPECT_EQ(results[0], ending) << where;
+    EXPECT_EQ(results[1].rfind(c.message.empty() ? "Installation complete.\n" : ending, 0), 0u) << where << results[1];
+    EXPECT_EQ(results[1].find("No installation record could be kept in " + c.target) != std::string::npos, c.wrote)
+        << where << results[1];
+  }
 }
 
 }  // namespace
