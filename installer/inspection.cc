@@ -130,6 +130,7 @@ int check_installation() {
     if (fault == FAILURE_NONE && e.type != ENTRY_DELETE)
       fault = stream_entry_data(&stream, crc_table, &streamer, &e, nullptr, nullptr);
   }
+  if (fault == FAILURE_NONE) fault = entry_stream_end(&stream);
   entry_streamer_close(&streamer);
   entry_stream_release(&stream);
   free(crc_table);

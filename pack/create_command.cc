@@ -34,6 +34,7 @@
 #include "pack/compression_queue.h"
 #include "pack/create_options.h"
 #include "pack/failure.h"
+#include "pack/installer_reader.h"
 #include "pack/messages.h"
 #include "pack/output_file.h"
 #include "pack/progress_display.h"
@@ -276,8 +277,7 @@ int create_command(const Arguments& args) {
   std::vector<uint8_t> stub = read_stub(o.stub);
   // A stub named with --stub that cannot decode Zstandard gets -lh5-
   // entries, unless Zstandard was asked for.
-  std::string tag = ENTRY_ZSTD_TAG;
-  if (o.zstd && !o.store && std::search(stub.begin(), stub.end(), tag.begin(), tag.end()) == stub.end()) {
+  if (o.zstd && !o.store && !image_decodes_zstd(stub)) {
     if (o.method_given)
       throw Failure(o.stub + ": this stub does not decode Zstandard entries; use its zolt-setup-zstd or --method lh5");
     o.zstd = false;

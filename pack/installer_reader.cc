@@ -1,6 +1,9 @@
 #include "pack/installer_reader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdlib>
@@ -71,15 +74,36 @@ InstallerReader::~InstallerReader() {
   release_vendor_texts(&texts_);
 }
 
+bool image_decodes_zstd(const std::vector<uint8_t>& image) {
+  const std::string tag = ENTRY_ZSTD_TAG;
+  return std::search(image.begin(), image.end(), tag.begin(), tag.end()) != image.end();
+}
+
+bool InstallerReader::stub_decodes_zstd() const {
+  // Everything in front of the header block: the stub and the vendor's texts.
+  long front = entries_offset_ - long(HEADER_SIZE);
+  std::vector<uint8_t> image(front > 0 ? size_t(front) : 0);
+  if (!image.empty() && pread(fileno(file_), image.data(), image.size(), 0) != ssize_t(image.size()))
+    throw Failure(system_failure(path_, "cannot read", errno));
+  return image_decodes_zstd(image);
+}
+
 void InstallerReader::rewind() {
   if (entry_seek(&stream_, crc_table_, EntryPosition{entries_offset_, -1, 0}) != FAILURE_NONE)
     throw Failure(system_failure(path_, "cannot read", errno));
   next_index_ = 0;
   tree_.clear();
+  entry_zstd_run_end(&stream_);  // a run left part-way is no fault of the file
 }
 
 bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* progress, Data data) {
-  if (next_index_ >= entry_count()) return false;
+  if (next_index_ >= entry_count()) {
+    int fault = entry_stream_end(&stream_);
+    if (fault != FAILURE_NONE)
+      throw Failure(path_ + ": entry " + std::to_string(entry_count()) + " of " + std::to_string(entry_count()) +
+                    ": " + failure_message(fault));
+    return false;
+  }
   *index = next_index_;
   EntryPosition at;
   if (entry_position(&stream_, &at) != 0) throw Failure(system_failure(path_, "cannot read", errno));

@@ -10,11 +10,16 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/read/entry_reader.h"
 #include "archive/format.h"
 #include "archive/vendor_texts.h"
 #include "pack/entry_tree.h"
+
+// Whether the program image `image` (or its first part) carries
+// ENTRY_ZSTD_TAG, which only a stub that decodes Zstandard holds.
+bool image_decodes_zstd(const std::vector<uint8_t>& image);
 
 class InstallerReader {
  public:
@@ -50,6 +55,10 @@ class InstallerReader {
   // null and memory is bounded whatever size an entry declares (CHECK_DATA:
   // the stored size, which the file bounds, plus one window).
   bool next(Entry* entry, uint32_t* index, const EntryProgress* progress = nullptr, Data data = KEEP_DATA);
+
+  // Whether the stub in front of the attachment decodes Zstandard entries
+  // and record blocks.
+  bool stub_decodes_zstd() const;
 
   // The fault of the entry just read, as next would report it.
   [[noreturn]] void fail_entry(const Entry& entry, uint32_t index, int fault) const;

@@ -84,6 +84,7 @@ int verify_command(const Arguments& args) {
   VerifyProgress progress{&display, 0, reader.entry_count()};
   const EntryProgress on_slice{show_slice, &progress};
   uint32_t files = 0, deletions = 0, objects = 0, steps = 0;
+  bool zstd_stub_checked = false;
   uint64_t bytes = 0;
   Entry entry;
   uint32_t index;
@@ -91,6 +92,18 @@ int verify_command(const Arguments& args) {
     for (;;) {
       progress.index = files + deletions + objects + steps;
       if (!reader.next(&entry, &index, display.shown() ? &on_slice : nullptr, InstallerReader::CHECK_DATA)) break;
+      // zolt-pack decodes Zstandard whatever stub the installer carries; the
+      // installer decodes it only with the stub that does.
+      if ((entry_is_zstd(entry.type) || reader.stream()->block.records) && !zstd_stub_checked) {
+        zstd_stub_checked = true;
+        if (!reader.stub_decodes_zstd()) {
+          release_entry(&entry);
+          throw Failure(reader.path() + ": entry " + std::to_string(index + 1) + " of " +
+                        std::to_string(reader.entry_count()) + " (" + escaped_text(entry.name) +
+                        "): " + failure_message(ENTRY_FAULT_DECODE) +
+                        " (its stub does not decode Zstandard; pack it with zolt-setup-zstd)");
+        }
+      }
       std::string problem = path_length_problem(reader, entry, index);
       if (!problem.empty()) {
         release_entry(&entry);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/read/attachment_check.h"
+#include "engine/read/entry_zstd.h"
 
 namespace {
 
@@ -124,7 +125,10 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
     return fail(f, INSTALL_BEGIN, 0, nullptr);
 
   // The entries behind the one being written are read and decoded meanwhile.
-  int code = entry_prefetch_start(&run->prefetch, run->stream, run->crc_table, run->count);
+  int code = entry_zstd_open(run->stream);
+  if (code != FAILURE_NONE) return fault(f, INSTALL_READ_AHEAD, code, 0, nullptr);
+  run->holding_zstd = 1;
+  code = entry_prefetch_start(&run->prefetch, run->stream, run->crc_table, run->count);
   if (code != FAILURE_NONE) return fault(f, INSTALL_READ_AHEAD, code, 0, nullptr);
   run->prefetching = 1;
   for (uint32_t index = 0; index < run->count; index++) {
@@ -148,6 +152,12 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
     }
     entry_prefetch_done(&run->prefetch);  // the entry's slot is then refilled
   }
+  // Every entry is read: the stream is this thread's again, and data its
+  // records do not account for fails the run before it is called complete.
+  entry_prefetch_stop(&run->prefetch);
+  run->prefetching = 0;
+  code = entry_stream_end(run->stream);
+  if (code != FAILURE_NONE) return fault(f, INSTALL_RECORD, code, run->count - 1, nullptr);
   if (extraction_finish(&x, &f->failure) != 0) return fail(f, INSTALL_FINISH, 0, nullptr);
   return 0;
 }
@@ -155,6 +165,8 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
 void install_run_end(InstallRun* run) {
   if (run->prefetching) entry_prefetch_stop(&run->prefetch);
   run->prefetching = 0;
+  if (run->holding_zstd) entry_zstd_close(run->stream);
+  run->holding_zstd = 0;
   if (run->header) {
     tell_no_record(run);
     extraction_end(&run->extraction);

@@ -84,6 +84,7 @@ struct InstallRun {
   int measuring;
   int prefetching;
   uint32_t written;  // entries installed
+  int holding_zstd;  // a use of the stream's Zstandard context, so that its state outlives the read-ahead
 };
 
 // Nothing on disk yet. `header`, `stream` and `crc_table` must outlive the run.

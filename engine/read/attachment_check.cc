@@ -16,9 +16,14 @@ int check_entry_stored_data(EntryStream* s, const uint8_t* crc_table, const Entr
   if (entry_is_zstd(e.type) && !ENTRY_ZSTD_SUPPORTED) return ENTRY_FAULT_DECODE;
   uint8_t slice[CODEC_WINDOW];
   uint16_t crc = 0;
+  // A frame's header says all a decoder needs to take it: read here, before
+  // anything changes, not when its entry comes.
+  if (e.type == ENTRY_ZSTD_FRAME && e.stored_size == 0) return ENTRY_FAULT_DECODE;
   for (uint32_t left = e.stored_size; left > 0;) {
     uint32_t n = left < sizeof slice ? left : uint32_t(sizeof slice);
     if (entry_stream_read(s, slice, n) < n) return ENTRY_FAULT_STORED_SHORT;
+    if (e.type == ENTRY_ZSTD_FRAME && left == e.stored_size && entry_zstd_frame_header(slice, n) != FAILURE_NONE)
+      return ENTRY_FAULT_DECODE;
     crc = crc16_continue(crc_table, crc, slice, n);
     left -= n;
   }
@@ -47,6 +52,11 @@ int check_attachment(EntryStream* s, const uint8_t* crc_table, uint32_t entry_co
     }
     if (fault == FAILURE_NONE && checked) fault = checked->accept(checked->context, e);
     if (fault != FAILURE_NONE) return fault;
+  }
+  fault = entry_stream_end(s);
+  if (fault != FAILURE_NONE) {
+    *index = entry_count - 1;
+    return fault;
   }
   return entry_seek(s, crc_table, start);
 }

@@ -1,6 +1,8 @@
 // Checking a whole attachment before anything is installed: every record
 // (length, CRC, name) and every entry's stored data against its CRC, read in
-// slices so that memory stays small whatever the sizes. What only decoding
+// slices so that memory stays small whatever the sizes, every Zstandard
+// frame's header, and that no record block holds bytes behind the last
+// entry's record. What only decoding
 // shows (a stream that does not decode, a wrong file CRC) is left to the
 // installation of the entry.
 #pragma once

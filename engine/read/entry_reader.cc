@@ -49,6 +49,11 @@ int read_entry_record(EntryStream* s, const uint8_t* crc_table, Entry* e) {
   for (;;) {
     bool from_block = record_block_has_more(s);
     int fault = read_one_record(s, crc_table, e, from_block);
+    // Only a continued entry goes on with the run before it (a block's
+    // record may come between them); anything else finds its frame ended
+    // with its last file.
+    if (fault == FAILURE_NONE && e->type != ENTRY_ZSTD_CONTINUED && e->type != ENTRY_RECORD_BLOCK)
+      fault = entry_zstd_run_end(s);
     // A program without Zstandard reads the type as any unknown one, as
     // -lh5-: the -lh5- stub stays as it was.
     if (fault != FAILURE_NONE || e->type != ENTRY_RECORD_BLOCK || !ENTRY_ZSTD_SUPPORTED) return fault;
@@ -61,6 +66,12 @@ int read_entry_record(EntryStream* s, const uint8_t* crc_table, Entry* e) {
       return fault;
     }
   }
+}
+
+int entry_stream_end(EntryStream* s) {
+  // What no counted record took: a cut record, or data behind the files.
+  if (record_block_has_more(s)) return ENTRY_FAULT_RECORD_SHORT;
+  return entry_zstd_run_end(s);
 }
 
 namespace {

@@ -49,6 +49,11 @@ void release_entry(Entry* entry);
 // stay null), then the data behind it.
 int read_entry_record(EntryStream* stream, const uint8_t* crc_table, Entry* entry);
 int read_entry_data(EntryStream* stream, const uint8_t* crc_table, Entry* entry, const EntryProgress* progress);
+// After the last entry: FAILURE_NONE when the stored data ended where the
+// records say, else ENTRY_FAULT_RECORD_SHORT (the record block holds bytes
+// no entry took) or ENTRY_FAULT_DECODE (the last run's frame runs on).
+int entry_stream_end(EntryStream* stream);
+
 // read_entry_data without keeping the file: only the stored data is held,
 // so memory is its size and no more whatever size the file declares.
 int check_entry_data(EntryStream* stream, const uint8_t* crc_table, const Entry& entry,

@@ -1,5 +1,6 @@
 #include "engine/read/entry_zstd.h"
 
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
 #include <zstd.h>
 
 #include <cstdlib>
@@ -150,6 +151,32 @@ int entry_zstd_decode(EntryStream* stream, const uint8_t* crc_table, const Entry
   pass_on(sink, batch, held);
   in_frame = !frame_ended || carry_start < carry_end;
   return FAILURE_NONE;
+}
+
+int entry_zstd_frame_header(const uint8_t* start, uint32_t size) {
+  ZSTD_frameHeader h;
+  if (ZSTD_getFrameHeader(&h, start, size) != 0) return ENTRY_FAULT_DECODE;
+  // A skippable frame is no file's data; a dictionary is one the installer
+  // does not have.
+  if (h.frameType != ZSTD_frame || h.dictID != 0 || h.windowSize > (1ull << ZSTD_WINDOW_LOG_MAX))
+    return ENTRY_FAULT_DECODE;
+  return FAILURE_NONE;
+}
+
+int entry_zstd_run_end(EntryStream* stream) {
+  ZstdDecoder* d = stream->zstd;
+  if (!d || !d->in_frame) return FAILURE_NONE;
+  d->in_frame = false;
+  // Decoded bytes no file took: the frame holds more than its records say.
+  if (d->carry_start < d->carry_end) return ENTRY_FAULT_DECODE;
+  if (d->frame_ended) return FAILURE_NONE;
+  // The last call may have spent the input with the frame's end still to be
+  // confirmed; with no more input it must end now, giving nothing.
+  uint8_t byte;
+  ZSTD_outBuffer out{&byte, 1, 0};
+  ZSTD_inBuffer in{nullptr, 0, 0};
+  size_t result = ZSTD_decompressStream(d->context, &out, &in);
+  return ZSTD_isError(result) || result != 0 || out.pos != 0 ? ENTRY_FAULT_DECODE : FAILURE_NONE;
 }
 
 int entry_zstd_decode_block(const uint8_t* stored, uint32_t stored_size, uint8_t* out, uint32_t capacity,

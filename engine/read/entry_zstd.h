@@ -50,6 +50,18 @@ struct ZstdSource {
 int entry_zstd_decode(EntryStream* stream, const uint8_t* crc_table, const Entry& entry, const ZstdSource& source,
                       const EntrySink* sink, const EntryProgress* progress, uint16_t* crc);
 
+// The start of a frame entry's stored data: FAILURE_NONE when it begins a
+// frame this decoder takes (the magic number, no dictionary, a window within
+// 2^ZSTD_WINDOW_LOG_MAX), else ENTRY_FAULT_DECODE. Read by the check pass,
+// so that such a frame is refused before anything changes.
+int entry_zstd_frame_header(const uint8_t* start, uint32_t size);
+
+// The run of the entries decoded last is over (the next record is not a
+// continued entry, or there is none): FAILURE_NONE when its frame ended
+// with the last file, ENTRY_FAULT_DECODE when the frame runs on or gave
+// more than its files. Either way no frame is open afterwards.
+int entry_zstd_run_end(EntryStream* stream);
+
 // Decodes the stored data of a record block (one frame of its own, apart
 // from the stream's context) into `out`: 0 with `*produced` set, or
 // ENTRY_FAULT_DECODE (also in a program without Zstandard) or

@@ -13,3 +13,6 @@ int entry_zstd_decode(EntryStream*, const uint8_t*, const Entry&, const ZstdSour
 }
 
 int entry_zstd_decode_block(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t*) { return ENTRY_FAULT_DECODE; }
+
+int entry_zstd_frame_header(const uint8_t*, uint32_t) { return ENTRY_FAULT_DECODE; }
+int entry_zstd_run_end(EntryStream*) { return FAILURE_NONE; }

@@ -185,6 +185,55 @@ TEST_P(DamagedInstaller, NotAnInstallerAtAll) {
   EXPECT_EQ(r.err, "zolt-pack: " + temp / "missing.run" + ": cannot open: No such file or directory\n");
 }
 
+// Zstandard frames made by hand from raw blocks, to say what their records do not.
+std::string frame(const std::string& blocks, int window_log = 17, char dictionary = 0) {
+  std::string start = std::string("\x28\xb5\x2f\xfd", 4) + char(dictionary ? 1 : 0) + char((window_log - 10) << 3);
+  return start + (dictionary ? std::string(1, dictionary) : "") + blocks;
+}
+std::string raw_block(const std::string& data, bool last) {
+  uint32_t h = uint32_t(data.size()) << 3 | (last ? 1 : 0);
+  return std::string{char(h), char(h >> 8), char(h >> 16)} + data;
+}
+
+// The installer, --check and verify refuse each with status 1: a header
+// before anything is written, data past the records before the entry behind.
+TEST(ZstandardBounds, FramesThatDisagreeWithTheirRecordsAreRefused) {
+  if (zstd_setup_binary().empty()) GTEST_SKIP() << "built without libzstd";
+  TempDir temp;
+  const std::string a(3000, 'a'), b(2000, 'b'), target = temp / "target";
+  const uint32_t F = ENTRY_ZSTD_FRAME, C = ENTRY_ZSTD_CONTINUED;
+  const TestEntry z{"z.txt", ENTRY_STORED, "last\n", ""}, open_a{"a", F, a, frame(raw_block(a, false))};
+  const std::vector<std::pair<std::vector<TestEntry>, bool>> cases = {  // entries, refused before any change
+      {{open_a, {"b", C, b, raw_block(b, true)}, z}, false},            // sound
+      {{{"a", F, a, frame(raw_block(a + std::string(5000, 'x'), true))}, z}, false},
+      {{open_a, {"b", F, b, frame(raw_block(b, true))}, z}, false},
+      {{open_a, {"b", C, b, raw_block(b + b, true)}}, false},
+      {{z, {"a", F, a, frame(raw_block(a, true), 25)}}, true},
+      {{z, {"a", F, a, frame(raw_block(a, true), 17, 7)}}, true},
+      {{z, {"a", F, a, "\x29" + frame(raw_block(a, true)).substr(1)}}, true}};
+  for (size_t i = 0; i < cases.size(); i++) {
+    const auto& [entries, first] = cases[i];
+    const bool sound = i == 0;
+    SCOPED_TRACE(i);
+    std::filesystem::remove_all(target);
+    write_file(temp / "z.run", build_installer(read_file(zstd_setup_binary()), TestHeader(), entries), 0755);
+    ProcessOptions o;
+    o.args = {"--quiet", "--target", target, "--accept-licence"};
+    ProcessResult r = run_process(temp / "z.run", o);
+    EXPECT_EQ(r.exit_status, sound ? 0 : 1) << r.err;
+    EXPECT_EQ(r.err.find("Decompression error (err=1).") != std::string::npos, !sound) << r.err;
+    EXPECT_EQ(path_exists(target + "/z.txt"), sound);
+    EXPECT_EQ(path_exists(target), !first);
+    o.args = {"--check", "--target", temp / "checked"};
+    EXPECT_EQ(run_process(temp / "z.run", o).exit_status, sound ? 0 : 1);
+    EXPECT_EQ(run_pack({"verify", "-q", temp / "z.run"}).exit_status, sound ? 0 : 1);
+  }
+  write_file(temp / "lh5.run", build_installer(read_file(setup_binary()), TestHeader(), cases.front().first), 0755);
+  ProcessResult r = run_pack({"verify", "-q", temp / "lh5.run"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("entry 1 of 3 (a): Decompression error (err=1). (its stub does not"), std::string::npos) << r.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Methods, DamagedInstaller, ::testing::Values("lh5", "zstd"),
                          [](const auto& info) { return info.param; });
 
