@@ -1,6 +1,7 @@
 #include "engine/filesystem/durable_batch.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,10 +37,29 @@ int remember_file_system(DurableBatch* b, int fd, dev_t device) {
   return 0;
 }
 
+// Descriptors the run opens beside a batch's while it waits: the next
+// file's, the record's, the read-ahead's, a directory or two on the way.
+constexpr long SPARE_DESCRIPTORS = 8;
+
+// As many files as the descriptors left free now allow, kept for the run's
+// other needs and for the file systems remembered.
+size_t batch_capacity() {
+  rlimit limit;
+  const rlim_t plenty = DURABLE_BATCH_FILES * DURABLE_BATCH_FILE_DESCRIPTORS * 2;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= plenty)
+    return DURABLE_BATCH_FILES;
+  long open_now = 0;
+  for (int fd = 0; rlim_t(fd) < limit.rlim_cur; fd++) open_now += fcntl(fd, F_GETFD) != -1;
+  long spare = long(limit.rlim_cur) - open_now - SPARE_DESCRIPTORS - long(DURABLE_BATCH_FILE_SYSTEMS);
+  long files = spare / long(DURABLE_BATCH_FILE_DESCRIPTORS);
+  return files < 1 ? 1 : size_t(files);
+}
+
 }  // namespace
 
 void durable_batch_init(DurableBatch* b, int flush) {
   b->count = 0;
+  b->capacity = batch_capacity();
   b->flush = flush;
   b->file_systems = 0;
 }

@@ -23,7 +23,9 @@
 #include "engine/failure.h"
 #include "engine/filesystem/temporary_files.h"
 
-constexpr size_t DURABLE_BATCH_FILES = 256;  // descriptors held open at most
+constexpr size_t DURABLE_BATCH_FILES = 256;  // files waiting at most
+// Descriptors each waiting file holds: its temporary and its directory.
+constexpr size_t DURABLE_BATCH_FILE_DESCRIPTORS = 2;
 constexpr size_t DURABLE_BATCH_FILE_SYSTEMS = 8;  // more are flushed as they come
 
 struct BatchedFile {
@@ -41,6 +43,10 @@ struct BatchedFile {
 struct DurableBatch {
   BatchedFile files[DURABLE_BATCH_FILES];
   size_t count;
+  // Files it takes before it is full: fewer than DURABLE_BATCH_FILES when
+  // the process may not open that many descriptors, so that a low limit
+  // makes smaller batches rather than a failed run.
+  size_t capacity;
   int flush;  // 0: no flushing at all (scratch trees, at the caller's risk)
   // A descriptor on each file system that received names since the last
   // finish, and its device.
@@ -50,6 +56,8 @@ struct DurableBatch {
 };
 
 void durable_batch_init(DurableBatch* batch, int flush);
+
+inline bool durable_batch_full(const DurableBatch* batch) { return batch->count >= batch->capacity; }
 
 // Takes `file` (its descriptors and name) into the batch and starts writing
 // its data out. The batch must not be full.

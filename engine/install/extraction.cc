@@ -231,8 +231,11 @@ int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   umask(mask);
   x->new_file_mode = 0666 & ~mask;
   durable_batch_init(&x->batch, x->flush_data);
-  // Before the first change, the record lists also what this run will write:
-  // a run killed on the way leaves a record that a later run can trust.
+  // Before the first change, the record lists also what this run will write
+  // and the directories it will make: a run killed on the way leaves a
+  // record that a later run can trust and an uninstall can clear.
+  if (!x->no_record_error && owned_index_expect_directories(&x->owned, x->root_fd) != 0)
+    return fail_with(f, FAILURE_NO_MEMORY);
   if (!x->no_record_error && install_record_write(&x->record, &x->owned, true) != 0)
     return fail_with(f, FAILURE_SAVE_RECORD, errno);
   x->begun = 1;
@@ -462,7 +465,7 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
   file.base = file.name + (x->file_name - e.name);
   durable_batch_add(&x->batch, file);
   // Unflushed, nothing is gained by waiting: the name is taken at once.
-  if (x->batch.count == DURABLE_BATCH_FILES || !x->flush_data) return commit_batch(x, f);
+  if (durable_batch_full(&x->batch) || !x->flush_data) return commit_batch(x, f);
   return 0;
 }
 

@@ -347,3 +347,31 @@ size_t owned_index_remove_unlisted(OwnedIndex* x, int root_fd) {
   free(directories);
   return removed;
 }
+
+int owned_index_expect_directories(OwnedIndex* x, int root_fd) {
+  InstalledIdentity directory{};
+  directory.kind = IDENTITY_CONTENT;  // never matches: a directory goes when empty, whatever it is
+  directory.mode = S_IFDIR | 0755;
+  char path[SYSTEM_PATH_SIZE];
+  size_t checked = 0;  // the length of the parent checked last, in `path`
+  for (size_t i = 0, count = x->count; i < count; i++) {
+    if (!(x->paths[i].flags & PATH_INSTALLS)) continue;
+    size_t parent = size_t(x->paths[i].name - x->paths[i].path);
+    // Entries come directory by directory: the same parent is checked once.
+    if (parent == 0 || parent >= sizeof path ||
+        (parent == checked && memcmp(path, x->paths[i].path, parent) == 0))
+      continue;
+    memcpy(path, x->paths[i].path, parent);
+    checked = parent;
+    for (size_t end = 0; end < parent; end++) {
+      if (path[end] != '/') continue;
+      path[end] = 0;
+      struct stat st;
+      bool missing = fstatat(root_fd, path, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+      int added = missing ? owned_index_add(x, path, end, PATH_INSTALLS, &directory) : 0;
+      path[end] = '/';
+      if (added != 0) return -1;
+    }
+  }
+  return 0;
+}

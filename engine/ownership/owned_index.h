@@ -117,6 +117,12 @@ BelowHooks owned_index_below_hooks(OwnedIndex* index);
 // are empty then, deepest first. Returns the number removed.
 size_t owned_index_remove_unlisted(OwnedIndex* index, int root_fd);
 
+// Adds, as directories this attachment installs, the directories on the
+// way to its paths that are missing below `root_fd` now: the run will make
+// them, so the record written before its first change claims them too.
+// 0, or -1 when memory runs out.
+int owned_index_expect_directories(OwnedIndex* index, int root_fd);
+
 // Calls `each` for every path and identity that an installation record
 // should list now; with `intent`, also the files this attachment is still to
 // write, as a record that a run killed on the way must leave. Stops at the

@@ -28,6 +28,22 @@ int file_left(void* context, const char*, const InstalledIdentity& id) {
   return 0;
 }
 
+// The removals and the record's new state reach the disk before the run is
+// called complete: one flush of the file system that holds the directory
+// and its record, as the install's batches flush theirs.
+int flush_removals(int root_fd) {
+  int fd = openat(root_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    sync();  // a directory that may not be read: every file system, then
+    return 0;
+  }
+  int result = syncfs(fd);
+  int error = errno;
+  close(fd);
+  errno = error;
+  return result;
+}
+
 int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallResult* result, EngineFailure* f) {
   struct stat st;
   if (fstatat(root_fd, INSTALL_RECORD_DIRECTORY, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
@@ -51,7 +67,7 @@ int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallRes
     bool files_left = false;
     owned_index_each_recorded(&index, false, file_left, &files_left);
     int written = files_left ? install_record_write(&record, &index, false) : install_record_remove(&record, root_fd);
-    if (written != 0) status = fail_with(f, FAILURE_SAVE_RECORD, errno);
+    if (written != 0 || flush_removals(root_fd) != 0) status = fail_with(f, FAILURE_SAVE_RECORD, errno);
   }
   install_record_close(&record);
   owned_index_release(&index);

@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "engine/install/extraction.h"
 
 #include "tests/reliability/reliability_support.h"
 #include "tests/support/files.h"
@@ -47,6 +53,33 @@ TEST(Uninstall, RemovesWhatIsUnchangedAndKeepsTheRest) {
   EXPECT_EQ(failure.code, FAILURE_NOT_RECORDED);
   ASSERT_EQ(uninstall_product(dir.c_str(), "OTHER", nullptr, nullptr, &result, &failure), 0);
   EXPECT_FALSE(path_exists(dir + "/.zolt-setup"));
+}
+
+// A run killed after it made its directories: the record written before its
+// first change claims them, so an uninstall clears them.
+TEST(Uninstall, ClearsTheDirectoriesOfAKilledUpgrade) {
+  TempDir tmp;
+  const std::string dir = tmp / "target";
+  ASSERT_EQ(install_in_child(stub_installer({{"old.txt", ENTRY_STORED, "1", ""}}), dir).exit_status, 0);
+  ProcessResult killed = run_in_child([&] {
+    Extraction x;
+    extraction_init(&x, dir.c_str());
+    for (const char* name : {"old.txt", "new/sub/f.txt", "new/g.txt"}) {
+      Entry e{};
+      e.name = reinterpret_cast<char*>(memcpy(e.record + RECORD_NAME, name, strlen(name) + 1));
+      if (extraction_expect(&x, e) != 0) _exit(2);
+    }
+    EngineFailure failure;
+    if (extraction_begin(&x, "QUMBA", &failure) != 0 || mkdir((dir + "/new").c_str(), 0755) != 0) _exit(3);
+    _exit(mkdir((dir + "/new/sub").c_str(), 0755));  // as a kill would: no record after the first
+  });
+  ASSERT_EQ(killed.exit_status, 0) << killed.err;
+  const std::string list = read_file(dir + "/.zolt-setup/QUMBA.list");
+  for (const std::string made : {"new", "new/sub"}) EXPECT_NE(list.find("\t" + made + '\0'), std::string::npos) << made;
+  UninstallResult result;
+  EngineFailure failure;
+  ASSERT_EQ(uninstall_product(dir.c_str(), "QUMBA", nullptr, nullptr, &result, &failure), 0);
+  EXPECT_FALSE(path_exists(dir + "/new"));
 }
 
 }  // namespace

@@ -253,4 +253,20 @@ TEST_F(ResourceLimits, LargeFileInSmallMemory) {
 }
 #endif
 
+// Every file waiting for its name holds descriptors: a low limit makes the
+// batches smaller, not the run fail.
+TEST(DescriptorLimit, SixteenDescriptorsInstallEveryFile) {
+  TempDir temp;
+  std::vector<TestEntry> many;
+  for (int i = 0; i < 60; i++)
+    many.push_back({"d" + std::to_string(i % 3) + "/f" + std::to_string(i), ENTRY_STORED, std::string(100 + i, 'x'), ""});
+  write_installer(temp / "many.run", many);
+  ProcessOptions o;
+  o.args = {"--quiet", "--target", temp / "out", "--accept-licence"};
+  o.limits = {{RLIMIT_NOFILE, 16}};
+  ProcessResult r = run_process(temp / "many.run", o);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  for (const TestEntry& e : many) EXPECT_EQ(read_file(temp / ("out/" + e.name)), e.data) << e.name;
+}
+
 }  // namespace
