@@ -49,11 +49,9 @@ int read_entry_record(EntryStream* s, const uint8_t* crc_table, Entry* e) {
   for (;;) {
     bool from_block = record_block_has_more(s);
     int fault = read_one_record(s, crc_table, e, from_block);
-    // Only a continued entry goes on with the run before it (a block's
-    // record may come between them); anything else finds its frame ended
-    // with its last file.
-    if (fault == FAILURE_NONE && e->type != ENTRY_ZSTD_CONTINUED && e->type != ENTRY_RECORD_BLOCK)
-      fault = entry_zstd_run_end(s);
+    // A new frame finds the one before it ended with its last file (entries
+    // of other kinds may come between a run's, the frame going on behind).
+    if (fault == FAILURE_NONE && e->type == ENTRY_ZSTD_FRAME) fault = entry_zstd_run_end(s);
     // A program without Zstandard reads the type as any unknown one, as
     // -lh5-: the -lh5- stub stays as it was.
     if (fault != FAILURE_NONE || e->type != ENTRY_RECORD_BLOCK || !ENTRY_ZSTD_SUPPORTED) return fault;

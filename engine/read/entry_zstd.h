@@ -56,8 +56,8 @@ int entry_zstd_decode(EntryStream* stream, const uint8_t* crc_table, const Entry
 // so that such a frame is refused before anything changes.
 int entry_zstd_frame_header(const uint8_t* start, uint32_t size);
 
-// The run of the entries decoded last is over (the next record is not a
-// continued entry, or there is none): FAILURE_NONE when its frame ended
+// The run of the entries decoded last is over (a new frame begins, or no
+// entry is left): FAILURE_NONE when its frame ended
 // with the last file, ENTRY_FAULT_DECODE when the frame runs on or gave
 // more than its files. Either way no frame is open afterwards.
 int entry_zstd_run_end(EntryStream* stream);

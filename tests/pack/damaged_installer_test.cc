@@ -196,7 +196,8 @@ std::string raw_block(const std::string& data, bool last) {
 }
 
 // The installer, --check and verify refuse each with status 1: a header
-// before anything is written, data past the records before the entry behind.
+// before anything is written, data past the records when the next frame
+// begins or the entries end.
 TEST(ZstandardBounds, FramesThatDisagreeWithTheirRecordsAreRefused) {
   if (zstd_setup_binary().empty()) GTEST_SKIP() << "built without libzstd";
   TempDir temp;
@@ -205,7 +206,7 @@ TEST(ZstandardBounds, FramesThatDisagreeWithTheirRecordsAreRefused) {
   const TestEntry z{"z.txt", ENTRY_STORED, "last\n", ""}, open_a{"a", F, a, frame(raw_block(a, false))};
   const std::vector<std::pair<std::vector<TestEntry>, bool>> cases = {  // entries, refused before any change
       {{open_a, {"b", C, b, raw_block(b, true)}, z}, false},            // sound
-      {{{"a", F, a, frame(raw_block(a + std::string(5000, 'x'), true))}, z}, false},
+      {{z, {"a", F, a, frame(raw_block(a + std::string(5000, 'x'), true))}}, false},
       {{open_a, {"b", F, b, frame(raw_block(b, true))}, z}, false},
       {{open_a, {"b", C, b, raw_block(b + b, true)}}, false},
       {{z, {"a", F, a, frame(raw_block(a, true), 25)}}, true},
@@ -222,7 +223,7 @@ TEST(ZstandardBounds, FramesThatDisagreeWithTheirRecordsAreRefused) {
     ProcessResult r = run_process(temp / "z.run", o);
     EXPECT_EQ(r.exit_status, sound ? 0 : 1) << r.err;
     EXPECT_EQ(r.err.find("Decompression error (err=1).") != std::string::npos, !sound) << r.err;
-    EXPECT_EQ(path_exists(target + "/z.txt"), sound);
+    EXPECT_EQ(path_exists(target + "/z.txt"), i < 2);
     EXPECT_EQ(path_exists(target), !first);
     o.args = {"--check", "--target", temp / "checked"};
     EXPECT_EQ(run_process(temp / "z.run", o).exit_status, sound ? 0 : 1);

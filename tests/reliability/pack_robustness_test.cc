@@ -25,13 +25,15 @@ ProcessResult pack(const std::vector<std::string>& args) {
   return r;
 }
 
-// list and verify on `path`: both succeed or both fail with one line
-// "zolt-pack: PATH: ..." on standard error.
+// list and verify on `path`: both succeed or both fail (but for verify's
+// refusal of the stub) with one line "zolt-pack: PATH: ..." on standard error.
 void expect_sound_verdict(const std::string& path, const std::string& what) {
   SCOPED_TRACE(what);
   ProcessResult listed = pack({"list", path});
   ProcessResult verified = pack({"verify", "-q", path});
-  EXPECT_EQ(listed.exit_status, verified.exit_status);
+  // verify alone refuses Zstandard data behind a stub that cannot decode it.
+  bool stub_cannot = verified.err.find("(its stub does not decode Zstandard") != std::string::npos;
+  EXPECT_EQ(listed.exit_status, stub_cannot ? 0 : verified.exit_status);
   for (const ProcessResult* r : {&listed, &verified}) {
     EXPECT_TRUE(r->exit_status == 0 || r->exit_status == 1) << r->exit_status;
     if (r->exit_status == 1) {
