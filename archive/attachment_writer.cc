@@ -34,6 +34,7 @@ int build_header(AttachmentHeader* header, const HeaderFields& fields, const Ent
       !put_text(h + HEADER_PLATFORM, fields.platform))
     return WRITE_BAD_TEXT;
   put_u32(h + HEADER_BUILD_TIME, uint32_t(fields.build_time));
+  put_u32(h + HEADER_FLAGS, fields.flags);
   uint8_t* table = crc16_table();
   if (!table) return WRITE_NO_MEMORY;
   put_u16(h + HEADER_CRC, crc16(table, h, HEADER_SIZE));

@@ -15,6 +15,7 @@ struct HeaderFields {
   const char* platform;
   int32_t build_time;
   uint32_t space_required;
+  uint32_t flags;  // HEADER_FLAG_* bits
 };
 
 struct EntryTotals {

@@ -36,9 +36,18 @@ constexpr uint32_t HEADER_PRODUCT_VERSION = 482;  // text, 64 bytes
 constexpr uint32_t HEADER_PLATFORM = 546;         // text, 64 bytes
 constexpr uint32_t HEADER_RESERVED_TEXT = 610;    // text, 64 bytes
 constexpr uint32_t HEADER_BUILD_TIME = 740;       // i32, seconds since 1970 UTC
+constexpr uint32_t HEADER_FLAGS = 744;            // u32, HEADER_FLAG_* bits; 0 before there were any
 
 constexpr uint32_t HEADER_TEXT_SIZE = 64;  // a text field: at most 63 bytes, then NUL padding
 constexpr int32_t VOLUME_WHOLE = -1;
+
+// The attachment carries the whole product: an upgrade removes what the
+// product's record lists there unchanged and this attachment no longer
+// installs. Without it an installer may be an add-on or a patch, and what
+// it does not ship is someone else's to keep. A field that earlier
+// installers never looked at, under the header's CRC: they install such an
+// attachment as any other.
+constexpr uint32_t HEADER_FLAG_WHOLE_PRODUCT = 1;
 
 static_assert(HEADER_PRODUCT_VERSION == HEADER_PRODUCT_NAME + HEADER_TEXT_SIZE);
 static_assert(HEADER_PLATFORM == HEADER_PRODUCT_VERSION + HEADER_TEXT_SIZE);
@@ -178,6 +187,9 @@ inline uint32_t header_total_file_size(const AttachmentHeader& h) { return get_u
 inline int32_t header_volume(const AttachmentHeader& h) { return get_i32(h.bytes + HEADER_VOLUME); }
 inline uint32_t header_space_required(const AttachmentHeader& h) { return get_u32(h.bytes + HEADER_SPACE_REQUIRED); }
 inline int32_t header_build_time(const AttachmentHeader& h) { return get_i32(h.bytes + HEADER_BUILD_TIME); }
+inline bool header_whole_product(const AttachmentHeader& h) {
+  return (get_u32(h.bytes + HEADER_FLAGS) & HEADER_FLAG_WHOLE_PRODUCT) != 0;
+}
 // Text fields as C strings. A writer always terminates them, but a header that
 // passed its CRC can still fill all 64 bytes, so readers go through this copy.
 inline void header_text(const AttachmentHeader& h, uint32_t offset, char out[HEADER_TEXT_SIZE]) {

@@ -13,7 +13,9 @@
 # CPACK_ZOLT_STUB (another bare installer), and optionally
 # CPACK_ZOLT_PLATFORM (default: from the stub), CPACK_ZOLT_DELETE (a list of names for
 # deletion entries), CPACK_ZOLT_METHOD (zstd or lh5, zolt-pack's --method),
-# CPACK_ZOLT_LEVEL (the Zstandard level), CPACK_ZOLT_STORE (store uncompressed) and
+# CPACK_ZOLT_LEVEL (the Zstandard level), CPACK_ZOLT_STORE (store uncompressed),
+# CPACK_ZOLT_REMOVE_OBSOLETE (the package is the whole product: an upgrade
+# removes the unchanged files of earlier versions that it no longer installs) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.
@@ -63,6 +65,9 @@ if(CPACK_ZOLT_LEVEL)
 endif()
 if(CPACK_ZOLT_STORE)
   list(APPEND _zolt_command --store)
+endif()
+if(CPACK_ZOLT_REMOVE_OBSOLETE)
+  list(APPEND _zolt_command --remove-obsolete)
 endif()
 
 if(DEFINED CPACK_RESOURCE_FILE_LICENSE)

@@ -22,6 +22,10 @@
 #     [LEVEL <n>]                Zstandard level, 1 to 22 (default 19)
 #     [STORE]                    store every file uncompressed
 #     [DELETE <name>...]         deletion entries for files of earlier versions
+#     [REMOVE_OBSOLETE]          the installer is the whole product: an upgrade
+#                                removes the unchanged files of earlier versions
+#                                that it no longer installs (without it they stay,
+#                                as an add-on or a patch needs)
 #     [JOBS <n>]                 compression threads (default: online processors)
 #     [LICENSE <file>]           the licence agreement the installer shows
 #     [DEFAULT_DIRECTORY <dir>]  the installation directory it offers
@@ -68,7 +72,7 @@ function(_zolt_stub_arch var stub)
 endfunction()
 
 function(zolt_add_installer)
-  cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;EXCLUDE_FROM_ALL"
+  cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;REMOVE_OBSOLETE;EXCLUDE_FROM_ALL"
     "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
     "DELETE;DEPENDS")
   if(ZI_UNPARSED_ARGUMENTS)
@@ -141,6 +145,9 @@ function(zolt_add_installer)
   endforeach()
   if(ZI_STORE)
     list(APPEND command --store)
+  endif()
+  if(ZI_REMOVE_OBSOLETE)
+    list(APPEND command --remove-obsolete)
   endif()
   set(text_files "")
   foreach(option_flag LICENSE:--licence NOTES:--notes DEFAULT_DIRECTORY:--default-dir TITLE:--title THANKS:--thanks)

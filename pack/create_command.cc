@@ -422,7 +422,7 @@ int create_command(const Arguments& args) {
     if (blocks) check_write(blocks->flush(&failed), o.output + ": " + failed);
 #endif
     HeaderFields header{o.product.c_str(), o.version.c_str(), o.platform.c_str(), int32_t(o.build_time),
-                        space_required};
+                        space_required, o.remove_obsolete ? HEADER_FLAG_WHOLE_PRODUCT : 0u};
     check_write(writer_finish(&writer, header), o.output);
   } catch (...) {
     writer_abandon(&writer);

@@ -45,6 +45,11 @@ const char* const CREATE_USAGE =
     "      --store              store every file uncompressed\n"
     "      --delete=NAME        add an entry that removes NAME, a file that an\n"
     "                           earlier version installed (repeatable)\n"
+    "      --remove-obsolete    the installer carries the whole product: an upgrade\n"
+    "                           removes the files of the product's earlier versions\n"
+    "                           that it no longer installs, unless they were changed\n"
+    "                           (without it they stay installed, as an add-on or a\n"
+    "                           patch needs)\n"
     "      --title=TEXT         the welcome page's title line (default: the stub's)\n"
     "      --thanks=TEXT        the welcome page's line under it; longer than 74\n"
     "                           characters, it is wrapped at blanks\n"
@@ -88,6 +93,7 @@ enum {
   OPT_SPACE,
   OPT_STORE,
   OPT_DELETE,
+  OPT_REMOVE_OBSOLETE,
   OPT_JOBS,
   OPT_QUIET,
   OPT_TITLE,
@@ -218,6 +224,7 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"space", 0, true, OPT_SPACE},
                                              {"store", 0, false, OPT_STORE},
                                              {"delete", 0, true, OPT_DELETE},
+                                             {"remove-obsolete", 0, false, OPT_REMOVE_OBSOLETE},
                                              {"jobs", 'j', true, OPT_JOBS},
                                              {"quiet", 'q', false, OPT_QUIET},
                                              {"title", 0, true, OPT_TITLE},
@@ -283,6 +290,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         if (seen_deletions.insert(p.value).second) o.deletions.push_back(p.value);
         break;
       }
+      case OPT_REMOVE_OBSOLETE:
+        o.remove_obsolete = true;
+        break;
       case OPT_JOBS:
         o.jobs = unsigned(parse_count("create", p.spelling, p.value, MAX_JOBS));
         if (o.jobs == 0) throw UsageError("create", "option '" + p.spelling + "' wants at least 1 thread");

@@ -26,6 +26,7 @@ struct CreateOptions {
   bool method_given = false;  // else a --stub without Zstandard makes it lh5
   int level = 19;
   std::vector<std::string> deletions;  // in command-line order, without repeats
+  bool remove_obsolete = false;  // the installer carries the whole product
   unsigned jobs = 1;
   bool quiet = false;
   bool verbose = false;  // -v: name what --exclude left out

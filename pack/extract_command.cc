@@ -67,11 +67,14 @@ struct Extract {
   uint64_t bytes = 0;
 };
 
-void note_kept(void* context, const char* path) {
+void note_left(void* context, const char* path, const char* why) {
   Extract& x = *static_cast<Extract*>(context);
   x.display->clear();
-  print_note(escaped_text(x.directory + "/" + path) + ": left as it is, changed since it was installed");
+  print_note(escaped_text(x.directory + "/" + path) + ": left as it is, " + why);
 }
+
+void note_kept(void* context, const char* path) { note_left(context, path, "changed since it was installed"); }
+void note_not_owned(void* context, const char* path) { note_left(context, path, "not installed by this product"); }
 
 void note_no_record(void* context, const EngineFailure& why) {
   Extract& x = *static_cast<Extract*>(context);
@@ -163,7 +166,8 @@ int extract_command(const Arguments& args) {
   InstallerReader reader(cl.operands[0]);
   ProgressDisplay display(!quiet);
   Extract x{&reader, &display, directory, std::to_string(reader.entry_count()), quiet};
-  const InstallHooks hooks{&x, show_entry, nullptr, count_entry, note_kept, note_no_record, pass_over_post_install};
+  const InstallHooks hooks{&x,        show_entry,     nullptr,       count_entry,
+                           note_kept, note_not_owned, note_no_record, pass_over_post_install};
   auto run = std::make_unique<InstallRun>();
   install_run_init(run.get(), directory.c_str(), &reader.header(), reader.stream(), reader.crc_table(), &hooks);
   run->extraction.flush_data = flush;

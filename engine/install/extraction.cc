@@ -129,12 +129,13 @@ int commit_batch(Extraction* x, EngineFailure* f, bool finish) {
   return x->batch.count == 0 ? 0 : durable_batch_commit(&x->batch, renamed, x, f);
 }
 
-// Only what the record lists and is still as installed goes; the path is
-// walked as when writing, so an in-tree link on the way leads where the
-// file was written through it.
+// What the product's record lists goes only when it is still as installed;
+// without a record the entry is the vendor's word alone. The path is walked
+// as when writing, so an in-tree link on the way leads where the file was
+// written through it.
 int delete_entry(Extraction* x, const Entry& e) {
   forget_directory(x);  // whatever goes may be the cached directory
-  if (*e.name) x->swept += owned_index_remove_path(&x->owned, e.name, x->root_fd);
+  if (*e.name) x->swept += owned_index_remove_path(&x->owned, e.name, x->root_fd, x->record.found);
   return 0;
 }
 
@@ -179,8 +180,10 @@ int extraction_init(Extraction* x, const char* install_dir) {
   return 0;
 }
 
-void extraction_on_kept(Extraction* x, void (*kept)(void*, const char*), void* context) {
+void extraction_on_kept(Extraction* x, void (*kept)(void*, const char*), void (*not_owned)(void*, const char*),
+                        void* context) {
   x->owned.kept = kept;
+  x->owned.not_owned = not_owned;
   x->owned.kept_context = context;
 }
 
@@ -246,7 +249,7 @@ int extraction_finish(Extraction* x, EngineFailure* f) {
   if (!x->begun) return 0;
   if (commit_batch(x, f, true) != 0) return -1;
   forget_directory(x);
-  x->swept += owned_index_remove_unlisted(&x->owned, x->root_fd);
+  if (x->whole_product) x->swept += owned_index_remove_unlisted(&x->owned, x->root_fd);
   x->record_written = 1;
   if (install_record_write(&x->record, &x->owned, false) != 0)
     return fail_with(f, FAILURE_SAVE_RECORD, errno);

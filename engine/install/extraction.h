@@ -49,11 +49,18 @@ struct Extraction {
   // is removed, as nothing is known to be the product's.
   int no_record_error;
   int record_written;  // the final record, by extraction_finish
+  // The attachment carries the whole product (HEADER_FLAG_WHOLE_PRODUCT):
+  // what the record lists and it no longer installs goes at the end.
+  // Otherwise it stays, and stays listed.
+  int whole_product;
 };
 
 // Paths left alone because what lies there changed since the product
-// installed it go to `kept` (may be null), one call each, as they are met.
-void extraction_on_kept(Extraction* x, void (*kept)(void* context, const char* path), void* context);
+// installed it go to `kept`, and deletion entries' paths left alone because
+// the product's record does not list them to `not_owned` (either may be
+// null), one call each, as they are met.
+void extraction_on_kept(Extraction* x, void (*kept)(void* context, const char* path),
+                        void (*not_owned)(void* context, const char* path), void* context);
 
 // Nothing on disk yet. 0, or -1 when memory runs out.
 int extraction_init(Extraction* x, const char* install_dir);
@@ -68,10 +75,10 @@ int extraction_expect(Extraction* x, const Entry& entry);
 int extraction_begin(Extraction* x, const char* product, EngineFailure* failure);
 
 // Called once the last entry is written: gives every written file its name
-// and flushes it to disk; removes what the product's record lists that this
-// attachment does not install and that is unchanged, then the product's
-// directories that are empty then; writes the final record. 0, or -1 with
-// `failure` filled in.
+// and flushes it to disk; with `whole_product`, removes what the product's
+// record lists that this attachment does not install and that is unchanged,
+// then the product's directories that are empty then; writes the final
+// record. 0, or -1 with `failure` filled in.
 int extraction_finish(Extraction* x, EngineFailure* failure);
 
 // Gives the files written so far their names (once begun, reporting

@@ -120,7 +120,8 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
   const InstallHooks& hooks = run->hooks;
   char product[HEADER_TEXT_SIZE + 1];
   product_of(*run->header, product);
-  extraction_on_kept(&x, hooks.kept, hooks.context);
+  extraction_on_kept(&x, hooks.kept, hooks.not_owned, hooks.context);
+  x.whole_product = header_whole_product(*run->header);
   if ((run->count > 0 || run->begin_when_empty) && extraction_begin(&x, product, &f->failure) != 0)
     return fail(f, INSTALL_BEGIN, 0, nullptr);
 

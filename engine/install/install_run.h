@@ -35,6 +35,9 @@ struct InstallHooks {
   void (*entry_done)(void* context, uint32_t index, const Entry& entry);
   // A path left as it is because it changed since the product installed it.
   void (*kept)(void* context, const char* path);
+  // A deletion entry's path left as it is because the product's record
+  // exists and does not list it.
+  void (*not_owned)(void* context, const char* path);
   // The run kept no installation record, told at its end: `why` is
   // FAILURE_RECORD_UNTRUSTED where another user could have written the one
   // there (told whenever the run began), or FAILURE_OPEN_RECORD with the

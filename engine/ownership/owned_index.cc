@@ -94,12 +94,16 @@ int remove_candidate(OwnedIndex* x, OwnedPath& p, int root_fd, bool links, bool 
   }
   struct stat st;
   int result = OWNED_LEFT;
+  InstalledIdentity ids[3];
+  size_t id_count = identities_of(p, ids);
   if (fstatat(at, p.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     result = errno == ENOENT ? OWNED_ABSENT : OWNED_LEFT;
+  } else if (id_count == 0 && !S_ISDIR(st.st_mode)) {
+    // Listed by a record of paths alone: whether it changed cannot be
+    // known, so it is neither removed nor said to have changed.
   } else if (S_ISDIR(st.st_mode) || (deleting ? (p.flags & (PATH_INSTALLS | PATH_WRITTEN)) != PATH_INSTALLS
                                                : !(p.flags & PATH_INSTALLS) && !written_by_run(x, st))) {
-    InstalledIdentity ids[3];
-    result = remove_if_owned(at, p.name, ids, identities_of(p, ids), x->crc_table);
+    result = remove_if_owned(at, p.name, ids, id_count, x->crc_table);
   }
   close(at);
   if (result == OWNED_CHANGED) report_kept(x, p);
@@ -242,10 +246,50 @@ size_t owned_index_sweep_path(OwnedIndex* x, const char* entry, const char* name
   return size_t(remove_candidate(x, p, root_fd, false));
 }
 
-size_t owned_index_remove_path(OwnedIndex* x, const char* entry, int root_fd) {
+namespace {
+
+// The object at `path` (normalised) where no identity can tell whether it
+// is still the product's: with `remove` it goes, as the vendor's word, a
+// directory only when empty; without, it is only looked at, and is
+// OWNED_CHANGED when there. Else OWNED_REMOVED, OWNED_ABSENT, or OWNED_LEFT
+// for one that stays.
+int remove_unvouched(const char* path, int root_fd, bool remove) {
+  const char* name = entry_file_name(path);
+  int at = open_directory_below(root_fd, path, size_t(name - path), BELOW_LINKS, nullptr);
+  if (at < 0) return errno == ENOENT ? OWNED_ABSENT : OWNED_LEFT;
+  struct stat st;
+  int result = OWNED_LEFT;
+  if (fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) result = errno == ENOENT ? OWNED_ABSENT : OWNED_LEFT;
+  else if (remove && unlinkat(at, name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) == 0) result = OWNED_REMOVED;
+  else if (remove && errno == ENOENT) result = OWNED_ABSENT;
+  else if (!remove) result = OWNED_CHANGED;
+  close(at);
+  return result;
+}
+
+}  // namespace
+
+size_t owned_index_remove_path(OwnedIndex* x, const char* entry, int root_fd, bool record_found) {
   int32_t found = find_normal(x, entry);
-  if (found < 0 || !listed(x->paths[found])) return 0;
-  return size_t(remove_candidate(x, x->paths[found], root_fd, true, true));
+  if (found >= 0) {
+    OwnedPath& p = x->paths[found];
+    // A file this attachment is still to write takes the place anyway.
+    if ((p.flags & (PATH_INSTALLS | PATH_WRITTEN)) == PATH_INSTALLS) return 0;
+    if (listed(p) && p.recorded_count == 0 && !(p.flags & (PATH_WRITTEN | PATH_MADE_DIRECTORY))) {
+      int result = remove_unvouched(p.path, root_fd, true);
+      if (result != OWNED_LEFT) p.flags |= PATH_GONE;
+      return result == OWNED_REMOVED;
+    }
+    if (listed(p)) return size_t(remove_candidate(x, p, root_fd, true, true));
+    // Removed, or left and told, on the way here.
+    if (p.flags & PATH_GONE) return 0;
+  }
+  char normal[SYSTEM_PATH_SIZE];
+  size_t length = strlen(entry);
+  if (length >= sizeof normal || (length = normalize_path(entry, length, normal)) == 0) return 0;
+  int result = remove_unvouched(normal, root_fd, !record_found);
+  if (result == OWNED_CHANGED && x->not_owned) x->not_owned(x->kept_context, normal);
+  return result == OWNED_REMOVED;
 }
 
 int owned_index_mark_identity(OwnedIndex* x, dev_t device, ino_t inode) {
@@ -295,6 +339,7 @@ int owned_index_clear_way(OwnedIndex* x, const char* prefix, int dir_fd, const c
   if (found < 0) return 0;
   OwnedPath& p = x->paths[found];
   if (!(p.flags & PATH_RECORDED) || (p.flags & (PATH_GONE | PATH_INSTALLS | PATH_WRITTEN))) return 0;
+  if (p.recorded_count == 0) return 0;  // listed by path alone: cannot be told from a user's file
   struct stat st;
   if (fstatat(dir_fd, component, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || written_by_run(x, st))
     return 0;

@@ -62,7 +62,10 @@ struct OwnedIndex {
   // Told of every listed path left alone because its object changed since it
   // was installed (the path is then no longer listed). May be null.
   void (*kept)(void* context, const char* path);
-  void* kept_context;
+  // Told of a deletion entry's path that the product's record does not
+  // list, left alone. May be null.
+  void (*not_owned)(void* context, const char* path);
+  void* kept_context;  // for both
 };
 
 void owned_index_init(OwnedIndex* index);
@@ -96,10 +99,15 @@ size_t owned_index_sweep_path(OwnedIndex* index, const char* entry, const char* 
 // reached. 0, or -1 when memory runs out.
 int owned_index_mark_identity(OwnedIndex* index, dev_t device, ino_t inode);
 
-// Removes the object at the one path `entry` (a deletion entry's) when the
-// index lists it and it is still what was installed; directories on the way
-// are entered as when writing, in-tree links included. 1 when removed.
-size_t owned_index_remove_path(OwnedIndex* index, const char* entry, int root_fd);
+// A deletion entry: removes the object at the one path `entry` when the
+// index lists it and it is still what was installed, when a record of paths
+// alone lists it (the vendor's word is all there is to go by), or, without
+// `record_found`, whatever it is (a directory only when empty), as the
+// product has no record to ask. A listed object that changed goes to
+// `kept`, an unlisted one under a record to `not_owned`, and both stay.
+// Directories on the way are entered as when writing, in-tree links
+// included. 1 when removed.
+size_t owned_index_remove_path(OwnedIndex* index, const char* entry, int root_fd, bool record_found);
 
 // Removes a listed file where the directory `component` (the last component
 // of `prefix`, in the directory open at `dir_fd`) is needed, when it is

@@ -118,6 +118,9 @@ void list_header(FILE* out, const AttachmentHeader& h, const VendorTexts& t) {
   fprintf(out, "Entries:   %" PRIu32 "\n", header_entry_count(h));
   fprintf(out, "Files:     %" PRIu32 " bytes\n", header_total_file_size(h));
   fprintf(out, "Stored:    %" PRIu32 " bytes\n", get_u32(h.bytes + HEADER_TOTAL_STORED));
+  fputs(header_whole_product(h) ? "Upgrade:   removes the unchanged files of earlier versions it does not install\n"
+                                 : "Upgrade:   keeps the files of earlier versions it does not install\n",
+        out);
   uint32_t space = header_space_required(h);
   fprintf(out, "Space:     %" PRIu32 " bytes (", space);
   print_short_size(out, space);

@@ -101,7 +101,7 @@ TEST(AttachmentWriter, RefusesWhatTheFormatCannotHold) {
 
   AttachmentHeader h;
   std::string text64(64, 't');
-  HeaderFields hf{text64.c_str(), "1", "p", 0, 0};
+  HeaderFields hf{text64.c_str(), "1", "p", 0, 0, 0};
   EXPECT_EQ(build_header(&h, hf, EntryTotals{}), WRITE_BAD_TEXT);
 }
 

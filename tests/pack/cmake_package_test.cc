@@ -73,6 +73,8 @@ TEST_F(CMakePackage, VendorProjectBuildsAndPacksInstallers) {
   const std::string texts = "Title:     VendorKit Software Installation\nThanks:    Thanks for choosing VendorKit. (1 line)\n"
                             "Directory: /usr/local/vendorkit\nLicence:   VENDORKIT SAMPLE LICENCE AGREEMENT (9 lines)\n"
                             "Notes:     See README.TXT for what VendorKit installed, and bin/vendor-tool --help (2 lines)\n";
+  const std::string whole = "\nUpgrade:   removes the unchanged files of earlier versions it does not install\n";
+  EXPECT_NE(l.out.find(whole), std::string::npos) << l.out;
   EXPECT_NE(l.out.find(texts), std::string::npos) << l.out;
   EXPECT_NE(l.out.find("-rwxr-xr-x "), std::string::npos) << l.out;
   EXPECT_TRUE(path_exists(build + "/vendor-kit.run.sha256"));
@@ -86,6 +88,7 @@ TEST_F(CMakePackage, VendorProjectBuildsAndPacksInstallers) {
   EXPECT_TRUE(path_exists(packed + ".sha256"));
   l = run_pack({"list", packed});
   EXPECT_NE(l.out.find(texts), std::string::npos) << l.out;
+  EXPECT_NE(l.out.find(whole), std::string::npos) << l.out;
   ProcessResult x = run_pack({"extract", "-q", packed, "-C", temp / "installed"});
   ASSERT_EQ(x.exit_status, 0) << x.err;
   EXPECT_EQ(read_file(temp / "installed/include/vendor.h"),

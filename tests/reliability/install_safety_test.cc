@@ -41,6 +41,13 @@ void put(const std::string& path, const std::string& text) {
   else write_file(path, text);
 }
 
+// An installer that carries the whole product, as `create --remove-obsolete` makes it.
+TestHeader whole_product() {
+  TestHeader h;
+  h.flags = HEADER_FLAG_WHOLE_PRODUCT;
+  return h;
+}
+
 std::string answers(const std::string& dir) { return "n\na\nn\n" + dir + "\nn\n" + (path_exists(dir) ? "n\n" : "") + "n\n"; }
 
 ProcessResult setup(const std::string& installer, const std::string& dir, ProcessOptions o = {}) {
@@ -59,6 +66,7 @@ struct Case {
   rlim_t file_size_limit = RLIM_INFINITY;
   bool as_user = false;  // run as nobody when root: permissions count
   std::string after{};   // the end of what the run writes behind its last line
+  bool whole_product = false;  // v2 carries the whole product
 };
 
 TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
@@ -85,7 +93,9 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
        "Error saving data - " + std::string(strerror(EFBIG)) + " (err=1).", {{"big", "old"}}, 4096},
       {"an upgrade removes what it no longer ships, unless it changed since", {{"b/README", "another product's"}},
        {file("a/README", "a2")}, "", {{"b/README", "another product's"}, {"lib", ""}, {"big", ""}, {"b", "/"}},
-       RLIM_INFINITY, false, "Installation complete.\n\nLeft as it is, changed since it was installed: /b/README\n"},
+       RLIM_INFINITY, false, "Installation complete.\n\nLeft as it is, changed since it was installed: /b/README\n", true},
+      {"an add-on keeps what it does not ship", {}, {file("plugin/p", "p")}, "",
+       {{"a/README", "a1"}, {"b/README", "b1"}, {"lib", "old"}, {"big", "old"}, {"plugin/p", "p"}}},
       {"a recorded file where a directory goes", {}, {file("big/index.html", "new")}, "", {{"big/index.html", "new"}}},
       {"names with a backslash stay files inside, even when they read like \"..\"", {},
        {file("..\\x", "x"), file("sub/..\\y", "y")}, "", {{"..\\x", "x"}, {"sub/..\\y", "y"}}},
@@ -103,7 +113,7 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
     write_installer(work / "v1", v1);
     ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
     for (const auto& [path, text] : c.tree) put(dir + "/" + path, text);
-    write_installer(work / "v2", c.v2);
+    write_installer(work / "v2", c.v2, c.whole_product ? whole_product() : TestHeader());
     if (c.message == "Corrupted file(s) (err=3).") truncate((work / "v2").c_str(), std::filesystem::file_size(work / "v2") - 1);
     ProcessOptions o;
     o.limits = {{RLIMIT_FSIZE, c.file_size_limit}};
@@ -127,13 +137,98 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
   }
 }
 
+// What a version does not ship stays the product's until an installer that
+// carries the whole product comes: then the unchanged files go, for the
+// installer and zolt-pack extract alike, and uninstall finds the rest.
+TEST(InstallSafety, AddOnsKeepTheProductAndWholeProductsReplaceIt) {
+  for (bool extract : {false, true}) {
+    SCOPED_TRACE(extract ? "zolt-pack extract" : "zolt-setup");
+    TempDir work;
+    const std::string dir = work / "target";
+    write_installer(work / "v1", {file("a/README", "a1"), file("b/README", "b1"), file("doc/x", "x")});
+    write_installer(work / "addon", {file("plugin/p", "p")});
+    write_installer(work / "v2", {file("a/README", "a2")}, whole_product());
+    ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+    ASSERT_EQ(setup(work / "addon", dir).exit_status, 0);
+    for (const char* path : {"a/README", "b/README", "doc/x", "plugin/p"})
+      EXPECT_TRUE(path_exists(dir + "/" + path)) << path;
+    put(dir + "/b/README", "changed");
+    ProcessOptions o;
+    o.args = {"extract", "-q", work / "v2", "-C", dir};
+    ProcessResult r = extract ? run_process(ZOLT_PACK_BINARY, o) : setup(work / "v2", dir);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_NE(r.err.find(extract ? dir + "/b/README: left as it is, changed since it was installed"
+                                 : "Left as it is, changed since it was installed: " + dir + "/b/README\n"),
+              std::string::npos) << r.err;
+    for (const char* gone : {"doc", "plugin"}) EXPECT_FALSE(path_exists(dir + "/" + gone)) << gone;
+    EXPECT_EQ(read_file(dir + "/a/README"), "a2");
+    EXPECT_EQ(read_file(dir + "/b/README"), "changed");
+  }
+  // Uninstalling after the add-on removes both what v1 and what the add-on put there.
+  TempDir work;
+  const std::string dir = work / "target";
+  write_installer(work / "v1", {file("a/README", "a1"), file("doc/x", "x")});
+  write_installer(work / "addon", {file("plugin/p", "p")});
+  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
+  ASSERT_EQ(setup(work / "addon", dir).exit_status, 0);
+  ProcessOptions o;
+  o.args = {"--uninstall", "--target", dir, "--unattended"};
+  EXPECT_EQ(run_process(work / "addon", o).exit_status, 0);
+  EXPECT_TRUE(snapshot(dir).empty()) << snapshot_diff({}, snapshot(dir));
+}
+
+// A deletion entry goes by the product's record where there is one that can
+// tell, and is the vendor's word alone where there is none.
+TEST(InstallSafety, DeletionEntriesFollowTheRecord) {
+  enum Record { NONE, LISTS_IT, LISTS_IT_CHANGED, PATHS_ALONE, WITHOUT_IT, OTHER_PRODUCT };
+  const struct {
+    const char* what;
+    Record record;
+    std::vector<TestEntry> entries;
+    bool removed;
+    std::string note;  // the line after the run, "" for none
+  } cases[] = {
+      {"the record lists it unchanged", LISTS_IT, {{"old/f", ENTRY_DELETE, "", ""}}, true, ""},
+      {"the record lists it, changed since", LISTS_IT_CHANGED, {{"old/f", ENTRY_DELETE, "", ""}}, false,
+       "changed since it was installed"},
+      {"a record of paths alone lists it", PATHS_ALONE, {{"old/f", ENTRY_DELETE, "", ""}}, true, ""},
+      {"no record at all", NONE, {{"old/f", ENTRY_DELETE, "", ""}}, true, ""},
+      {"only another product's record", OTHER_PRODUCT, {{"old/f", ENTRY_DELETE, "", ""}}, true, ""},
+      {"the record does not list it", WITHOUT_IT, {{"old/f", ENTRY_DELETE, "", ""}}, false,
+       "not installed by this product"},
+      {"a record of paths alone, a file of its name elsewhere", PATHS_ALONE, {file("new/f", "n")}, false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir work;
+    const std::string dir = work / "target";
+    put(dir + "/old/f", "v1");
+    if (c.record == LISTS_IT || c.record == LISTS_IT_CHANGED) write_record(dir, {"old/f"});
+    if (c.record == WITHOUT_IT) write_record(dir, {"old/other"});
+    if (c.record == OTHER_PRODUCT) write_record(dir, {"old/f"}, "OTHER");
+    if (c.record == PATHS_ALONE) {
+      std::filesystem::create_directories(dir + "/.zolt-setup");
+      write_file(dir + "/.zolt-setup/QUMBA.list", std::string("zolt-setup installation record 1\nold/f\0", 39));
+    }
+    if (c.record == LISTS_IT_CHANGED) put(dir + "/old/f", "v1 edited");
+    std::vector<TestEntry> entries = c.entries;
+    entries.push_back(file("n", "n"));
+    write_installer(work / "v2", entries);
+    ProcessResult r = setup(work / "v2", dir);
+    EXPECT_EQ(final_message(r.err), "") << r.err;
+    EXPECT_EQ(path_exists(dir + "/old/f"), !c.removed);
+    if (c.note.empty()) EXPECT_EQ(r.err.find("Left as it is"), std::string::npos) << r.err;
+    else EXPECT_TRUE(r.err.ends_with("\n\nLeft as it is, " + c.note + ": " + dir + "/old/f\n")) << r.err;
+  }
+}
+
 // The lock keeps a second installer and zolt-pack extract out; extract
 // sweeps as the installer does, and counts it.
 TEST(InstallSafety, OneInstallerPerDirectory) {
   TempDir work;
   const std::string dir = work / "target";
   write_installer(work / "v1", {file("a/README", "old")});
-  write_installer(work / "v2", {file("b/README", "new")});
+  write_installer(work / "v2", {file("b/README", "new")}, whole_product());
   ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
   put(dir + "/thesis/README", "mine");
   const Snapshot before = snapshot(dir);
@@ -229,7 +324,7 @@ TEST(InstallSafety, KilledAtManyPoints) {
   }
   // Streamed, not held, and long enough for many kills to land in its write.
   v2.push_back(file("d0/big", std::string(16 << 20, 'b')));
-  write_installer(work / "v1", v1);
+  write_installer(work / "v1", v1, whole_product());
   write_installer(work / "v2", v2);
   ProcessResult first = setup(work / "v1", dir);
   ASSERT_EQ(first.exit_status, 0) << first.err;

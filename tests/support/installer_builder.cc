@@ -61,7 +61,7 @@ std::string build_installer(const std::string& image, const TestHeader& header,
       throw std::runtime_error("writer_add_entry failed for " + e.name);
   }
   HeaderFields h{header.product_name.c_str(), header.product_version.c_str(), header.platform.c_str(),
-                 header.build_time, header.space_required};
+                 header.build_time, header.space_required, header.flags};
   if (writer_finish(&w, h) != WRITE_OK) throw std::runtime_error("writer_finish failed");
   rewind(f);
   std::string bytes;

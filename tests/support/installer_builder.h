@@ -23,6 +23,7 @@ struct TestHeader {
   std::string platform = "Linux x86_64";
   int32_t build_time = 1683062507;
   uint32_t space_required = 14194286;
+  uint32_t flags = 0;
 };
 
 // The path of the bare installer built with the tests.
