@@ -217,19 +217,6 @@ TEST(CreateOutput, StoresDeletesAndNamesByDefault) {
   ASSERT_EQ(x.exit_status, 0) << x.err;
   EXPECT_TRUE(path_exists(out + "/old/gone.h"));
   EXPECT_NE(x.err.find(out + "/old/gone.h: left as it is, not installed by this product\n"), std::string::npos) << x.err;
-
-  // Whether an upgrade keeps what it does not ship, in both listings.
-  for (bool whole : {false, true}) {
-    std::vector<std::string> args = {"create", "-q", "--product=Q", "--version=1", "-o", temp / "u.run", temp / "tree"};
-    if (whole) args.insert(args.begin() + 1, "--remove-obsolete");
-    ASSERT_EQ(run_pack(args).exit_status, 0);
-    const std::string line = whole ? "\nUpgrade:   removes the unchanged files of earlier versions it does not install\n"
-                                   : "\nUpgrade:   keeps the files of earlier versions it does not install\n";
-    EXPECT_NE(run_pack({"list", temp / "u.run"}).out.find(line), std::string::npos) << whole;
-    ProcessOptions o;
-    o.args = {"--list"};
-    EXPECT_NE(run_process(temp / "u.run", o).out.find(line), std::string::npos) << whole;
-  }
 }
 
 TEST(CreateOutput, DefaultSpaceRoundsEachFileUpTo4096) {

@@ -137,88 +137,39 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
   }
 }
 
-// What a version does not ship stays the product's until an installer that
-// carries the whole product comes: then the unchanged files go, for the
-// installer and zolt-pack extract alike, and uninstall finds the rest.
-TEST(InstallSafety, AddOnsKeepTheProductAndWholeProductsReplaceIt) {
-  for (bool extract : {false, true}) {
-    SCOPED_TRACE(extract ? "zolt-pack extract" : "zolt-setup");
-    TempDir work;
-    const std::string dir = work / "target";
-    write_installer(work / "v1", {file("a/README", "a1"), file("b/README", "b1"), file("doc/x", "x")});
-    write_installer(work / "addon", {file("plugin/p", "p")});
-    write_installer(work / "v2", {file("a/README", "a2")}, whole_product());
-    ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
-    ASSERT_EQ(setup(work / "addon", dir).exit_status, 0);
-    for (const char* path : {"a/README", "b/README", "doc/x", "plugin/p"})
-      EXPECT_TRUE(path_exists(dir + "/" + path)) << path;
-    put(dir + "/b/README", "changed");
-    ProcessOptions o;
-    o.args = {"extract", "-q", work / "v2", "-C", dir};
-    ProcessResult r = extract ? run_process(ZOLT_PACK_BINARY, o) : setup(work / "v2", dir);
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_NE(r.err.find(extract ? dir + "/b/README: left as it is, changed since it was installed"
-                                 : "Left as it is, changed since it was installed: " + dir + "/b/README\n"),
-              std::string::npos) << r.err;
-    for (const char* gone : {"doc", "plugin"}) EXPECT_FALSE(path_exists(dir + "/" + gone)) << gone;
-    EXPECT_EQ(read_file(dir + "/a/README"), "a2");
-    EXPECT_EQ(read_file(dir + "/b/README"), "changed");
-  }
-  // Uninstalling after the add-on removes both what v1 and what the add-on put there.
-  TempDir work;
-  const std::string dir = work / "target";
-  write_installer(work / "v1", {file("a/README", "a1"), file("doc/x", "x")});
-  write_installer(work / "addon", {file("plugin/p", "p")});
-  ASSERT_EQ(setup(work / "v1", dir).exit_status, 0);
-  ASSERT_EQ(setup(work / "addon", dir).exit_status, 0);
-  ProcessOptions o;
-  o.args = {"--uninstall", "--target", dir, "--unattended"};
-  EXPECT_EQ(run_process(work / "addon", o).exit_status, 0);
-  EXPECT_TRUE(snapshot(dir).empty()) << snapshot_diff({}, snapshot(dir));
-}
-
 // A deletion entry goes by the product's record where there is one that can
-// tell, and is the vendor's word alone where there is none.
+// tell, and is the vendor's word alone where there is none. A record of paths
+// alone never makes a file "changed", not even for the sweep.
 TEST(InstallSafety, DeletionEntriesFollowTheRecord) {
-  enum Record { NONE, LISTS_IT, LISTS_IT_CHANGED, PATHS_ALONE, WITHOUT_IT, OTHER_PRODUCT };
+  const TestEntry deletion = {"old/f", ENTRY_DELETE, "", ""};
   const struct {
-    const char* what;
-    Record record;
-    std::vector<TestEntry> entries;
+    const char* record;  // "QUMBA": lists old/f; "edited": so, then old/f changed; "other": lists another path
+    TestEntry entry;
     bool removed;
-    std::string note;  // the line after the run, "" for none
+    std::string note;
   } cases[] = {
-      {"the record lists it unchanged", LISTS_IT, {{"old/f", ENTRY_DELETE, "", ""}}, true, ""},
-      {"the record lists it, changed since", LISTS_IT_CHANGED, {{"old/f", ENTRY_DELETE, "", ""}}, false,
-       "changed since it was installed"},
-      {"a record of paths alone lists it", PATHS_ALONE, {{"old/f", ENTRY_DELETE, "", ""}}, true, ""},
-      {"no record at all", NONE, {{"old/f", ENTRY_DELETE, "", ""}}, true, ""},
-      {"only another product's record", OTHER_PRODUCT, {{"old/f", ENTRY_DELETE, "", ""}}, true, ""},
-      {"the record does not list it", WITHOUT_IT, {{"old/f", ENTRY_DELETE, "", ""}}, false,
-       "not installed by this product"},
-      {"a record of paths alone, a file of its name elsewhere", PATHS_ALONE, {file("new/f", "n")}, false, ""},
+      {"QUMBA", deletion, true, ""},        {"edited", deletion, false, "changed since it was installed"},
+      {"paths", deletion, true, ""},        {"", deletion, true, ""},
+      {"OTHER", deletion, true, ""},        {"other", deletion, false, "not installed by this product"},
+      {"paths", file("new/f", "n"), false, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.record + (" " + c.entry.name));
     TempDir work;
-    const std::string dir = work / "target";
+    const std::string dir = work / "target", record = c.record;
     put(dir + "/old/f", "v1");
-    if (c.record == LISTS_IT || c.record == LISTS_IT_CHANGED) write_record(dir, {"old/f"});
-    if (c.record == WITHOUT_IT) write_record(dir, {"old/other"});
-    if (c.record == OTHER_PRODUCT) write_record(dir, {"old/f"}, "OTHER");
-    if (c.record == PATHS_ALONE) {
-      std::filesystem::create_directories(dir + "/.zolt-setup");
-      write_file(dir + "/.zolt-setup/QUMBA.list", std::string("zolt-setup installation record 1\nold/f\0", 39));
-    }
-    if (c.record == LISTS_IT_CHANGED) put(dir + "/old/f", "v1 edited");
-    std::vector<TestEntry> entries = c.entries;
-    entries.push_back(file("n", "n"));
-    write_installer(work / "v2", entries);
+    if (record == "QUMBA" || record == "edited" || record == "OTHER")
+      write_record(dir, {"old/f"}, record == "OTHER" ? "OTHER" : "QUMBA");
+    if (record == "other") write_record(dir, {"old/other"});
+    if (record == "paths") put(dir + "/.zolt-setup/QUMBA.list", std::string("zolt-setup installation record 1\nold/f\0", 39));
+    if (record == "edited") put(dir + "/old/f", "v1 edited");
+    write_installer(work / "v2", {c.entry, file("n", "n")});
     ProcessResult r = setup(work / "v2", dir);
-    EXPECT_EQ(final_message(r.err), "") << r.err;
     EXPECT_EQ(path_exists(dir + "/old/f"), !c.removed);
-    if (c.note.empty()) EXPECT_EQ(r.err.find("Left as it is"), std::string::npos) << r.err;
-    else EXPECT_TRUE(r.err.ends_with("\n\nLeft as it is, " + c.note + ": " + dir + "/old/f\n")) << r.err;
+    // The one note, and the last line.
+    const std::string note = c.note.empty() ? "" : "Left as it is, " + c.note + ": " + dir + "/old/f\n";
+    EXPECT_TRUE(r.err.ends_with(note)) << r.err;
+    EXPECT_EQ(r.err.find("Left as it is"), note.empty() ? std::string::npos : r.err.size() - note.size()) << r.err;
   }
 }
 
