@@ -150,6 +150,7 @@ int link_target_escape(const char* name, const char* target, size_t length) {
     if (is_dot_dot(target + i, k)) {
       if (--depth < 0) return LINK_CLIMBS_OUT;
     } else if (k > 0 && !(k == 1 && target[i] == '.')) {
+      if (depth == 0 && is_record_directory(target + i, k)) return LINK_RECORD_DIRECTORY;
       depth++;
     }
     i = end + 1;

@@ -105,6 +105,7 @@ enum LinkEscape {
   LINK_INSIDE = 0,
   LINK_ABSOLUTE,    // the target begins with '/'
   LINK_CLIMBS_OUT,  // its ".." components climb above the top
+  LINK_RECORD_DIRECTORY,  // it leads into the record directory, wherever else it is allowed to lead
 };
 
 // Where the link `name` (relative to the top, '/'-separated) with `target`

@@ -32,6 +32,7 @@ constexpr FailureText texts[] = {
     {"No installation of this product is recorded in this directory.", nullptr},
     {"The installation record in this directory could have been written by another user: it is not trusted.",
      nullptr},
+    {"Can't replace what is in the way, not installed by this product or changed since (err=14):", nullptr},
 };
 static_assert(sizeof texts / sizeof texts[0] == FAILURE_CODE_COUNT, "one text for every failure");
 

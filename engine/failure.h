@@ -35,6 +35,7 @@ enum FailureCode {
   FAILURE_OPEN_RECORD,       // with the system's error
   FAILURE_NOT_RECORDED,      // nothing of the product is recorded there
   FAILURE_RECORD_UNTRUSTED,  // the record there could have been written by another user
+  FAILURE_IN_THE_WAY,        // what is not the product's, or changed, blocks an entry; the path follows
   FAILURE_CODE_COUNT
 };
 

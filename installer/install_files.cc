@@ -77,8 +77,20 @@ namespace {
   error_failure(f);
 }
 
+// The path in the way, below the directory as the user gave it.
+[[noreturn]] void stop_in_the_way(const char* path) {
+  size_t length = strlen(path);
+  char* line = static_cast<char*>(malloc(256 + sizeof install_dir + escaped_size(length)));
+  if (!line) stop("Insufficient memory (err=3).");
+  int n = snprintf(line, 256 + sizeof install_dir, "%s %s%s", failure_message(FAILURE_IN_THE_WAY), install_dir,
+                   ends_with_slash(install_dir) ? "" : "/");
+  escape_text(path, length, line + n);
+  stop(line);
+}
+
 [[noreturn]] void stop(const InstallFailure& f) {
   if (f.step == INSTALL_NO_ROOM) stop(f.message);
+  if (f.failure.code == FAILURE_IN_THE_WAY) stop_in_the_way(installation.run.extraction.blocked);
   stop(f.failure);
 }
 

@@ -123,7 +123,7 @@ std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e
 }
 
 // The run's failure in this command's words.
-[[noreturn]] void fail(const Extract& x, const InstallFailure& f) {
+[[noreturn]] void fail(const Extract& x, const InstallFailure& f, const char* blocked = "") {
   const InstallerReader& r = *x.reader;
   switch (f.step) {
     case INSTALL_NO_ROOM: throw Failure(x.directory + ": " + f.message);
@@ -135,7 +135,10 @@ std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e
     case INSTALL_ENTRY:
       if (failure_is_data_fault(f.failure.code)) r.fail_entry(*f.entry, f.index, f.failure.code);
       throw Failure(r.path() + ": " + entry_label(r, f.index, *f.entry) + ": " + failure_text(f.failure));
-    default: throw Failure(x.directory + ": " + failure_text(f.failure));
+    default:
+      if (f.failure.code == FAILURE_IN_THE_WAY)
+        throw Failure(failure_text(f.failure) + " " + escaped_text(x.directory + "/" + blocked));
+      throw Failure(x.directory + ": " + failure_text(f.failure));
   }
 }
 
@@ -197,7 +200,7 @@ int extract_command(const Arguments& args) {
     // Second pass: the entries behind the one being written are read and
     // decoded meanwhile, as the installer does.
     reader.rewind();
-    if (install_run_entries(run.get(), &failure) != 0) fail(x, failure);
+    if (install_run_entries(run.get(), &failure) != 0) fail(x, failure, run->extraction.blocked);
     // What the sweep and the end of an upgrade removed counts with the
     // deletion entries.
     x.deletions += uint32_t(run->extraction.swept);

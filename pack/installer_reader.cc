@@ -15,6 +15,7 @@
 #include "archive/attachment_reader.h"
 #include "engine/read/record_block.h"
 #include "archive/crc16.h"
+#include "archive/entry_paths.h"
 #include "pack/failure.h"
 #include "pack/text_escape.h"
 
@@ -139,6 +140,13 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
     if (fault == FAILURE_NONE && entry->type == ENTRY_SYMLINK && memchr(entry->data, 0, entry->file_size)) {
       release_entry(entry);
       fault = ENTRY_FAULT_TREE_OBJECT;
+    }
+    // The installer refuses a link into its own records.
+    if (fault == FAILURE_NONE && entry->type == ENTRY_SYMLINK &&
+        link_target_escape(entry->name, reinterpret_cast<const char*>(entry->data), entry->file_size) ==
+            LINK_RECORD_DIRECTORY) {
+      release_entry(entry);
+      fault = ENTRY_FAULT_NAME_ESCAPES;
     }
   }
   if (fault != FAILURE_NONE) {

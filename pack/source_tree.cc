@@ -62,6 +62,11 @@ struct Walker {
       refuse(path, "symbolic link with a target of " + std::to_string(target.size()) + " bytes");
       return;
     }
+    // Nothing may lead into the installer's own records, whatever is allowed.
+    if (link_target_escape(name.c_str(), target.data(), target.size()) == LINK_RECORD_DIRECTORY) {
+      refuse(path, "symbolic link to '" + target + "': " + link_target_escape(name, target));
+      return;
+    }
     if (!options.allow_outside_links) {
       std::string escape = link_target_escape(name, target);
       if (!escape.empty()) {

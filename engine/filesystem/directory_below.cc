@@ -33,6 +33,34 @@ int open_beneath(int root_fd, const char* prefix) {
 #endif
 }
 
+// Whether the directory open at `fd`, below `root_fd`, is the record
+// directory or lies inside it: the run's lock and records are reached by
+// nothing but their own name.
+bool in_record_directory(int root_fd, int fd) {
+  struct stat record, root, here;
+  if (fstatat(root_fd, INSTALL_RECORD_DIRECTORY, &record, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (fstat(root_fd, &root) != 0 || fstat(fd, &here) != 0) return true;
+  int at = -1;
+  bool inside = false;
+  // Up by "..": the walk below root_fd is never deeper than a path is long.
+  for (size_t steps = 0; steps < SYSTEM_PATH_SIZE / 2; steps++) {
+    if (here.st_dev == root.st_dev && here.st_ino == root.st_ino) break;
+    if (here.st_dev == record.st_dev && here.st_ino == record.st_ino) {
+      inside = true;
+      break;
+    }
+    int up = openat(at >= 0 ? at : fd, "..", DIRECTORY_FLAGS);
+    if (at >= 0) close(at);
+    at = up;
+    if (at < 0 || fstat(at, &here) != 0) {
+      inside = true;
+      break;
+    }
+  }
+  if (at >= 0) close(at);
+  return inside;
+}
+
 // One step down from `at` into `component`, the last component of `prefix`.
 int enter(int root_fd, int at, const char* prefix, const char* component, int flags, const BelowHooks* hooks) {
   if (strcmp(component, "..") == 0) {
@@ -62,7 +90,8 @@ int enter(int root_fd, int at, const char* prefix, const char* component, int fl
     return -1;
   }
   fd = open_beneath(root_fd, prefix);
-  if (fd >= 0) return fd;
+  if (fd >= 0 && !in_record_directory(root_fd, fd)) return fd;
+  if (fd >= 0) close(fd);
   errno = EEXIST;
   return -1;
 }

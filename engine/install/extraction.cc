@@ -17,6 +17,7 @@
 #include "engine/filesystem/directory_below.h"
 #include "engine/filesystem/guards.h"
 #include "engine/install/link_entries.h"
+#include "engine/install/tree_shape.h"
 #include "engine/filesystem/temporary_files.h"
 
 namespace {
@@ -199,7 +200,12 @@ int extraction_expect(Extraction* x, const Entry& e) {
     id.mode = S_IFREG | (e.mode & 07777u);
   }
   // A link or a directory is listed once it is made, with what it is then.
-  return owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS, entry_is_tree_object(e.type) ? nullptr : &id);
+  unsigned kind = e.type == ENTRY_DIRECTORY ? PATH_INSTALLS_DIRECTORY : e.type == ENTRY_SYMLINK ? PATH_INSTALLS_LINK : 0;
+  // A name that cannot name a file fails at its turn, whatever is there.
+  const char* file_name = entry_file_name(e.name);
+  if (!entry_is_tree_object(e.type) && (!*file_name || strcmp(file_name, ".") == 0)) kind = PATH_UNNAMED;
+  return owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS | kind,
+                         entry_is_tree_object(e.type) ? nullptr : &id);
 }
 
 int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
@@ -242,6 +248,11 @@ int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   if (!x->no_record_error && install_record_write(&x->record, &x->owned, true) != 0)
     return fail_with(f, FAILURE_SAVE_RECORD, errno);
   x->begun = 1;
+  // What stands in the way of this version ends the run while nothing in
+  // the tree is changed yet; the end of the run puts the record back to
+  // what is there.
+  if (tree_shape_check(&x->owned, x->root_fd, x->blocked, sizeof x->blocked) != 0)
+    return fail_with(f, FAILURE_IN_THE_WAY);
   return 0;
 }
 
@@ -309,6 +320,10 @@ int extract_make_way(Extraction* x, const Entry& e, EngineFailure* f) {
   // A directory where an earlier installation left this file: the sweep's
   // rule decides whether it goes.
   if (exists && S_ISDIR(st.st_mode) && commit_batch(x, f) != 0) return -1;
+  // An earlier version's directory where this one puts a file or a link:
+  // what that version left in it goes first (the check found nothing else).
+  if (exists && S_ISDIR(st.st_mode) && owned_index_listed(&x->owned, e.name))
+    x->swept += owned_index_clear_below(&x->owned, e.name, x->root_fd);
   if (exists && S_ISDIR(st.st_mode) && owned_index_sweep_path(&x->owned, e.name, base, x->root_fd) > 0) {
     x->swept++;
     exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;

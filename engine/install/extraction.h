@@ -53,6 +53,7 @@ struct Extraction {
   // what the record lists and it no longer installs goes at the end.
   // Otherwise it stays, and stays listed.
   int whole_product;
+  char blocked[EXTRACTION_PATH_SIZE];  // with FAILURE_IN_THE_WAY: the path, as the index spells it
 };
 
 // Paths left alone because what lies there changed since the product
@@ -71,7 +72,9 @@ int extraction_init(Extraction* x, const char* install_dir);
 int extraction_expect(Extraction* x, const Entry& entry);
 
 // Makes the installation directory, takes its lock, clears what killed runs
-// left, reads the product's record. 0, or -1 with `failure` filled in.
+// left, reads the product's record and checks that the tree lets every
+// expected entry in (see tree_shape.h). 0, or -1 with `failure` filled in
+// (FAILURE_IN_THE_WAY: the path in `blocked`).
 int extraction_begin(Extraction* x, const char* product, EngineFailure* failure);
 
 // Called once the last entry is written: gives every written file its name

@@ -75,6 +75,9 @@ int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, c
     return fail_with(f, ENTRY_FAULT_TREE_OBJECT);
   }
   target.bytes[target.size] = 0;
+  // As the check pass found, should the file have changed since.
+  if (link_target_escape(e.name, target.bytes, target.size) == LINK_RECORD_DIRECTORY)
+    return fail_with(f, ENTRY_FAULT_NAME_ESCAPES);
   // A directory that takes no new name cannot take a link either: a link
   // is never written in place.
   if (x->in_place) return fail_with(f, FAILURE_CREATE_FILE, x->dir_access_error);
@@ -136,9 +139,11 @@ int install_directory(Extraction* x, const Entry& e, EngineFailure* f) {
   int error = 0;
   bool made = false;
   struct stat st;
-  // Anything else in its place stays, as a file in the way of a directory
-  // does.
-  if (fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) error = EEXIST;
+  // An earlier version's file or link gives way; anything else in its place
+  // stays, as a file in the way of a directory does.
+  if (fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+      !owned_index_clear_way(&x->owned, e.name, parent, base))
+    error = EEXIST;
   if (error == 0 && fstatat(parent, base, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     // Only the owner can enter it until its mode is set.
     if (mkdirat(parent, base, 0700) == 0)

@@ -129,6 +129,13 @@ size_t depth_of(const char* path) {
   return depth;
 }
 
+// So that a directory emptied of what lies in it goes too.
+void sort_deepest_first(const OwnedIndex* x, int32_t* paths, size_t count) {
+  if (!paths) return;
+  std::sort(paths, paths + count,
+            [x](int32_t a, int32_t b) { return depth_of(x->paths[a].path) > depth_of(x->paths[b].path); });
+}
+
 }  // namespace
 
 void owned_index_init(OwnedIndex* x) { memset(x, 0, sizeof *x); }
@@ -338,16 +345,65 @@ int owned_index_clear_way(OwnedIndex* x, const char* prefix, int dir_fd, const c
   int32_t found = find_normal(x, prefix);
   if (found < 0) return 0;
   OwnedPath& p = x->paths[found];
-  if (!(p.flags & PATH_RECORDED) || (p.flags & (PATH_GONE | PATH_INSTALLS | PATH_WRITTEN))) return 0;
+  if (!(p.flags & PATH_RECORDED) || (p.flags & (PATH_GONE | PATH_WRITTEN))) return 0;
+  if ((p.flags & PATH_INSTALLS) && !(p.flags & PATH_INSTALLS_DIRECTORY)) return 0;
   if (p.recorded_count == 0) return 0;  // listed by path alone: cannot be told from a user's file
   struct stat st;
-  if (fstatat(dir_fd, component, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || written_by_run(x, st))
+  // An earlier version's link gives way too: entering it would put this
+  // version's files where the link leads, and the link would then go.
+  if (fstatat(dir_fd, component, &st, AT_SYMLINK_NOFOLLOW) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) ||
+      written_by_run(x, st))
     return 0;
   if (!x->crc_table && !(x->crc_table = crc16_table())) return 0;
   int result = remove_if_owned(dir_fd, component, p.recorded, p.recorded_count, x->crc_table);
   if (result == OWNED_CHANGED) report_kept(x, p);
   if (result != OWNED_LEFT) p.flags |= PATH_GONE;
   return result == OWNED_REMOVED;
+}
+
+int owned_index_unchanged(OwnedIndex* x, const char* path, int dir_fd, const char* name, const struct stat& st) {
+  int32_t found = find_normal(x, path);
+  if (found < 0) return 0;
+  const OwnedPath& p = x->paths[found];
+  if (!(p.flags & PATH_RECORDED) || (p.flags & (PATH_GONE | PATH_WRITTEN))) return 0;
+  if (!x->crc_table && !(x->crc_table = crc16_table())) return 0;
+  return object_is_installed(dir_fd, name, st, p.recorded, p.recorded_count, x->crc_table) == 1;
+}
+
+bool owned_index_listed(const OwnedIndex* x, const char* path) {
+  int32_t found = find_normal(x, path);
+  return found >= 0 && listed(x->paths[found]);
+}
+
+int owned_index_installed_anywhere(OwnedIndex* x, int dir_fd, const char* name, const struct stat& st) {
+  if (!x->crc_table && !(x->crc_table = crc16_table())) return 0;
+  for (size_t i = 0; i < x->count; i++) {
+    const OwnedPath& p = x->paths[i];
+    if (!(p.flags & PATH_RECORDED) || (p.flags & (PATH_GONE | PATH_WRITTEN))) continue;
+    for (size_t k = 0; k < p.recorded_count; k++)
+      if (p.recorded[k].kind == IDENTITY_OBJECT && p.recorded[k].device == uint64_t(st.st_dev) &&
+          p.recorded[k].inode == uint64_t(st.st_ino))
+        return object_is_installed(dir_fd, name, st, p.recorded, p.recorded_count, x->crc_table) == 1;
+  }
+  return 0;
+}
+
+size_t owned_index_clear_below(OwnedIndex* x, const char* path, int root_fd) {
+  size_t length = strlen(path);
+  int32_t* below = static_cast<int32_t*>(malloc((x->count + 1) * sizeof(int32_t)));
+  if (!below) return 0;
+  size_t count = 0;
+  for (size_t i = 0; i < x->count; i++) {
+    const OwnedPath& p = x->paths[i];
+    if (listed(p) && !(p.flags & (PATH_INSTALLS | PATH_WRITTEN)) && strncmp(p.path, path, length) == 0 &&
+        p.path[length] == '/')
+      below[count++] = int32_t(i);
+  }
+  sort_deepest_first(x, below, count);
+  size_t removed = 0;
+  for (size_t i = 0; i < count; i++) removed += size_t(remove_candidate(x, x->paths[below[i]], root_fd, false));
+  free(below);
+  return removed;
 }
 
 namespace {
@@ -386,8 +442,7 @@ size_t owned_index_remove_unlisted(OwnedIndex* x, int root_fd) {
     }
   }
   // The deepest first, so that a directory emptied of directories goes too.
-  std::sort(directories, directories + directory_count,
-            [x](int32_t a, int32_t b) { return depth_of(x->paths[a].path) > depth_of(x->paths[b].path); });
+  sort_deepest_first(x, directories, directory_count);
   for (size_t i = 0; i < directory_count; i++) removed += size_t(remove_candidate(x, x->paths[directories[i]], root_fd, true));
   free(directories);
   return removed;

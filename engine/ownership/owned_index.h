@@ -28,6 +28,11 @@ enum PathFlag : uint8_t {
   PATH_WRITTEN = 4,         // this run wrote the file there
   PATH_MADE_DIRECTORY = 8,  // this run made the directory there
   PATH_GONE = 16,           // removed (or found missing) since
+  // With PATH_INSTALLS: what the attachment installs there is a directory,
+  // or a link, rather than a file.
+  PATH_INSTALLS_DIRECTORY = 32,
+  PATH_INSTALLS_LINK = 64,
+  PATH_UNNAMED = 128,  // with PATH_INSTALLS: a file entry whose name names a directory
 };
 
 struct OwnedPath {
@@ -109,11 +114,32 @@ int owned_index_mark_identity(OwnedIndex* index, dev_t device, ino_t inode);
 // included. 1 when removed.
 size_t owned_index_remove_path(OwnedIndex* index, const char* entry, int root_fd, bool record_found);
 
-// Removes a listed file where the directory `component` (the last component
-// of `prefix`, in the directory open at `dir_fd`) is needed, when it is
-// still what was installed and this attachment does not install it. 1 when
-// removed.
+// Removes a listed file or link where the directory `component` (the last
+// component of `prefix`, in the directory open at `dir_fd`) is needed, when
+// it is still what was installed and this attachment installs nothing there
+// but a directory. 1 when removed.
 int owned_index_clear_way(OwnedIndex* index, const char* prefix, int dir_fd, const char* component);
+
+// Whether the index lists `path` as installed by an earlier run and the
+// object `name` (lstat `st`, not a directory) in `dir_fd` is still that
+// object: 1 or 0.
+int owned_index_unchanged(OwnedIndex* index, const char* path, int dir_fd, const char* name, const struct stat& st);
+
+// Whether `path` is still listed: an empty directory there holds nothing
+// to lose, whatever was installed there.
+bool owned_index_listed(const OwnedIndex* index, const char* path);
+
+// Whether the object `name` (lstat `st`, not a directory) in `dir_fd` is
+// one that an earlier run installed, unchanged, under whatever path it was
+// listed (written through a link, it lies elsewhere): 1 or 0.
+int owned_index_installed_anywhere(OwnedIndex* index, int dir_fd, const char* name, const struct stat& st);
+
+// Where a file or a link of this attachment takes the place of a directory
+// of an earlier installation: removes the listed, unchanged objects below
+// `path` that this run neither installs nor wrote, deepest first, so that
+// the directory can go when nothing else is in it. Returns the number
+// removed.
+size_t owned_index_clear_below(OwnedIndex* index, const char* path, int root_fd);
 
 // Hooks for open_directory_below with BELOW_CREATE: a file the index lists
 // gives way to a directory where owned_index_clear_way lets it, and every

@@ -97,6 +97,26 @@ int identity_parse(const char* text, size_t length, InstalledIdentity* id) {
   return 0;
 }
 
+int object_is_installed(int dir_fd, const char* name, const struct stat& st, const InstalledIdentity* ids, size_t count,
+                        const uint8_t* crc_table) {
+  size_t i = 0;
+  while (i < count && !stat_matches(ids[i], st)) i++;
+  if (i == count) return 0;
+  if (!S_ISREG(st.st_mode)) return 1;
+  // Bytes changed in place under a restored time are a change too. The
+  // file is read by descriptor, and that descriptor must be the object
+  // just compared.
+  int fd = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat opened;
+  long crc = fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev
+                 ? file_crc(fd, crc_table)
+                 : -1;
+  close(fd);
+  if (crc < 0) return -1;
+  return uint16_t(crc) == ids[i].crc;
+}
+
 int remove_if_owned(int dir_fd, const char* name, const InstalledIdentity* ids, size_t count,
                     const uint8_t* crc_table) {
   struct stat st;
@@ -105,23 +125,9 @@ int remove_if_owned(int dir_fd, const char* name, const InstalledIdentity* ids, 
     if (unlinkat(dir_fd, name, AT_REMOVEDIR) == 0) return OWNED_REMOVED;
     return errno == ENOENT ? OWNED_ABSENT : OWNED_LEFT;
   }
-  size_t i = 0;
-  while (i < count && !stat_matches(ids[i], st)) i++;
-  if (i == count) return OWNED_CHANGED;
-  if (S_ISREG(st.st_mode)) {
-    // Bytes changed in place under a restored time are a change too. The
-    // file is read by descriptor, and that descriptor must be the object
-    // just compared.
-    int fd = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return OWNED_LEFT;
-    struct stat opened;
-    long crc = fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev
-                   ? file_crc(fd, crc_table)
-                   : -1;
-    close(fd);
-    if (crc < 0) return OWNED_LEFT;
-    if (uint16_t(crc) != ids[i].crc) return OWNED_CHANGED;
-  }
+  int installed = object_is_installed(dir_fd, name, st, ids, count, crc_table);
+  if (installed < 0) return OWNED_LEFT;
+  if (installed == 0) return OWNED_CHANGED;
   if (unlinkat(dir_fd, name, 0) == 0) return OWNED_REMOVED;
   return errno == ENOENT ? OWNED_ABSENT : OWNED_LEFT;
 }

@@ -57,6 +57,12 @@ enum OwnedResult {
   OWNED_LEFT,     // a directory that is not empty, or a removal that failed
 };
 
+// Whether the object `name` (not a directory; `st` is its lstat) in the
+// directory open at `dir_fd` is one of the `count` identities, a regular
+// file also by its bytes' CRC: 1 or 0, or -1 when its bytes cannot be read.
+int object_is_installed(int dir_fd, const char* name, const struct stat& st, const InstalledIdentity* ids, size_t count,
+                        const uint8_t* crc_table);
+
 // Removes the object `name` in the directory open at `dir_fd` when it is a
 // directory (and empty), or when it matches one of the `count` identities;
 // a regular file also by its bytes' CRC (`crc_table` from crc16_table).

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "archive/crc16.h"
+#include "archive/entry_paths.h"
 #include "archive/format.h"
 #include "codec/codec_context.h"
 #include "engine/read/entry_zstd.h"
@@ -45,6 +46,8 @@ int check_attachment(EntryStream* s, const uint8_t* crc_table, uint32_t entry_co
         fault = ENTRY_FAULT_STORED_SHORT;
       else if (crc16(crc_table, target, e.stored_size) != get_u16(e.record + RECORD_STORED_CRC))
         fault = ENTRY_FAULT_STORED_CRC;
+      else if (link_target_escape(e.name, reinterpret_cast<const char*>(target), e.stored_size) == LINK_RECORD_DIRECTORY)
+        fault = ENTRY_FAULT_NAME_ESCAPES;  // nothing may reach the installer's own records
       else
         e.stored = e.data = target;
     } else if (fault == FAILURE_NONE) {

@@ -97,6 +97,11 @@ TEST(EntryPaths, LinkTargetsResolvedAgainstTheLinksDirectory) {
       {"x", "a/../../y", LINK_CLIMBS_OUT},
       {"x", "./.", LINK_INSIDE},
       {"a/x", "/etc", LINK_ABSOLUTE},
+      {"a", ".zolt-setup", LINK_RECORD_DIRECTORY},
+      {"d/a", "../.zolt-setup/lock", LINK_RECORD_DIRECTORY},
+      {"a", "d/../x/.././.zolt-setup", LINK_RECORD_DIRECTORY},
+      {"d/a", ".zolt-setup", LINK_INSIDE},
+      {"a", ".zolt-setupx", LINK_INSIDE},
   };
   for (const auto& c : cases)
     EXPECT_EQ(link_target_escape(c.name, c.target, strlen(c.target)), c.escape) << c.name << " -> " << c.target;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/failure.h"
 #include "archive/attachment_reader.h"
 #include "archive/format.h"
 #include "installer/install_files.h"
@@ -230,7 +231,7 @@ TEST_F(Extraction, FileSystemFailures) {
   write_file(target + "/plain", "a regular file");
   write_installer(installer, {stored("plain/inner.txt", "x")});
   EXPECT_EQ(tail_message(install(installer, target).err),
-            "Can't create directory - " + std::string(strerror(EEXIST)) + " (err=4).");
+            std::string(failure_message(FAILURE_IN_THE_WAY)) + " " + target + "/plain");
 
   write_installer(installer, {stored("made/", "")});
   EXPECT_EQ(tail_message(install(installer, target).err),

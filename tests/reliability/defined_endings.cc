@@ -1,5 +1,9 @@
 #include "tests/reliability/defined_endings.h"
 
+#include <cstring>
+
+#include "engine/failure.h"
+
 const char* const kTerminatedEnding = "\n\nInstallation terminated.\n";
 
 namespace {
@@ -35,11 +39,17 @@ bool ends_with(const std::string& s, const std::string& tail) {
 
 }  // namespace
 
+std::string in_the_way(const std::string& path) { return std::string(failure_message(FAILURE_IN_THE_WAY)) + " " + path; }
+
 std::string final_message(const std::string& err) {
   if (!ends_with(err, std::string("\n") + kTerminatedEnding)) return "";
   const std::string text = err.substr(0, err.size() - 1 - std::string(kTerminatedEnding).size());
   for (const char* m : kPlainMessages)
     if (ends_with(text, m)) return m;
+  // The one message followed by a path: what stands in an entry's way.
+  const char* in_the_way = failure_message(FAILURE_IN_THE_WAY);
+  size_t line = text.rfind('\n') + 1;
+  if (text.compare(line, strlen(in_the_way), in_the_way) == 0) return text.substr(line);
   for (const ErrnoMessage& m : kErrnoMessages) {
     const std::string detail = std::string(" ") + m.detail;
     if (!ends_with(text, detail)) continue;

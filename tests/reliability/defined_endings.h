@@ -13,3 +13,7 @@ extern const char* const kTerminatedEnding;  // "\n\nInstallation terminated.\n"
 // create file - Is a directory (err=5)."). Empty when `err` does not end with
 // a message of the defined set followed by the ending.
 std::string final_message(const std::string& err);
+
+// The message of a run refused because what lies at `path` (the full path,
+// as the run prints it) is in the way of an entry.
+std::string in_the_way(const std::string& path);

@@ -230,10 +230,10 @@ TEST_F(HostileTree, DirectoryLinksThatLeadOutOrStayInside) {
   ASSERT_EQ(symlink(outside.c_str(), (target + "/lib").c_str()), 0);
   ASSERT_EQ(symlink("/", (target + "/include").c_str()), 0);
   remember_outside();
-  const std::string refused = "Can't create directory - " + system_text(EEXIST) + " (err=4).";
   for (const char* name : {"lib/libqumba.a", "include/qumba.h", "lib/deeper/x.h"}) {
     ProcessResult r = install_in_child(stub_installer({stored(name, "through the link")}), target);
-    EXPECT_EQ(final_message(r.err), refused) << name;
+    EXPECT_EQ(final_message(r.err), in_the_way(target + "/" + std::string(name).substr(0, std::string(name).find('/'))))
+        << name;
   }
   // Deletions do not go through it either.
   TestEntry gone;
@@ -256,13 +256,13 @@ TEST_F(HostileTree, DirectoryLinksThatLeadOutOrStayInside) {
 }
 
 // A dangling link where a directory is needed, pointing outside: it is not
-// made through the link.
+// made through the link, and the run ends before its first change.
 TEST_F(HostileTree, DanglingLinkWhereADirectoryIsNeeded) {
   symlink((outside + "/made-through-link").c_str(), (target + "/lib").c_str());
   remember_outside();
   ProcessResult r = install_in_child(stub_installer(sample_entries()), target);
-  EXPECT_EQ(final_message(r.err), "Can't create directory - " + system_text(EEXIST) + " (err=4).");
-  EXPECT_EQ(read_file(target + "/include/qumba.h"), sample_entries()[0].data);
+  EXPECT_EQ(final_message(r.err), in_the_way(target + "/lib"));
+  EXPECT_FALSE(path_exists(target + "/include/qumba.h"));
   EXPECT_FALSE(path_exists(outside + "/made-through-link"));
   expect_outside_untouched();
 }
