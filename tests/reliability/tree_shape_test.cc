@@ -29,6 +29,17 @@ TestEntry link(const std::string& name, const std::string& target) {
 // With its time, so that a second run leaves a snapshot as it was.
 TestEntry file(const std::string& name, const std::string& data) { return {name, ENTRY_STORED, data, "", kTime}; }
 
+// The record directory without file times: a refused run may write the same
+// record again, within the same second or not.
+Snapshot record_without_times(const std::string& dir) {
+  Snapshot s = snapshot(dir + "/.zolt-setup");
+  for (auto& [path, what] : s) {
+    size_t at = what.find(", mtime ");
+    if (at != std::string::npos) what.erase(at, what.find(':', at) - at);
+  }
+  return s;
+}
+
 // What each version ships at "p", beside what both ship alike.
 std::vector<TestEntry> version(Kind kind, const std::string& tag) {
   std::vector<TestEntry> entries = {file("keep", "keep"), file("real/x", "x")};
@@ -155,12 +166,12 @@ TEST(TreeShape, LinksIntoTheRecordDirectory) {
     if (!c.user_link.empty()) {
       ASSERT_EQ(symlink(c.user_link.c_str(), (dir + "/a").c_str()), 0);
     }
-    const Snapshot record = snapshot(dir + "/.zolt-setup");
+    const Snapshot record = record_without_times(dir);
     write_installer(work / "v1", c.entries);
     ProcessResult r = install(work / "v1", dir);
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_TRUE(r.err.find(c.message.empty() ? in_the_way(dir + "/a") + "\n" : c.message) != std::string::npos) << r.err;
-    EXPECT_EQ(snapshot_diff(record, snapshot(dir + "/.zolt-setup")), "");
+    EXPECT_EQ(snapshot_diff(record, record_without_times(dir)), "");
     // zolt-pack create refuses to pack such a link.
     if (c.user_link.empty()) {
       const std::string tree = work / "tree";
