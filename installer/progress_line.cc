@@ -4,9 +4,17 @@
 // fixed between two resets, so a new text is never shorter than the one it
 // covers. Nothing is rewritten when neither the numbers nor the name changed,
 // since the extraction calls once per decoded slice.
+//
+// The bytes are gathered and written in large pieces: a write per file made
+// the display a noticeable share of a run of small files. On a pipe they go
+// out when the buffer fills; on a terminal also whenever 50 ms have passed,
+// so that the display keeps up with the run. The stream is the same as if
+// every piece had been written at once, and progress_flush completes it
+// before any other output.
 #include "installer/progress_line.h"
 
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,44 +27,64 @@ namespace {
 
 // Names longer than this are shown from a separator at or behind this index.
 constexpr size_t PROGRESS_NAME_KEEP = 40;
+constexpr long TERMINAL_INTERVAL_NS = 50L * 1000 * 1000;
 
-int progress_written = 0;  // bytes of the last display; negative after a failed write
-// Bytes of a display erased but not yet written out: where standard error is
-// no terminal, the erasure goes out with the next display or before any other
-// output, one write per file instead of two. The bytes are the same.
-int progress_owed = 0;
+int progress_written = 0;  // bytes of the last display; negative when it never reached the stream
 char* progress_name = nullptr;  // the full name last displayed, a private copy
 int progress_entries = -1;
 int progress_bytes = -1;
 
-// Writes `count` copies of `unit` with as few writes as an unbuffered
-// standard error allows.
-void write_repeated(const char* unit, size_t unit_size, int count) {
-  char block[3 * 64];
-  size_t per_block = sizeof block / unit_size;
-  for (size_t i = 0; i < per_block; i++) memcpy(block + i * unit_size, unit, unit_size);
-  while (count > 0) {
-    size_t n = size_t(count) < per_block ? size_t(count) : per_block;
-    fwrite(block, unit_size, n, stderr);
-    count -= int(n);
-  }
+char pending[4096];
+size_t pending_used = 0;
+// The last display lies in `pending`: lost with it if the write fails.
+bool display_pending = false;
+bool flush_registered = false;
+timespec last_output{};
+
+// Asked once; a plain flag rather than a function-local static, whose
+// thread-safe initialisation would pull C++ run-time support into the stub.
+int stderr_terminal = -1;
+
+bool terminal() {
+  if (stderr_terminal < 0) stderr_terminal = isatty(fileno(stderr)) == 1;
+  return stderr_terminal;
 }
 
-// The backspaces over the last display and the new text as one write, as
-// standard error is unbuffered: one system call per update instead of two.
-// False, with nothing written, when the line does not fit the buffer.
-bool write_in_one(const char* shown, int entries_percent, int bytes_percent) {
-  char line[512];
-  const size_t owed = 3 * size_t(progress_owed);
-  const size_t back = owed + (progress_written > 0 ? size_t(progress_written) : 0);
-  if (back >= sizeof line) return false;
-  for (size_t i = 0; i < owed; i += 3) memcpy(line + i, "\b \b", 3);
-  memset(line + owed, '\b', back - owed);
-  int n = snprintf(line + back, sizeof line - back, "%3d%% %3d%%  %s ", entries_percent, bytes_percent, shown);
-  if (n < 0 || size_t(n) >= sizeof line - back) return false;
-  progress_written = fwrite(line, 1, back + size_t(n), stderr) == back + size_t(n) ? n : -1;
-  progress_owed = 0;
-  return true;
+void write_pending() {
+  if (pending_used == 0) return;
+  bool written = fwrite(pending, 1, pending_used, stderr) == pending_used;
+  // A display that never reached the stream is not moved back over.
+  if (!written && display_pending) progress_written = -1;
+  pending_used = 0;
+  display_pending = false;
+  clock_gettime(CLOCK_MONOTONIC, &last_output);
+}
+
+void put(const char* data, size_t size) {
+  if (pending_used + size > sizeof pending) write_pending();
+  if (size > sizeof pending) {
+    fwrite(data, 1, size, stderr);
+    return;
+  }
+  memcpy(pending + pending_used, data, size);
+  pending_used += size;
+}
+
+void put_repeated(const char* unit, size_t unit_size, int count) {
+  for (int i = 0; i < count; i++) put(unit, unit_size);
+}
+
+void flush_at_exit() { progress_flush(); }
+
+// A terminal is written to when the last output is 50 ms old, a pipe only
+// when the buffer fills.
+void written_piece() {
+  if (!flush_registered) flush_registered = atexit(flush_at_exit) == 0;
+  if (!terminal()) return;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long elapsed = (now.tv_sec - last_output.tv_sec) * 1000000000L + (now.tv_nsec - last_output.tv_nsec);
+  if (elapsed >= TERMINAL_INTERVAL_NS || last_output.tv_sec == 0) write_pending();
 }
 
 // "..." and the name from its first separator at or behind index 40, else
@@ -70,57 +98,50 @@ char* shortened_name(const char* name) {
   return text;
 }
 
-// Only a terminal has output to wait for; on a pipe or a file tcdrain
-// merely fails, one system call per update for nothing.
-// Asked once; a plain flag rather than a function-local static, whose
-// thread-safe initialisation would pull C++ run-time support into the stub.
-int stderr_terminal = -1;
-
-void drain_stderr() {
-  if (stderr_terminal < 0) stderr_terminal = isatty(fileno(stderr)) == 1;
-  if (stderr_terminal) tcdrain(fileno(stderr));
-}
-
 }  // namespace
 
 void progress_flush() {
-  if (progress_owed > 0) write_repeated("\b \b", 3, progress_owed);
-  progress_owed = 0;
+  bool had_output = pending_used > 0;
+  write_pending();
+  // Only a terminal has output to wait for, and only once, before the
+  // text that follows.
+  if (had_output && terminal()) tcdrain(fileno(stderr));
 }
 
 void progress_line(const char* name, int entries_percent, int bytes_percent) {
   if (quiet) return;
-  if (stderr_terminal < 0) stderr_terminal = isatty(fileno(stderr)) == 1;
   if (!name) {
     if (progress_written > 0) {
-      if (stderr_terminal) write_repeated("\b \b", 3, progress_written);
-      else progress_owed += progress_written;
+      put_repeated("\b \b", 3, progress_written);
+      written_piece();
     }
     progress_written = 0;
     progress_bytes = progress_entries = -1;
     free(progress_name);
     progress_name = nullptr;
-    drain_stderr();
     return;
   }
   if (bytes_percent == progress_bytes && entries_percent == progress_entries && progress_name &&
       strcmp(progress_name, name) == 0) {
-    drain_stderr();
+    if (terminal()) written_piece();
     return;
   }
   char* shortened = shortened_name(name);
   const char* shown = shortened ? shortened : name;
-  if (!write_in_one(shown, entries_percent, bytes_percent)) {
-    progress_flush();
-    if (progress_written > 0) write_repeated("\b", 1, progress_written);
-    progress_written = 0;
-    progress_written = fprintf(stderr, "%3d%% %3d%%  %s ", entries_percent, bytes_percent, shown);
-  }
+  if (progress_written > 0) put_repeated("\b", 1, progress_written);
+  char numbers[32];
+  int n = snprintf(numbers, sizeof numbers, "%3d%% %3d%%  ", entries_percent, bytes_percent);
+  size_t length = strlen(shown);
+  if (n > 0) put(numbers, size_t(n));
+  put(shown, length);
+  put(" ", 1);
+  progress_written = n + int(length) + 1;
+  display_pending = true;
   free(shortened);
 
   progress_bytes = bytes_percent;
   progress_entries = entries_percent;
   free(progress_name);
   progress_name = strdup(name);
-  drain_stderr();
+  written_piece();
 }

@@ -19,25 +19,46 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "engine/failure.h"
 #include "engine/filesystem/temporary_files.h"
 
 constexpr size_t DURABLE_BATCH_FILES = 256;  // files waiting at most
-// Descriptors each waiting file holds: its temporary and its directory.
+// Bytes waiting at most: a flush of more would keep the next file waiting
+// for long on a slow disk.
+constexpr uint64_t DURABLE_BATCH_BYTES = uint64_t(64) << 20;
+// Descriptors each waiting file holds at most: its temporary and its
+// directory (shared by the files of one directory that follow each other).
 constexpr size_t DURABLE_BATCH_FILE_DESCRIPTORS = 2;
+// Slots of the set of directory names on the way to waiting files; a batch
+// whose names hold more distinct ones is asked by a scan instead.
+constexpr size_t DURABLE_BATCH_NAME_SLOTS = 1024;
 constexpr size_t DURABLE_BATCH_FILE_SYSTEMS = 8;  // more are flushed as they come
 
 struct BatchedFile {
   int fd;          // the temporary, open until its data is flushed
-  int temp_dir;    // where the temporary lies; owned when not `shared_dir`
+  int temp_dir;    // where the temporary lies: the record directory when `shared_dir`, else dir_fd
   int shared_dir;  // temp_dir is the caller's (the record directory)
-  int dir_fd;      // the directory the file goes into (O_PATH), owned
+  // The directory the file goes into (O_PATH): given by the caller, who
+  // keeps it; the batch holds its own copy, shared by the files of one
+  // directory in a row.
+  int dir_fd;
+  int owns_dir;  // set by the batch: this file's dir_fd is closed with it
   dev_t dir_device;
   ino_t dir_inode;
+  uint64_t size;  // the bytes written
   char temp[TEMPORARY_NAME_SIZE];
   char* name;        // the entry's whole name, owned
   const char* base;  // its last component, inside `name`
+};
+
+// A directory name on the way to a waiting file, as a piece of that file's
+// name.
+struct BatchedName {
+  const char* text;  // null: a free slot
+  uint32_t length;
+  uint32_t hash;
 };
 
 struct DurableBatch {
@@ -53,15 +74,29 @@ struct DurableBatch {
   int renamed_fds[DURABLE_BATCH_FILE_SYSTEMS];
   dev_t renamed_devices[DURABLE_BATCH_FILE_SYSTEMS];
   size_t file_systems;
+  uint64_t bytes;  // written by the waiting files
+  // The directory names on the way to the waiting files, each once, so
+  // that durable_batch_passes_through answers without a scan.
+  BatchedName names[DURABLE_BATCH_NAME_SLOTS];
+  size_t name_count;
+  int names_overflowed;  // too many for the set: scanned
+  // The last file system asked whether it keeps anything over a power cut.
+  dev_t volatile_device;
+  int volatile_known;
+  int volatile_fs;
 };
 
 void durable_batch_init(DurableBatch* batch, int flush);
 
-inline bool durable_batch_full(const DurableBatch* batch) { return batch->count >= batch->capacity; }
+inline bool durable_batch_full(const DurableBatch* batch) {
+  return batch->count >= batch->capacity || batch->bytes >= DURABLE_BATCH_BYTES;
+}
 
-// Takes `file` (its descriptors and name) into the batch and starts writing
-// its data out. The batch must not be full.
-void durable_batch_add(DurableBatch* batch, const BatchedFile& file);
+// Takes `file` (its temporary's descriptor and its name) into the batch and
+// starts writing its data out; the batch keeps a descriptor of its own on
+// file.dir_fd. The batch must not be full. 0, or -1 with errno set when
+// that descriptor cannot be had: then nothing is taken.
+int durable_batch_add(DurableBatch* batch, const BatchedFile& file);
 
 // 1 when a waiting file's name is the directory `path` (`length` bytes) or
 // one of the directories above it, '/' or backslash separating them.

@@ -27,18 +27,54 @@ uint64_t mix(uint64_t z) {
   return z ^ (z >> 31);
 }
 
-// The kernel's random bits; should they be unavailable (an old kernel, a
-// seccomp filter), the clock, the process and a counter, mixed: unique still,
-// and O_EXCL keeps a guessed name harmless.
+uint64_t rotate(uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
+
+void sip_round(uint64_t v[4]) {
+  v[0] += v[1], v[1] = rotate(v[1], 13), v[1] ^= v[0], v[0] = rotate(v[0], 32);
+  v[2] += v[3], v[3] = rotate(v[3], 16), v[3] ^= v[2];
+  v[0] += v[3], v[3] = rotate(v[3], 21), v[3] ^= v[0];
+  v[2] += v[1], v[1] = rotate(v[1], 17), v[1] ^= v[2], v[2] = rotate(v[2], 32);
+}
+
+// SipHash-2-4 of one 64-bit word: a keyed function whose outputs tell
+// nothing of the key, so that the names seen so far do not give away the
+// next one.
+uint64_t sip_hash(const uint64_t key[2], uint64_t word) {
+  uint64_t v[4] = {key[0] ^ 0x736f6d6570736575ull, key[1] ^ 0x646f72616e646f6dull, key[0] ^ 0x6c7967656e657261ull,
+                   key[1] ^ 0x7465646279746573ull};
+  v[3] ^= word;
+  sip_round(v), sip_round(v);
+  v[0] ^= word;
+  const uint64_t last = uint64_t(8) << 56;
+  v[3] ^= last;
+  sip_round(v), sip_round(v);
+  v[0] ^= last;
+  v[2] ^= 0xff;
+  for (int i = 0; i < 4; i++) sip_round(v);
+  return v[0] ^ v[1] ^ v[2] ^ v[3];
+}
+
+// The kernel's random bits are asked for once, as the key of a sequence:
+// a system call per file cost more than writing a small file. Should they
+// be unavailable (an old kernel, a seccomp filter), the clock and the
+// process, mixed: unique still, and O_EXCL keeps a guessed name harmless.
 uint64_t random_bits() {
+  static uint64_t key[2];
   static uint64_t counter;
-  uint64_t bits = 0;
+  static bool keyed;
+  if (!keyed) {
+    keyed = true;
 #ifdef SYS_getrandom
-  if (syscall(SYS_getrandom, &bits, sizeof bits, 0) == long(sizeof bits)) return bits;
+    if (syscall(SYS_getrandom, key, sizeof key, 0) != long(sizeof key))
 #endif
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return mix(uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 32) ^ mix(uint64_t(getpid()) + ++counter));
+    {
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      key[0] = mix(uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 32));
+      key[1] = mix(key[0] ^ uint64_t(getpid()));
+    }
+  }
+  return sip_hash(key, ++counter);
 }
 
 }  // namespace

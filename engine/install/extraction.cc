@@ -28,10 +28,64 @@ int path_is_directory(const char* path) {
   return S_ISDIR(st.st_mode) ? 1 : 0;
 }
 
+// The directories kept from before: whatever a removal took may be one of
+// them.
+void forget_kept_directories(Extraction* x) {
+  for (size_t i = 0; i < x->kept_count; i++) {
+    close(x->kept[i].fd);
+    free(x->kept[i].path);
+  }
+  x->kept_count = 0;
+}
+
 void forget_directory(Extraction* x) {
   if (x->dir_fd >= 0) close(x->dir_fd);
   x->dir_fd = -1;
   x->dir_writable = x->dir_same_device = -1;
+  forget_kept_directories(x);
+}
+
+// The current directory joins those kept, the least recently used giving
+// way; without memory for its path it is closed.
+void keep_current_directory(Extraction* x) {
+  if (x->dir_fd < 0) return;
+  char* path = strdup(x->dir_path);
+  if (!path) {
+    close(x->dir_fd);
+  } else {
+    if (x->kept_count == EXTRACTION_KEPT_DIRECTORIES) {
+      KeptDirectory& last = x->kept[--x->kept_count];
+      close(last.fd);
+      free(last.path);
+    }
+    memmove(x->kept + 1, x->kept, x->kept_count * sizeof x->kept[0]);
+    x->kept[0] = KeptDirectory{x->dir_fd, path, x->dir_device, x->dir_inode, x->dir_writable, x->dir_access_error,
+                               x->dir_same_device};
+    x->kept_count++;
+  }
+  x->dir_fd = -1;
+  x->dir_writable = x->dir_same_device = -1;
+}
+
+// Makes the kept directory of `path` (`length` bytes) the current one: 1,
+// or 0 when none is kept.
+bool take_kept_directory(Extraction* x, const char* path, size_t length) {
+  for (size_t i = 0; i < x->kept_count; i++) {
+    KeptDirectory k = x->kept[i];
+    if (strlen(k.path) != length || memcmp(k.path, path, length) != 0) continue;
+    memmove(x->kept + i, x->kept + i + 1, (x->kept_count - i - 1) * sizeof x->kept[0]);
+    x->kept_count--;
+    x->dir_fd = k.fd;
+    memcpy(x->dir_path, k.path, length + 1);
+    free(k.path);
+    x->dir_device = k.device;
+    x->dir_inode = k.inode;
+    x->dir_writable = k.writable;
+    x->dir_access_error = k.access_error;
+    x->dir_same_device = k.same_device;
+    return true;
+  }
+  return false;
 }
 
 int commit_batch(Extraction* x, EngineFailure* f, bool finish = false);
@@ -42,10 +96,11 @@ int open_file_directory(Extraction* x, const char* name, EngineFailure* f) {
   size_t make = entry_directory_part(name), parent = entry_parent_part(name);
   if (x->dir_fd >= 0 && make == parent && strlen(x->dir_path) == parent && memcmp(x->dir_path, name, parent) == 0)
     return 0;
-  forget_directory(x);
+  keep_current_directory(x);
   // A file waiting for its name where this path needs a directory: it takes
   // the name first, and the path then meets it as it would have.
   if (durable_batch_blocks_directory(&x->batch, name, make) && commit_batch(x, f) != 0) return -1;
+  if (make == parent && take_kept_directory(x, name, parent)) return 0;
   // Behind the last '/', up to a backslash: a directory of that name is made
   // beside the file, unless the name is "." or "..", which every directory
   // has already; "..\\x" thus stays a file of that name where it lies.
@@ -57,12 +112,25 @@ int open_file_directory(Extraction* x, const char* name, EngineFailure* f) {
   // it is still that file; the directories made are the run's own.
   const BelowHooks hooks = owned_index_below_hooks(&x->owned);
   int fd = open_directory_below(x->root_fd, name, make, flags, &hooks);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE) && x->kept_count > 0) {
+    // The kept directories give way to what the run needs.
+    forget_kept_directories(x);
+    fd = open_directory_below(x->root_fd, name, make, flags, &hooks);
+  }
   if (fd >= 0 && parent != make) {
     close(fd);
     fd = open_directory_below(x->root_fd, name, parent, flags, &hooks);
   }
   if (fd < 0) return fail_with(f, FAILURE_CREATE_DIRECTORY, errno);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    int error = errno;
+    close(fd);
+    return fail_with(f, FAILURE_CREATE_DIRECTORY, error);
+  }
   x->dir_fd = fd;
+  x->dir_device = st.st_dev;
+  x->dir_inode = st.st_ino;
   memcpy(x->dir_path, name, parent);
   x->dir_path[parent] = 0;
   return 0;
@@ -141,10 +209,12 @@ int delete_entry(Extraction* x, const Entry& e) {
 }
 
 // What the file is now, times and mode applied, for the record once it
-// holds its name (rename changes none of it).
+// holds its name (rename changes none of it); and, the sweep being able to
+// reach the file by another name, that it is this run's.
 int note_identity(Extraction* x, int fd, const Entry& e, EngineFailure* f) {
   struct stat st;
   if (fstat(fd, &st) != 0) return 0;  // then the record cannot vouch for the file: it is never removed
+  if (owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0) return fail_with(f, FAILURE_NO_MEMORY);
   InstalledIdentity id = identity_of(st, get_u16(e.record + RECORD_FILE_CRC));
   if (owned_index_add(&x->owned, e.name, strlen(e.name), 0, &id) != 0) return fail_with(f, FAILURE_NO_MEMORY);
   return 0;
@@ -295,7 +365,9 @@ int extract_make_way(Extraction* x, const Entry& e, EngineFailure* f) {
   // a deletion may take the name it waits for: they come after it.
   if ((e.type == ENTRY_DELETE || durable_batch_passes_through(&x->batch, base)) && commit_batch(x, f) != 0)
     return -1;
+  const unsigned long swept = x->swept;
   if (*e.name) x->swept += owned_index_sweep(&x->owned, base, x->root_fd);
+  if (x->swept != swept) forget_directory(x);
   if (e.type == ENTRY_DELETE) return delete_entry(x, e);
   if (e.type == ENTRY_DIRECTORY) return 0;  // made whole by install_tree_object
 
@@ -328,6 +400,8 @@ int extract_make_way(Extraction* x, const Entry& e, EngineFailure* f) {
     x->swept++;
     exists = fstatat(x->dir_fd, x->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
   }
+  // What went lay below the current directory, where a kept one may be.
+  if (x->swept != swept) forget_kept_directories(x);
   if (exists && S_ISDIR(st.st_mode)) return fail_with(f, FAILURE_CREATE_FILE, EISDIR);
   // Asked once per directory: the files of a tree come directory by directory.
   if (x->dir_writable < 0) {
@@ -351,9 +425,8 @@ int open_temporary(Extraction* x, TemporaryFile* temp, EngineFailure* f) {
   // what a killed one left, unless the file's directory is on another file
   // system; then it lies beside the file, and the directory is noted first.
   if (x->dir_same_device < 0) {
-    struct stat st;
     // Without a record, every temporary lies beside its file.
-    x->dir_same_device = x->record.dir_fd >= 0 && fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
+    x->dir_same_device = x->record.dir_fd >= 0 && x->dir_device == x->record_device;
     if (!x->dir_same_device && x->record.dir_fd >= 0 &&
         note_temporary_directory(x->record.dir_fd, x->dir_path, strlen(x->dir_path)) != 0) {
       x->dir_same_device = -1;
@@ -442,11 +515,6 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
   TemporaryFile temp;
   FileOutput out{};
   out.failed = open_temporary(x, &temp, &out.failure) != 0;
-  struct stat st;
-  if (!out.failed && (fstat(temp.file.fd, &st) != 0 || owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0)) {
-    fail_with(&out.failure, FAILURE_NO_MEMORY);
-    out.failed = 1;
-  }
   out.fd = temp.file.fd;
   const EntrySink sink{output_slice, &out};
   if (!held) fault = stream_entry_data(stream, crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
@@ -461,27 +529,27 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
   // The final mode before the name: until then only the owner can read it.
   apply_times_and_mode(x, out.fd, e);
   if (note_identity(x, out.fd, e, f) != 0) return -1;
-  Descriptor dir(fcntl(x->dir_fd, F_DUPFD_CLOEXEC, 0));
-  char* name = dir.fd >= 0 ? strdup(e.name) : nullptr;
-  if (!name || fstat(x->dir_fd, &st) != 0) {
-    int error = errno;
-    free(name);
-    return error == EMFILE || error == ENFILE ? fail_with(f, FAILURE_CREATE_FILE, error)
-                                              : fail_with(f, FAILURE_NO_MEMORY);
-  }
+  char* name = strdup(e.name);
+  if (!name) return fail_with(f, FAILURE_NO_MEMORY);
   BatchedFile file{};
   file.shared_dir = temp.dir == x->record.dir_fd;
-  file.dir_fd = dir.release();
   // A temporary beside its file is reached through the batch's own
-  // descriptor: the cached one goes with the next directory.
-  file.temp_dir = file.shared_dir ? temp.dir : file.dir_fd;
+  // descriptor of the directory: the current one goes with the next.
+  file.dir_fd = x->dir_fd;
+  file.temp_dir = temp.dir;
   file.name = name;
   memcpy(file.temp, temp.name, sizeof file.temp);
-  file.fd = temp.keep();
-  file.dir_device = st.st_dev;
-  file.dir_inode = st.st_ino;
+  file.fd = temp.file.fd;
+  file.dir_device = x->dir_device;
+  file.dir_inode = x->dir_inode;
+  file.size = e.file_size;
   file.base = file.name + (x->file_name - e.name);
-  durable_batch_add(&x->batch, file);
+  if (durable_batch_add(&x->batch, file) != 0) {
+    int error = errno;
+    free(name);
+    return fail_with(f, FAILURE_CREATE_FILE, error);
+  }
+  temp.keep();
   // Unflushed, nothing is gained by waiting: the name is taken at once.
   if (durable_batch_full(&x->batch) || !x->flush_data) return commit_batch(x, f);
   return 0;

@@ -23,6 +23,21 @@
 #include "engine/ownership/owned_index.h"
 
 constexpr size_t EXTRACTION_PATH_SIZE = SYSTEM_PATH_SIZE;  // longer paths cannot be named
+// Directories kept open besides the current one: a product's files need not
+// come directory by directory, and walking down from the top again costs a
+// system call per level.
+constexpr size_t EXTRACTION_KEPT_DIRECTORIES = 8;
+
+// A directory written to before, with what was learnt of it.
+struct KeptDirectory {
+  int fd;
+  char* path;  // below install_dir, as entries spell it; owned
+  dev_t device;
+  ino_t inode;
+  int writable;
+  int access_error;
+  int same_device;
+};
 
 struct Extraction {
   const char* install_dir;  // as chosen; never longer than INSTALL_DIR_MAX
@@ -32,6 +47,10 @@ struct Extraction {
   int root_fd;  // install_dir; -1 when not open
   int dir_fd;   // the directory of the last file written; -1 when none
   char dir_path[EXTRACTION_PATH_SIZE];  // dir_fd's path below install_dir, as entries spell it
+  dev_t dir_device;                     // dir_fd's
+  ino_t dir_inode;
+  KeptDirectory kept[EXTRACTION_KEPT_DIRECTORIES];  // the most recently left first
+  size_t kept_count;
   dev_t record_device;
   // For the entry in hand, between extract_make_way and extract_write.
   const char* file_name;  // within the entry's name

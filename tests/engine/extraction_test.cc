@@ -226,6 +226,34 @@ TEST_F(Extraction, NeverRemovesWhatThisRunInstalled) {
   EXPECT_EQ(read_file(target + "/stale.h"), "old");
 }
 
+// Files waiting for their names leave their directories empty on disk: the
+// sweep of an earlier version's empty directory must wait for them, however
+// many directory names the waiting files carry; and files that come from a
+// dozen directories in turn land where they belong.
+TEST_F(Extraction, WaitingFilesKeepTheirDirectories) {
+  for (int depth : {1, 40}) {
+    SCOPED_TRACE(depth);
+    remove_tree(target);
+    std::filesystem::create_directories(target + "/lib");
+    write_record(target, {"lib"});
+    std::vector<TestEntry> entries;
+    std::vector<std::string> names;
+    for (int i = 0; i < 30; i++) {
+      std::string path = "deep";
+      for (int k = 0; k < depth; k++) path += "/d" + std::to_string(i) + "_" + std::to_string(k);
+      names.push_back(path + "/f");
+    }
+    for (int j = 0; j < 36; j++) names.push_back("k" + std::to_string(j % 12) + "/n" + std::to_string(j));
+    names.push_back("lib/x.h");
+    names.push_back("other/lib");
+    for (const std::string& name : names) entries.push_back(stored(name, "data of " + name));
+    write_installer(installer, entries);
+    ProcessResult r = install(installer, target);
+    EXPECT_EQ(r.err.find("terminated"), std::string::npos) << r.err;
+    for (const std::string& name : names) EXPECT_EQ(read_file(target + "/" + name), "data of " + name) << name;
+  }
+}
+
 TEST_F(Extraction, FileSystemFailures) {
   mkdir(target.c_str(), 0755);
   write_file(target + "/plain", "a regular file");

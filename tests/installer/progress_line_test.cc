@@ -105,7 +105,8 @@ TEST(ProgressLine, AFailedWriteMovesNothingBack) {
   ProcessResult r = in_child([] {
     int saved = dup(2);
     close(2);
-    progress_line("lost", 1, 1);  // the write fails
+    progress_line("lost", 1, 1);
+    progress_flush();  // the write fails
     dup2(saved, 2);
     close(saved);
     progress_line("seen", 2, 2);
@@ -123,6 +124,7 @@ TEST(ProgressLine, OnATerminal) {
     for (int percent : {0, 0, 9, 10, 100}) progress_line(name.c_str(), percent / 2, percent);
     progress_line(name.c_str(), 50, 100);
     progress_line(nullptr, 0, 0);
+    progress_flush();
     printf("%d drains on fd %d", drains, drained_fd);
   });
   PtyResult r = p.finish();
@@ -132,7 +134,29 @@ TEST(ProgressLine, OnATerminal) {
   EXPECT_EQ(r.terminal, "  0%   0%  " + text + backspaces(length) + "  4%   9%  " + text +
                             backspaces(length) + "  5%  10%  " + text + backspaces(length) +
                             " 50% 100%  " + text + erase(length));
-  EXPECT_EQ(r.out, "8 drains on fd 2");
+  // Held back while updates come quickly, and waited for once, before the
+  // output that follows rather than after every update.
+  EXPECT_EQ(r.out, "1 drains on fd 2");
+}
+
+TEST(ProgressLine, HeldBackOnAPipeUntilFlushed) {
+  ProcessResult r = in_child([] {
+    int ends[2];
+    if (pipe(ends) != 0) return;
+    int saved = dup(2);
+    dup2(ends[1], 2);
+    for (int i = 0; i < 20; i++) {
+      progress_line(("dir/file" + std::to_string(i)).c_str(), i, i);
+      progress_line(nullptr, 0, 0);
+    }
+    int before = 0, after = 0;
+    ioctl(ends[0], FIONREAD, &before);
+    progress_flush();
+    ioctl(ends[0], FIONREAD, &after);
+    dup2(saved, 2);
+    fprintf(stderr, "%d %d", before, after);
+  });
+  EXPECT_EQ(r.err, "0 1720");
 }
 
 TEST(ConcatStrings, JoinsTheStringsThatAreNotNull) {
