@@ -15,7 +15,14 @@
 # deletion entries), CPACK_ZOLT_METHOD (zstd or lh5, zolt-pack's --method),
 # CPACK_ZOLT_LEVEL (the Zstandard level), CPACK_ZOLT_STORE (store uncompressed),
 # CPACK_ZOLT_REMOVE_OBSOLETE (the package is the whole product: an upgrade
-# removes the unchanged files of earlier versions that it no longer installs) and
+# removes the unchanged files of earlier versions that it no longer installs),
+# CPACK_ZOLT_EXCLUDE (a list of shell patterns of paths to leave out),
+# CPACK_ZOLT_DEREFERENCE (links to files packed as copies of their targets),
+# CPACK_ZOLT_ALLOW_OUTSIDE_LINKS (links that are absolute or lead out of the
+# tree packed as they are, such as a virtual environment's bin/python3),
+# CPACK_ZOLT_POST_INSTALL (an absolute path: the program the installer runs
+# once the installation is complete), CPACK_ZOLT_STUB_TEXTS (ship the stub's
+# sample licence, notes or directory where none of the project's is given) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.
@@ -66,8 +73,18 @@ endif()
 if(CPACK_ZOLT_STORE)
   list(APPEND _zolt_command --store)
 endif()
-if(CPACK_ZOLT_REMOVE_OBSOLETE)
-  list(APPEND _zolt_command --remove-obsolete)
+foreach(_zolt_flag REMOVE_OBSOLETE DEREFERENCE ALLOW_OUTSIDE_LINKS STUB_TEXTS)
+  if(CPACK_ZOLT_${_zolt_flag})
+    string(TOLOWER "${_zolt_flag}" _zolt_option)
+    string(REPLACE "_" "-" _zolt_option "${_zolt_option}")
+    list(APPEND _zolt_command "--${_zolt_option}")
+  endif()
+endforeach()
+foreach(_zolt_pattern IN LISTS CPACK_ZOLT_EXCLUDE)
+  list(APPEND _zolt_command "--exclude=${_zolt_pattern}")
+endforeach()
+if(CPACK_ZOLT_POST_INSTALL)
+  list(APPEND _zolt_command "--post-install=${CPACK_ZOLT_POST_INSTALL}")
 endif()
 
 if(DEFINED CPACK_RESOURCE_FILE_LICENSE)

@@ -59,6 +59,10 @@ const char* const CREATE_USAGE =
     "                           the licence agreement, plain text; lines longer than\n"
     "                           74 characters are wrapped at blanks\n"
     "      --notes=FILE         the notes shown under \"Files installed!\"\n"
+    "      --stub-texts         ship the stub's own licence, notes and default\n"
+    "                           directory, those of the sample product QUMBA, where\n"
+    "                           the options above give none (refused otherwise for\n"
+    "                           any other product)\n"
     "      --exclude=PATTERN    leave out the paths below DIR that the shell\n"
     "                           pattern matches, or whose tail after a '/' it\n"
     "                           matches, with all they hold, as tar does (repeatable)\n"
@@ -76,8 +80,11 @@ const char* const CREATE_USAGE =
     "  -h, --help               show this help and exit\n"
     "\n"
     "When SOURCE_DATE_EPOCH is set, file times later than it are recorded as it.\n"
-    "Without --title, --thanks, --default-dir, --licence or --notes the installer\n"
-    "shows the stub's own text there. Tabs in FILEs become blanks (stops of 8).\n";
+    "Without --title or --thanks the installer shows the stub's own text there;\n"
+    "so it does without --default-dir, --licence or --notes for QUMBA, or with\n"
+    "--stub-texts. Tabs in FILEs become blanks (stops of 8).\n";
+
+const char* const STUB_PRODUCT = "QUMBA";
 
 namespace {
 
@@ -108,6 +115,7 @@ enum {
   OPT_OUTSIDE_LINKS,
   OPT_VERBOSE,
   OPT_POST_INSTALL,
+  OPT_STUB_TEXTS,
 };
 
 constexpr unsigned MAX_JOBS = 1024;
@@ -116,6 +124,23 @@ void check_text(const std::string& option, const std::string& value) {
   if (value.size() >= HEADER_TEXT_SIZE)
     throw UsageError("create", "option '" + option + "': '" + value + "' is " + std::to_string(value.size()) +
                                    " bytes long; an installer holds at most " + std::to_string(HEADER_TEXT_SIZE - 1));
+}
+
+// A vendor who forgets one text option must not ship another product's
+// licence, notes or directory; the sample product itself needs none.
+void check_own_texts(const CreateOptions& o) {
+  if (o.stub_texts || o.product == STUB_PRODUCT) return;
+  std::vector<std::string> missing;
+  if (!o.licence_file) missing.push_back("--licence FILE");
+  if (!o.default_dir) missing.push_back("--default-dir DIR");
+  if (!o.notes_file) missing.push_back("--notes FILE");
+  if (missing.empty()) return;
+  std::string list;
+  for (size_t i = 0; i < missing.size(); i++)
+    list += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
+  throw UsageError("create", "the installer would show " + o.product + "'s users the licence, notes and directory of " +
+                                 STUB_PRODUCT + ", the stub's sample product: give " + list +
+                                 ", or --stub-texts to ship the stub's own");
 }
 
 unsigned online_processors() {
@@ -239,7 +264,8 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"dereference", 0, false, OPT_DEREFERENCE},
                                              {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
                                              {"verbose", 'v', false, OPT_VERBOSE},
-                                             {"post-install", 0, true, OPT_POST_INSTALL}});
+                                             {"post-install", 0, true, OPT_POST_INSTALL},
+                                             {"stub-texts", 0, false, OPT_STUB_TEXTS}});
   CreateOptions o;
   o.zstd = zstd_available();
   bool has_level = false;
@@ -345,6 +371,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
       case OPT_POST_INSTALL:
         o.post_install = p.value;
         break;
+      case OPT_STUB_TEXTS:
+        o.stub_texts = true;
+        break;
     }
   }
   if (o.help) return o;
@@ -376,6 +405,7 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
   if (o.build_time > INT32_MAX)
     throw UsageError("create", "the clock is past 2038, which the header's build time cannot hold: give --build-time");
   if (o.output.empty()) o.output = default_installer_name(o.product, o.version, o.platform);
+  check_own_texts(o);
   if (!has_jobs) o.jobs = online_processors();
   return o;
 }

@@ -37,7 +37,13 @@ struct CreateOptions {
   // The vendor's texts: --title, --thanks, --default-dir as given, --licence
   // and --notes as file names. Checked and read by vendor_texts_block.
   std::optional<std::string> title, thanks, default_dir, licence_file, notes_file;
+  // --stub-texts: another product may ship the sample product's licence,
+  // notes and directory only when the vendor says so.
+  bool stub_texts = false;
 };
+
+// The product whose texts the stub carries: an installer for it needs none.
+extern const char* const STUB_PRODUCT;
 
 // `source_date_epoch` is the environment's value or null; `now` the time to
 // use without either. Throws UsageError.
