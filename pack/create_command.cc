@@ -225,11 +225,8 @@ void note_stub_texts(const CreateOptions& o) {
   if (!o.title) missing.push_back("--title (\"ZOLT(R) Software Installation\")");
   if (!o.thanks) missing.push_back("--thanks (\"Thanks for purchasing ZOLT(R) imaging products.\")");
   if (missing.empty()) return;
-  std::string list;
-  for (size_t i = 0; i < missing.size(); i++)
-    list += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
   print_note("the installer shows the stub's own welcome texts, those of ZOLT, where " + o.product +
-             " gives none: " + list);
+             " gives none: " + spoken_list(missing));
 }
 
 // The vendor's post-install program, read whole: it travels as the last

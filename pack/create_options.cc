@@ -15,6 +15,7 @@
 #include "pack/commands.h"
 #include "pack/exclude_patterns.h"
 #include "pack/failure.h"
+#include "pack/messages.h"
 
 const char* const CREATE_USAGE =
     "Usage: zolt-pack create [OPTION]... --product NAME --version TEXT DIR\n"
@@ -135,11 +136,8 @@ void check_own_texts(const CreateOptions& o) {
   if (!o.default_dir) missing.push_back("--default-dir DIR");
   if (!o.notes_file) missing.push_back("--notes FILE");
   if (missing.empty()) return;
-  std::string list;
-  for (size_t i = 0; i < missing.size(); i++)
-    list += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
   throw UsageError("create", "the installer would show " + o.product + "'s users the licence, notes and directory of " +
-                                 STUB_PRODUCT + ", the stub's sample product: give " + list +
+                                 STUB_PRODUCT + ", the stub's sample product: give " + spoken_list(missing) +
                                  ", or --stub-texts to ship the stub's own");
 }
 
