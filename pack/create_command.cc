@@ -280,6 +280,7 @@ int create_command(const Arguments& args) {
     fputs(CREATE_USAGE, stdout);
     return 0;
   }
+  check_own_texts(o);
   struct stat existing;
   if (stat(o.output.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
     throw Failure(o.output + ": is a directory; name the installer file with -o");

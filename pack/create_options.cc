@@ -127,20 +127,6 @@ void check_text(const std::string& option, const std::string& value) {
                                    " bytes long; an installer holds at most " + std::to_string(HEADER_TEXT_SIZE - 1));
 }
 
-// A vendor who forgets one text option must not ship another product's
-// licence, notes or directory; the sample product itself needs none.
-void check_own_texts(const CreateOptions& o) {
-  if (o.stub_texts || o.product == STUB_PRODUCT) return;
-  std::vector<std::string> missing;
-  if (!o.licence_file) missing.push_back("--licence FILE");
-  if (!o.default_dir) missing.push_back("--default-dir DIR");
-  if (!o.notes_file) missing.push_back("--notes FILE");
-  if (missing.empty()) return;
-  throw UsageError("create", "the installer would show " + o.product + "'s users the licence, notes and directory of " +
-                                 STUB_PRODUCT + ", the stub's sample product: give " + spoken_list(missing) +
-                                 ", or --stub-texts to ship the stub's own");
-}
-
 unsigned online_processors() {
   long n = sysconf(_SC_NPROCESSORS_ONLN);
   return n < 1 ? 1 : n > long(MAX_JOBS) ? MAX_JOBS : unsigned(n);
@@ -224,6 +210,20 @@ std::string deletion_name_problem(const std::string& name) {
     case NAME_RECORD_DIRECTORY: return entry_name_problem_text(ENTRY_NAME_RESERVED);
     default: return "";
   }
+}
+
+// A vendor who forgets one text option must not ship another product's
+// licence, notes or directory; the sample product itself needs none.
+void check_own_texts(const CreateOptions& o) {
+  if (o.stub_texts || o.product == STUB_PRODUCT) return;
+  std::vector<std::string> missing;
+  if (!o.licence_file) missing.push_back("--licence FILE");
+  if (!o.default_dir) missing.push_back("--default-dir DIR");
+  if (!o.notes_file) missing.push_back("--notes FILE");
+  if (missing.empty()) return;
+  throw UsageError("create", "the installer would show " + o.product + "'s users the licence, notes and directory of " +
+                                 STUB_PRODUCT + ", the stub's sample product: give " + spoken_list(missing) +
+                                 ", or --stub-texts to ship the stub's own");
 }
 
 CreateOptions parse_create_options(const std::vector<std::string>& args, const char* source_date_epoch, int64_t now) {
@@ -403,7 +403,6 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
   if (o.build_time > INT32_MAX)
     throw UsageError("create", "the clock is past 2038, which the header's build time cannot hold: give --build-time");
   if (o.output.empty()) o.output = default_installer_name(o.product, o.version, o.platform);
-  check_own_texts(o);
   if (!has_jobs) o.jobs = online_processors();
   return o;
 }

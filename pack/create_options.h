@@ -70,5 +70,10 @@ bool zstd_available();
 // header; the machine_platform() of this host for any other file.
 std::string stub_platform(const std::string& stub);
 
+// Throws UsageError when an installer for another product than the stub's
+// own would ship the sample product's licence, notes or directory without
+// --stub-texts.
+void check_own_texts(const CreateOptions& o);
+
 // Why a deletion name cannot go into an installer, or empty when it can.
 std::string deletion_name_problem(const std::string& name);
