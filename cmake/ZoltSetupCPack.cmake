@@ -15,7 +15,14 @@
 # deletion entries), CPACK_ZOLT_METHOD (zstd or lh5, zolt-pack's --method),
 # CPACK_ZOLT_LEVEL (the Zstandard level), CPACK_ZOLT_STORE (store uncompressed),
 # CPACK_ZOLT_REMOVE_OBSOLETE (the package is the whole product: an upgrade
-# removes the unchanged files of earlier versions that it no longer installs) and
+# removes the unchanged files of earlier versions that it no longer installs),
+# CPACK_ZOLT_EXCLUDE (a list of shell patterns of paths to leave out),
+# CPACK_ZOLT_DEREFERENCE (links to files packed as copies of their targets),
+# CPACK_ZOLT_ALLOW_OUTSIDE_LINKS (links that are absolute or lead out of the
+# tree packed as they are, such as a virtual environment's bin/python3),
+# CPACK_ZOLT_POST_INSTALL (an absolute path: the program the installer runs
+# once the installation is complete), CPACK_ZOLT_STUB_TEXTS (ship the stub's
+# sample licence, notes or directory where none of the project's is given) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.
@@ -63,11 +70,11 @@ endif()
 if(CPACK_ZOLT_LEVEL)
   list(APPEND _zolt_command "--level=${CPACK_ZOLT_LEVEL}")
 endif()
-if(CPACK_ZOLT_STORE)
-  list(APPEND _zolt_command --store)
-endif()
-if(CPACK_ZOLT_REMOVE_OBSOLETE)
-  list(APPEND _zolt_command --remove-obsolete)
+include("${CMAKE_CURRENT_LIST_DIR}/ZoltSetupInstaller.cmake")
+_zolt_create_switches(_zolt_switches CPACK_ZOLT_)
+list(APPEND _zolt_command ${_zolt_switches})
+if(CPACK_ZOLT_POST_INSTALL)
+  list(APPEND _zolt_command "--post-install=${CPACK_ZOLT_POST_INSTALL}")
 endif()
 
 if(DEFINED CPACK_RESOURCE_FILE_LICENSE)
@@ -105,9 +112,6 @@ endif()
 if(DEFINED CPACK_RESOURCE_FILE_README)
   list(APPEND _zolt_command "--notes=${CPACK_RESOURCE_FILE_README}")
 endif()
-foreach(_zolt_name IN LISTS CPACK_ZOLT_DELETE)
-  list(APPEND _zolt_command "--delete=${_zolt_name}")
-endforeach()
 list(APPEND _zolt_command -- "${_zolt_tree}")
 
 execute_process(COMMAND ${_zolt_command} RESULT_VARIABLE _zolt_result)

@@ -26,19 +26,31 @@
 #                                removes the unchanged files of earlier versions
 #                                that it no longer installs (without it they stay,
 #                                as an add-on or a patch needs)
+#     [EXCLUDE <pattern>...]     leave out what the shell patterns match, as
+#                                tar's --exclude does
+#     [DEREFERENCE]              pack links to files as copies of their targets
+#     [ALLOW_OUTSIDE_LINKS]      pack links whose target is absolute or leads
+#                                out of DIRECTORY (refused otherwise)
+#     [POST_INSTALL <file>]      a program the installer runs once the
+#                                installation is complete
 #     [JOBS <n>]                 compression threads (default: online processors)
 #     [LICENSE <file>]           the licence agreement the installer shows
 #     [DEFAULT_DIRECTORY <dir>]  the installation directory it offers
 #     [TITLE <text>]             the welcome page's title line
 #     [THANKS <text>]            the welcome page's line under the title
 #     [NOTES <file>]             the notes shown once the files are installed
+#     [STUB_TEXTS]               for another product than the stub's sample
+#                                QUMBA: ship the stub's licence, notes and
+#                                directory where the three above give none
 #     [DEPENDS <target|file>...] what produces the tree, if the build does
 #     [EXCLUDE_FROM_ALL])        do not build it with the default target
 #
 # LICENSE, DEFAULT_DIRECTORY, TITLE, THANKS and NOTES are zolt-pack's
 # --licence, --default-dir, --title, --thanks and --notes; without one the
-# installer shows the stub's own text there. The installer is rebuilt when
-# zolt-pack, a DEPENDS item, the LICENSE or NOTES file, or a file found in
+# installer shows the stub's own text there, and zolt-pack refuses to build it
+# when that is the sample's licence, notes or directory and STUB_TEXTS is not
+# given. The installer is rebuilt when zolt-pack, a DEPENDS item, the LICENSE,
+# NOTES or POST_INSTALL file, or a file found in
 # DIRECTORY at configure time changes; files added later are seen at the next
 # build because the listing is re-checked (CONFIGURE_DEPENDS). The output is
 # reproducible: with SOURCE_DATE_EPOCH set, two builds of one tree give the
@@ -71,10 +83,31 @@ function(_zolt_stub_arch var stub)
   set(${var} "${arch}" PARENT_SCOPE)
 endfunction()
 
+# The options of zolt-pack create that zolt_add_installer and the CPack script
+# both pass on as they are: <prefix>NAME set true gives --name, and each item
+# of <prefix>EXCLUDE and <prefix>DELETE one --exclude or --delete.
+function(_zolt_create_switches var prefix)
+  set(args "")
+  foreach(name STORE REMOVE_OBSOLETE DEREFERENCE ALLOW_OUTSIDE_LINKS STUB_TEXTS)
+    if(${prefix}${name})
+      string(TOLOWER "${name}" flag)
+      string(REPLACE "_" "-" flag "${flag}")
+      list(APPEND args "--${flag}")
+    endif()
+  endforeach()
+  foreach(list_option EXCLUDE DELETE)
+    string(TOLOWER "${list_option}" flag)
+    foreach(item IN LISTS ${prefix}${list_option})
+      list(APPEND args "--${flag}=${item}")
+    endforeach()
+  endforeach()
+  set(${var} "${args}" PARENT_SCOPE)
+endfunction()
+
 function(zolt_add_installer)
-  cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;REMOVE_OBSOLETE;EXCLUDE_FROM_ALL"
-    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
-    "DELETE;DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;REMOVE_OBSOLETE;EXCLUDE_FROM_ALL;DEREFERENCE;ALLOW_OUTSIDE_LINKS;STUB_TEXTS"
+    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES;POST_INSTALL"
+    "DELETE;DEPENDS;EXCLUDE")
   if(ZI_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
   endif()
@@ -143,13 +176,14 @@ function(zolt_add_installer)
       list(APPEND command "--${flag}=${ZI_${option}}")
     endif()
   endforeach()
-  if(ZI_STORE)
-    list(APPEND command --store)
-  endif()
-  if(ZI_REMOVE_OBSOLETE)
-    list(APPEND command --remove-obsolete)
-  endif()
+  _zolt_create_switches(switches ZI_)
+  list(APPEND command ${switches})
   set(text_files "")
+  if(DEFINED ZI_POST_INSTALL)
+    get_filename_component(post_install "${ZI_POST_INSTALL}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND text_files "${post_install}")
+    list(APPEND command "--post-install=${post_install}")
+  endif()
   foreach(option_flag LICENSE:--licence NOTES:--notes DEFAULT_DIRECTORY:--default-dir TITLE:--title THANKS:--thanks)
     string(REPLACE ":" ";" option_flag "${option_flag}")
     list(GET option_flag 0 option)
@@ -164,9 +198,6 @@ function(zolt_add_installer)
       string(REPLACE ";" "\\;" value "${value}")
       list(APPEND command "${flag}=${value}")
     endif()
-  endforeach()
-  foreach(name IN LISTS ZI_DELETE)
-    list(APPEND command "--delete=${name}")
   endforeach()
   list(APPEND command -- "${directory}")
 

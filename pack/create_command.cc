@@ -100,6 +100,22 @@ std::vector<uint8_t> read_stub(const std::string& path) {
   return image;
 }
 
+// `sh INSTALLER` reads the program as a script: the first line ends inside
+// the ELF identification's padding, which the kernel ignores, and the second
+// one ends the shell (with the status of the first line's unknown command)
+// before it meets a byte that could name a file to create. The build writes
+// the same bytes into the stubs it links; a stub from elsewhere gets them
+// here, unless its padding is not the zeros that the ELF format asks for.
+constexpr size_t ELF_PADDING = 9;
+constexpr char SHELL_STOP[] = "\nexit\n\n";
+static_assert(sizeof SHELL_STOP - 1 == 16 - ELF_PADDING);
+
+void stop_shells(std::vector<uint8_t>* image) {
+  uint8_t* padding = image->data() + ELF_PADDING;
+  if (std::all_of(padding, padding + sizeof SHELL_STOP - 1, [](uint8_t b) { return b == 0; }))
+    memcpy(padding, SHELL_STOP, sizeof SHELL_STOP - 1);
+}
+
 // The time an entry records: clamped to SOURCE_DATE_EPOCH when that is set,
 // then to what the 32-bit field holds. A time of 0 would tell the installer
 // to leave the file's time and mode alone, so the first second of 1970 is
@@ -200,22 +216,17 @@ void append_vendor_texts(std::vector<uint8_t>* image, const std::string& texts) 
   image->insert(image->end(), texts.begin(), texts.end());
 }
 
-// The stub's own texts are those of its sample product, QUMBA: another
-// product that leaves any of them out should know what its users will read.
+// The stub's welcome lines are those of its maker, ZOLT: another product that
+// leaves them out should know what its users will read. (Its licence, notes
+// and directory are refused unless asked for, and then need no note.)
 void note_stub_texts(const CreateOptions& o) {
-  if (o.product == "QUMBA") return;
+  if (o.product == STUB_PRODUCT || o.stub_texts) return;
   std::vector<std::string> missing;
   if (!o.title) missing.push_back("--title (\"ZOLT(R) Software Installation\")");
   if (!o.thanks) missing.push_back("--thanks (\"Thanks for purchasing ZOLT(R) imaging products.\")");
-  if (!o.licence_file) missing.push_back("--licence (the QUMBA sample agreement)");
-  if (!o.default_dir) missing.push_back("--default-dir (/usr/local/qumba)");
-  if (!o.notes_file) missing.push_back("--notes (the QUMBA notes)");
   if (missing.empty()) return;
-  std::string list;
-  for (size_t i = 0; i < missing.size(); i++)
-    list += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
-  print_note("the installer shows the stub's own texts, those of the sample product QUMBA, where " + o.product +
-             " gives none: " + list);
+  print_note("the installer shows the stub's own welcome texts, those of ZOLT, where " + o.product +
+             " gives none: " + spoken_list(missing));
 }
 
 // The vendor's post-install program, read whole: it travels as the last
@@ -269,6 +280,7 @@ int create_command(const Arguments& args) {
     fputs(CREATE_USAGE, stdout);
     return 0;
   }
+  check_own_texts(o);
   struct stat existing;
   if (stat(o.output.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
     throw Failure(o.output + ": is a directory; name the installer file with -o");
@@ -282,6 +294,7 @@ int create_command(const Arguments& args) {
       throw Failure(o.stub + ": this stub does not decode Zstandard entries; use its zolt-setup-zstd or --method lh5");
     o.zstd = false;
   }
+  stop_shells(&stub);
   append_vendor_texts(&stub, texts);
 
   ScanOptions scan;

@@ -15,6 +15,7 @@
 #include "pack/commands.h"
 #include "pack/exclude_patterns.h"
 #include "pack/failure.h"
+#include "pack/messages.h"
 
 const char* const CREATE_USAGE =
     "Usage: zolt-pack create [OPTION]... --product NAME --version TEXT DIR\n"
@@ -59,6 +60,10 @@ const char* const CREATE_USAGE =
     "                           the licence agreement, plain text; lines longer than\n"
     "                           74 characters are wrapped at blanks\n"
     "      --notes=FILE         the notes shown under \"Files installed!\"\n"
+    "      --stub-texts         ship the stub's own licence, notes and default\n"
+    "                           directory, those of the sample product QUMBA, where\n"
+    "                           the options above give none (refused otherwise for\n"
+    "                           any other product)\n"
     "      --exclude=PATTERN    leave out the paths below DIR that the shell\n"
     "                           pattern matches, or whose tail after a '/' it\n"
     "                           matches, with all they hold, as tar does (repeatable)\n"
@@ -76,8 +81,11 @@ const char* const CREATE_USAGE =
     "  -h, --help               show this help and exit\n"
     "\n"
     "When SOURCE_DATE_EPOCH is set, file times later than it are recorded as it.\n"
-    "Without --title, --thanks, --default-dir, --licence or --notes the installer\n"
-    "shows the stub's own text there. Tabs in FILEs become blanks (stops of 8).\n";
+    "Without --title or --thanks the installer shows the stub's own text there;\n"
+    "so it does without --default-dir, --licence or --notes for QUMBA, or with\n"
+    "--stub-texts. Tabs in FILEs become blanks (stops of 8).\n";
+
+const char* const STUB_PRODUCT = "QUMBA";
 
 namespace {
 
@@ -108,6 +116,7 @@ enum {
   OPT_OUTSIDE_LINKS,
   OPT_VERBOSE,
   OPT_POST_INSTALL,
+  OPT_STUB_TEXTS,
 };
 
 constexpr unsigned MAX_JOBS = 1024;
@@ -203,6 +212,20 @@ std::string deletion_name_problem(const std::string& name) {
   }
 }
 
+// A vendor who forgets one text option must not ship another product's
+// licence, notes or directory; the sample product itself needs none.
+void check_own_texts(const CreateOptions& o) {
+  if (o.stub_texts || o.product == STUB_PRODUCT) return;
+  std::vector<std::string> missing;
+  if (!o.licence_file) missing.push_back("--licence FILE");
+  if (!o.default_dir) missing.push_back("--default-dir DIR");
+  if (!o.notes_file) missing.push_back("--notes FILE");
+  if (missing.empty()) return;
+  throw UsageError("create", "the installer would show " + o.product + "'s users the licence, notes and directory of " +
+                                 STUB_PRODUCT + ", the stub's sample product: give " + spoken_list(missing) +
+                                 ", or --stub-texts to ship the stub's own");
+}
+
 CreateOptions parse_create_options(const std::vector<std::string>& args, const char* source_date_epoch, int64_t now) {
   // "-19" is "--level=19", as zstd and xz spell it.
   std::vector<std::string> words;
@@ -239,7 +262,8 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"dereference", 0, false, OPT_DEREFERENCE},
                                              {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
                                              {"verbose", 'v', false, OPT_VERBOSE},
-                                             {"post-install", 0, true, OPT_POST_INSTALL}});
+                                             {"post-install", 0, true, OPT_POST_INSTALL},
+                                             {"stub-texts", 0, false, OPT_STUB_TEXTS}});
   CreateOptions o;
   o.zstd = zstd_available();
   bool has_level = false;
@@ -344,6 +368,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         break;
       case OPT_POST_INSTALL:
         o.post_install = p.value;
+        break;
+      case OPT_STUB_TEXTS:
+        o.stub_texts = true;
         break;
     }
   }

@@ -37,7 +37,13 @@ struct CreateOptions {
   // The vendor's texts: --title, --thanks, --default-dir as given, --licence
   // and --notes as file names. Checked and read by vendor_texts_block.
   std::optional<std::string> title, thanks, default_dir, licence_file, notes_file;
+  // --stub-texts: another product may ship the sample product's licence,
+  // notes and directory only when the vendor says so.
+  bool stub_texts = false;
 };
+
+// The product whose texts the stub carries: an installer for it needs none.
+extern const char* const STUB_PRODUCT;
 
 // `source_date_epoch` is the environment's value or null; `now` the time to
 // use without either. Throws UsageError.
@@ -63,6 +69,11 @@ bool zstd_available();
 // "Linux x86_64" or "Linux aarch64" from the machine of the stub's ELF
 // header; the machine_platform() of this host for any other file.
 std::string stub_platform(const std::string& stub);
+
+// Throws UsageError when an installer for another product than the stub's
+// own would ship the sample product's licence, notes or directory without
+// --stub-texts.
+void check_own_texts(const CreateOptions& o);
 
 // Why a deletion name cannot go into an installer, or empty when it can.
 std::string deletion_name_problem(const std::string& name);

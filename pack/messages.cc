@@ -8,6 +8,12 @@ std::string counted(uint64_t count, const std::string& noun, const std::string& 
   return std::to_string(count) + " " + (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
 }
 
+std::string spoken_list(const std::vector<std::string>& items) {
+  std::string list;
+  for (size_t i = 0; i < items.size(); i++) list += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+  return list;
+}
+
 std::string short_size(uint64_t bytes) {
   static const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
   if (bytes < 1024) return std::to_string(bytes) + " B";

@@ -4,12 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr const char* PROGRAM_NAME = "zolt-pack";
 
 // "1 file", "2 files": a count and its noun, in the plural unless the count
 // is 1; the plural is the noun and "s" unless given.
 std::string counted(uint64_t count, const std::string& noun, const std::string& plural = "");
+
+// "a", "a and b", "a, b and c".
+std::string spoken_list(const std::vector<std::string>& items);
 
 // "12.3 MiB", "512 B": a size for people, in binary units.
 std::string short_size(uint64_t bytes);

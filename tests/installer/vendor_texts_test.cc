@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,12 +99,33 @@ TEST_F(VendorTexts, WithoutThemEveryPageIsTheStubs) {
   ProcessResult c = create(bare, {});
   ASSERT_EQ(c.exit_status, 0);
   EXPECT_EQ(c.err, "");  // the stub's texts are QUMBA's own
-  // Another product hears, in one note, which pages show the sample's texts.
-  c = run_pack({"create", "-q", "--product", "Acme", "--version", "1", "--title", "A", "-o", temp / "a.run", temp / "tree"});
-  EXPECT_EQ(c.err.find("zolt-pack: note: the installer shows the stub's own texts, those of the sample product QUMBA, "
-                       "where Acme gives none: --thanks (\"Thanks for"), 0u) << c.err;
-  EXPECT_TRUE(c.err.ends_with(", --licence (the QUMBA sample agreement), --default-dir (/usr/local/qumba) and --notes "
-                              "(the QUMBA notes)\n")) << c.err;
+  // Another product gets the sample's licence, notes and directory only when
+  // it asks for them, and hears in one note which welcome lines are ZOLT's.
+  const std::vector<std::string> own = {"--licence", temp / "licence.txt", "--notes", temp / "notes.txt"};
+  const std::string refused = "zolt-pack: create: the installer would show Acme's users the licence, notes and "
+                              "directory of QUMBA, the stub's sample product: give ";
+  const std::string note = "zolt-pack: note: the installer shows the stub's own welcome texts, those of ZOLT, where Acme "
+                           "gives none: --title (\"ZOLT(R) Software Installation\") and --thanks (\"Thanks for ";
+  struct Case {
+    std::vector<std::string> texts;
+    int status;
+    std::string err_begins;
+  } cases[] = {
+      {{"--title", "A"}, 2, refused + "--licence FILE, --default-dir DIR and --notes FILE, or --stub-texts"},
+      {own, 2, refused + "--default-dir DIR, or --stub-texts to ship the stub's own\n"},
+      {{"--stub-texts"}, 0, ""},
+      {{own[0], own[1], "--default-dir=/usr/local/acme", own[2], own[3]}, 0, note},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> args = {"create", "-q", "--product", "Acme", "--version", "1", "-o", temp / "a.run"};
+    args.insert(args.end(), k.texts.begin(), k.texts.end());
+    args.push_back(temp / "tree");
+    c = run_pack_exactly(args);
+    EXPECT_EQ(c.exit_status, k.status) << k.texts[0];
+    EXPECT_EQ(c.err.substr(0, k.err_begins.size()), k.err_begins) << c.err;
+    EXPECT_EQ(path_exists(temp / "a.run"), k.status == 0) << k.texts[0];
+    std::filesystem::remove(temp / "a.run");
+  }
   // No block: byte for byte the stub, zero filler and the header block.
   EXPECT_TRUE(read_file(bare) == build_installer(read_file(default_setup_binary()), TestHeader(), {}));
   ProcessResult r = run(bare, kInputToEntry + target + "\nn\nn\n");

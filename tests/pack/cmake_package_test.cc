@@ -3,6 +3,7 @@
 // packs its install tree with CPack's External generator.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "tests/pack/pack_support.h"
@@ -44,7 +45,7 @@ TEST_F(CMakePackage, InstallsZoltPackTheStubsTheManPageAndThePackage) {
       std::string stub = prefix + "/lib/zolt-setup/" + (arch.empty() ? ZOLT_NATIVE_ARCH : arch) +
                          (zstd_setup_binary().empty() ? "/zolt-setup" : "/zolt-setup-zstd");
       if (!path_exists(stub)) continue;
-      std::vector<std::string> args{"create", "-q", "-o", temp / "a.run", "--product", "Q", "--version", "1"};
+      std::vector<std::string> args{"create", "-q", "--stub-texts", "-o", temp / "a.run", "--product", "Q", "--version", "1"};
       if (!arch.empty()) args.push_back("--arch=" + arch);
       args.push_back(temp / "tree");
       ProcessResult r = run(pack, args);
@@ -98,6 +99,57 @@ TEST_F(CMakePackage, VendorProjectBuildsAndPacksInstallers) {
   EXPECT_TRUE(path_exists(temp / "installed/bin/vendor-tool"));
 }
 
+// Every option of create through both ways, on a tree as a virtual
+// environment has it: an absolute link, a link to a file beside it, byte code
+// to leave out; and a tree packed without any text of its own.
+TEST_F(CMakePackage, OptionsReachCreateThroughBothWays) {
+  const std::string venv = temp / "venv", stage = venv + "/stage";
+  put_file(stage + "/lib/a.py", "print(1)\n", 0644, 1683062507);
+  put_file(stage + "/lib/a.pyc", "code", 0644, 1683062507);
+  put_file(venv + "/post.sh", "#!/bin/sh\n", 0755, 1683062507);
+  std::filesystem::create_directories(stage + "/bin");
+  std::filesystem::create_symlink("/usr/bin/python3", stage + "/bin/python3");
+  std::filesystem::create_symlink("a.py", stage + "/lib/b.py");
+  const std::string add = "zolt_add_installer(DIRECTORY stage PRODUCT Venv VERSION 1 STUB_TEXTS ";
+  write_file(venv + "/CMakeLists.txt",
+             "cmake_minimum_required(VERSION 3.20)\nproject(Venv VERSION 1 LANGUAGES NONE)\n"
+             "find_package(ZoltSetup REQUIRED)\n" +
+                 add + "TARGET links OUTPUT links.run EXCLUDE *.pyc ALLOW_OUTSIDE_LINKS POST_INSTALL post.sh)\n" +
+                 add + "TARGET copies OUTPUT copies.run EXCLUDE *.pyc bin DEREFERENCE)\n"
+                 "zolt_add_installer(DIRECTORY stage PRODUCT Venv VERSION 1 TARGET sample EXCLUDE_FROM_ALL "
+                 "ALLOW_OUTSIDE_LINKS)\n"
+                 "install(DIRECTORY stage/ DESTINATION . USE_SOURCE_PERMISSIONS)\n"
+                 "set(CPACK_GENERATOR External)\nset(CPACK_EXTERNAL_ENABLE_STAGING ON)\n"
+                 "set(CPACK_EXTERNAL_PACKAGE_SCRIPT \"${ZoltSetup_CPACK_SCRIPT}\")\n"
+                 "set(CPACK_ZOLT_EXCLUDE *.pyc)\nset(CPACK_ZOLT_ALLOW_OUTSIDE_LINKS ON)\n"
+                 "set(CPACK_ZOLT_POST_INSTALL ${CMAKE_CURRENT_SOURCE_DIR}/post.sh)\ninclude(CPack)\n");
+  ProcessResult r = run(CMAKE_COMMAND, {"-S", venv, "-B", build, "-DCMAKE_PREFIX_PATH=" + prefix});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  ASSERT_EQ((r = run(CMAKE_COMMAND, {"--build", build})).exit_status, 0) << r.out << r.err;
+  // Without texts of its own, the sample's are refused unless asked for.
+  r = run(CMAKE_COMMAND, {"--build", build, "--target", "sample"});
+  EXPECT_NE(r.exit_status, 0);
+  EXPECT_NE((r.out + r.err).find("give --licence FILE, --default-dir DIR and --notes FILE, or --stub-texts"),
+            std::string::npos) << r.out << r.err;
+  ASSERT_EQ((r = run(CPACK_COMMAND, {"--config", "CPackConfig.cmake"}, build)).exit_status, 0) << r.out << r.err;
+  ASSERT_EQ((r = run(CPACK_COMMAND, {"--config", "CPackConfig.cmake", "-D", "CPACK_PACKAGE_FILE_NAME=cpack-copies",
+                                     "-D", "CPACK_ZOLT_EXCLUDE=*.pyc;bin", "-D", "CPACK_ZOLT_DEREFERENCE=ON", "-D",
+                                     "CPACK_ZOLT_ALLOW_OUTSIDE_LINKS=OFF", "-D", "CPACK_ZOLT_POST_INSTALL="},
+                 build)).exit_status, 0) << r.out << r.err;
+  for (const char* links : {"links.run", "Venv-1-Linux.run"}) {
+    std::string listed = run_pack({"list", build + "/" + links}).out;
+    EXPECT_NE(listed.find(" bin/python3 -> /usr/bin/python3\n"), std::string::npos) << links << listed;
+    EXPECT_NE(listed.find(" lib/b.py -> a.py\n"), std::string::npos) << links << listed;
+    EXPECT_NE(listed.find(" post.sh (post-install step"), std::string::npos) << links << listed;
+    EXPECT_EQ(listed.find("a.pyc"), std::string::npos) << links << listed;
+  }
+  for (const char* copies : {"copies.run", "cpack-copies.run"}) {
+    std::string listed = run_pack({"list", build + "/" + copies}).out;
+    EXPECT_NE(listed.find(" lib/b.py\n"), std::string::npos) << copies << listed;
+    for (const char* absent : {"a.pyc", "bin/", "post.sh"}) EXPECT_EQ(listed.find(absent), std::string::npos) << copies << listed;
+  }
+}
+
 // An installer begins with the stub it was made from, and says so.
 void expect_made_from(const std::string& installer, const std::string& stub, const std::string& arch) {
   EXPECT_EQ(read_file(installer).substr(0, 4096), read_file(stub).substr(0, 4096)) << installer;
@@ -115,7 +167,7 @@ TEST_F(CMakePackage, InstallsTheNoticesAndPacksForTheTargetsArchitecture) {
   if (!path_exists(aarch64)) GTEST_SKIP() << "built without an aarch64 stub (g++-aarch64-linux-gnu)";
   // Installers from both stubs, named by default; and a cross build for
   // aarch64 without a STUB, through both ways.
-  const std::string add = "zolt_add_installer(DIRECTORY " ZOLT_SOURCE_DIR "/examples/vendor-project/kit PRODUCT Two VERSION 1 ";
+  const std::string add = "zolt_add_installer(DIRECTORY " ZOLT_SOURCE_DIR "/examples/vendor-project/kit PRODUCT Two VERSION 1 STUB_TEXTS ";
   put_file(two + "/CMakeLists.txt", "cmake_minimum_required(VERSION 3.20)\nproject(Two LANGUAGES NONE)\n"
            "find_package(ZoltSetup REQUIRED)\n" + add + "TARGET own)\n" + add + "TARGET arm STUB " + aarch64_lh5 + ")\n", 0644, 1);
   write_file(temp / "aarch64.cmake", "set(CMAKE_SYSTEM_NAME Linux)\nset(CMAKE_SYSTEM_PROCESSOR aarch64)\n");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -248,6 +249,42 @@ TEST(CreateOutput, CopiesLinksWithDereferenceKeepsEmptyDirectoriesAndRefusesAnOu
   EXPECT_EQ(l.out.find(" dir    ") + 8 + 19, l.out.find(" empty/inner/\n")) << l.out;  // method, time, name
   EXPECT_NE(l.out.find("-rw-r-----          6          6 stored 2023-05-02 21:21:47 link.txt\n"), std::string::npos)
       << l.out;
+}
+
+// `sh INSTALLER`, makeself's habit, stops at once and creates nothing: the
+// stubs as built, installers made from them, and one made from a stub whose
+// identification padding is still zeros.
+TEST(CreateOutput, ShellsGivenTheInstallerStopAtOnce) {
+  TempDir temp;
+  put_file(temp / "tree/a.txt", "a", 0644, 1683062507);
+  std::string zeroed = read_file(setup_binary());
+  zeroed.replace(9, 7, 7, '\0');
+  write_file(temp / "zeroed", zeroed, 0755);
+  std::vector<std::string> programs;
+  for (const std::string& stub : {setup_binary(), zstd_setup_binary(), temp / "zeroed"}) {
+    if (stub.empty()) continue;
+    std::string installer = temp / ("i" + std::to_string(programs.size()));
+    ASSERT_EQ(run_pack({"create", "-q", "--product=Q", "--version=1", "--stub", stub, "-o", installer, temp / "tree"})
+                  .exit_status, 0);
+    programs.insert(programs.end(), {stub, installer});
+  }
+  programs.erase(programs.end() - 2);  // the zeroed stub itself runs as any ELF file with a shell
+  for (const std::string& program : programs)
+    for (const char* shell : {"/bin/sh", "/bin/dash", "/bin/bash"}) {
+      if (!path_exists(shell)) continue;
+      const std::string empty = temp / "empty";
+      std::filesystem::create_directory(empty);
+      ProcessOptions o;
+      o.args = {program};
+      o.cwd = empty;
+      o.timeout_seconds = 20;
+      ProcessResult r = run_process(shell, o);
+      EXPECT_NE(r.exit_status, 0) << shell << " " << program;
+      EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shell << " " << program << r.err;
+      EXPECT_TRUE(std::filesystem::is_empty(empty)) << shell << " " << program;
+      std::filesystem::remove_all(empty);
+    }
+  EXPECT_EQ(run_pack({"verify", "-q", programs.back()}).exit_status, 0);
 }
 
 TEST(CreateOutput, ShowsAProgressLineOnlyOnATerminalAndASummary) {

@@ -71,7 +71,7 @@ TEST(OutputSafety, CreateRefusesInputsAndSpecialFilesAndBothStopAtFileSizeLimits
   ASSERT_EQ(run_pack({"encode", "-o", temp / "a.lh5", temp / "tree/doc/a.txt"}).exit_status, 0);
   std::filesystem::create_directories(temp / "out");
   auto create = [&](const std::string& out) -> std::vector<std::string> {
-    return {"create", "-q", "--product", "Q", "--version", "1", "--licence", temp / "L.txt", "-o", out, temp / "tree"};
+    return {"create", "-q", "--stub-texts", "--product", "Q", "--version", "1", "--licence", temp / "L.txt", "-o", out, temp / "tree"};
   };
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {create(temp / "L.txt"), "is the same file as the input"},

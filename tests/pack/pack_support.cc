@@ -15,6 +15,14 @@ std::string zolt_pack_binary() { return ZOLT_PACK_BINARY; }
 
 ProcessResult run_pack(const std::vector<std::string>& args, const std::vector<std::string>& env,
                        const std::string& cwd) {
+  if (args.empty() || args[0] != "create") return run_pack_exactly(args, env, cwd);
+  std::vector<std::string> with_texts = args;
+  with_texts.insert(with_texts.begin() + 1, "--stub-texts");
+  return run_pack_exactly(with_texts, env, cwd);
+}
+
+ProcessResult run_pack_exactly(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                               const std::string& cwd) {
   ProcessOptions options;
   options.args = {"-u", "SOURCE_DATE_EPOCH"};
   options.args.insert(options.args.end(), env.begin(), env.end());

@@ -15,8 +15,13 @@ std::string zolt_pack_binary();
 // Runs zolt-pack with `args`; `env` entries ("NAME=value") are added to the
 // environment (through env(1)), and SOURCE_DATE_EPOCH is removed unless one
 // of them sets it.
+// Tests pack trees for made-up products, so `create` gets --stub-texts: the
+// stub's own texts where a test gives none. run_pack_exactly passes `args`
+// as they are.
 ProcessResult run_pack(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                        const std::string& cwd = "");
+ProcessResult run_pack_exactly(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                               const std::string& cwd = "");
 
 // The same without the right to read what file modes forbid, even for root
 // (through setpriv, which drops the capabilities that override them).
