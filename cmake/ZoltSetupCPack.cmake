@@ -15,7 +15,9 @@
 # deletion entries), CPACK_ZOLT_METHOD (zstd or lh5, zolt-pack's --method),
 # CPACK_ZOLT_LEVEL (the Zstandard level), CPACK_ZOLT_STORE (store uncompressed),
 # CPACK_ZOLT_REMOVE_OBSOLETE (the package is the whole product: an upgrade
-# removes the unchanged files of earlier versions that it no longer installs) and
+# removes the unchanged files of earlier versions that it no longer installs),
+# CPACK_ZOLT_CONFIG (a list of patterns for zolt-pack's --config: configuration
+# files, whose users' changed copies an upgrade keeps) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.
@@ -107,6 +109,9 @@ if(DEFINED CPACK_RESOURCE_FILE_README)
 endif()
 foreach(_zolt_name IN LISTS CPACK_ZOLT_DELETE)
   list(APPEND _zolt_command "--delete=${_zolt_name}")
+endforeach()
+foreach(_zolt_pattern IN LISTS CPACK_ZOLT_CONFIG)
+  list(APPEND _zolt_command "--config=${_zolt_pattern}")
 endforeach()
 list(APPEND _zolt_command -- "${_zolt_tree}")
 

@@ -22,6 +22,9 @@
 #     [LEVEL <n>]                Zstandard level, 1 to 22 (default 19)
 #     [STORE]                    store every file uncompressed
 #     [DELETE <name>...]         deletion entries for files of earlier versions
+#     [CONFIG <pattern>...]      configuration files (zolt-pack's --config): an
+#                                upgrade keeps a user's changed copy and writes
+#                                the new version beside it as NAME.zolt-new
 #     [REMOVE_OBSOLETE]          the installer is the whole product: an upgrade
 #                                removes the unchanged files of earlier versions
 #                                that it no longer installs (without it they stay,
@@ -74,7 +77,7 @@ endfunction()
 function(zolt_add_installer)
   cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;REMOVE_OBSOLETE;EXCLUDE_FROM_ALL"
     "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
-    "DELETE;DEPENDS")
+    "DELETE;DEPENDS;CONFIG")
   if(ZI_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
   endif()
@@ -167,6 +170,9 @@ function(zolt_add_installer)
   endforeach()
   foreach(name IN LISTS ZI_DELETE)
     list(APPEND command "--delete=${name}")
+  endforeach()
+  foreach(pattern IN LISTS ZI_CONFIG)
+    list(APPEND command "--config=${pattern}")
   endforeach()
   list(APPEND command -- "${directory}")
 
