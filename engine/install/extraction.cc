@@ -299,6 +299,7 @@ int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   // record that a later run can trust and an uninstall can clear.
   if (!x->no_record_error && owned_index_expect_directories(&x->owned, x->root_fd) != 0)
     return fail_with(f, FAILURE_NO_MEMORY);
+  if (!x->no_record_error) owned_index_settle_identities(&x->owned, x->root_fd);
   if (!x->no_record_error && install_record_write(&x->record, &x->owned, true) != 0)
     return fail_with(f, FAILURE_SAVE_RECORD, errno);
   x->begun = 1;

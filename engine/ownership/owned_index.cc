@@ -408,6 +408,29 @@ int owned_index_user_changed(OwnedIndex* x, const char* path, int dir_fd, const 
   return object_is_installed(dir_fd, name, st, ids, count, x->crc_table) != 1;
 }
 
+void owned_index_settle_identities(OwnedIndex* x, int root_fd) {
+  for (size_t i = 0; i < x->count; i++) {
+    OwnedPath& p = x->paths[i];
+    if ((p.flags & (PATH_RECORDED | PATH_INSTALLS | PATH_GONE | PATH_WRITTEN)) != (PATH_RECORDED | PATH_INSTALLS) ||
+        p.recorded_count < 2)
+      continue;
+    if (!x->crc_table && !(x->crc_table = crc16_table())) return;
+    int at = open_directory_below(root_fd, p.path, size_t(p.name - p.path), BELOW_LINKS, nullptr);
+    if (at < 0) continue;
+    struct stat st;
+    size_t keep = 0;  // when it is none of them, the first says as much
+    if (fstatat(at, p.name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+      for (size_t k = 0; k < p.recorded_count; k++)
+        if (object_is_installed(at, p.name, st, &p.recorded[k], 1, x->crc_table) == 1) {
+          keep = k;
+          break;
+        }
+    close(at);
+    p.recorded[0] = p.recorded[keep];
+    p.recorded_count = 1;
+  }
+}
+
 void owned_index_mark(OwnedIndex* x, const char* path, size_t length, unsigned marks) {
   char normal[SYSTEM_PATH_SIZE];
   if (!x->bucket_count || length >= sizeof normal) return;

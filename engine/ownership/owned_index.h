@@ -141,6 +141,14 @@ int owned_index_unchanged(OwnedIndex* index, const char* path, int dir_fd, const
 // its bytes cannot be read to tell. A record of paths alone never says so.
 int owned_index_user_changed(OwnedIndex* index, const char* path, int dir_fd, const char* name, const struct stat& st);
 
+// After interrupted runs the record may list two objects at a path that
+// this attachment installs, and a run lists what it will write beside
+// them, one more than a record keeps. So before the record that precedes
+// the first change, each such path keeps only the identity that its
+// object still is (or the first, when it is none of them, which says as
+// much). Paths are reached as when writing, in-tree links included.
+void owned_index_settle_identities(OwnedIndex* index, int root_fd);
+
 // Adds `marks` (PathMark bits) to a path the index holds already.
 void owned_index_mark(OwnedIndex* index, const char* path, size_t length, unsigned marks);
 
