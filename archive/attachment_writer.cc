@@ -57,6 +57,7 @@ uint32_t build_record(uint8_t record[RECORD_MAX_LENGTH], const EntryFields& f) {
   put_u32(record + RECORD_STREAM_OFFSET, f.stream_offset);
   put_u32(record + RECORD_MOD_TIME, uint32_t(f.mod_time));
   put_u16(record + RECORD_MODE, f.mode);
+  put_u16(record + RECORD_FLAGS, f.flags);
   memcpy(record + RECORD_NAME, f.name, name_length);
   uint8_t* table = crc16_table();
   if (!table) return 0;

@@ -35,6 +35,7 @@ struct EntryFields {
   uint32_t stream_offset;
   int32_t mod_time;
   uint16_t mode;
+  uint16_t flags;  // RECORD_FLAG_* bits
 };
 
 enum WriteResult {

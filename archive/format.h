@@ -70,7 +70,7 @@ constexpr uint32_t RECORD_LENGTH = 0;   // u32, the whole record, this field inc
 constexpr uint32_t RECORD_CRC = 4;      // CRC over the record with these 2 bytes zero
 constexpr uint32_t RECORD_FILE_CRC = 6; // CRC of the installed bytes
 constexpr uint32_t RECORD_STORED_CRC = 8; // CRC of the stored data
-constexpr uint32_t RECORD_RESERVED_10 = 10;  // u16, 0
+constexpr uint32_t RECORD_FLAGS = 10;        // u16, RECORD_FLAG_* bits; 0 before there were any
 constexpr uint32_t RECORD_FILE_SIZE = 12;    // u32
 constexpr uint32_t RECORD_STORED_SIZE = 16;  // u32
 constexpr uint32_t RECORD_ENTRY_TYPE = 20;   // u32
@@ -85,6 +85,12 @@ constexpr uint32_t RECORD_MAX_LENGTH = 4136;
 constexpr uint32_t RECORD_NAME_PADDING = 8;   // the NUL and seven zero bytes behind a name
 // The longest name a writer can put in a record of the largest size.
 constexpr uint32_t RECORD_MAX_NAME = RECORD_MAX_LENGTH - RECORD_NAME - RECORD_NAME_PADDING;
+
+// A configuration file: an upgrade that finds the user's copy changed keeps
+// it and puts the new version beside it. Earlier installers never read the
+// field, and it lies under the record's CRC, so a record carrying it
+// installs with them as any other.
+constexpr uint16_t RECORD_FLAG_CONFIG = 1;
 
 static_assert(RECORD_MODE + 2 == RECORD_NAME);
 static_assert(RECORD_MAX_NAME == 4090);
@@ -175,6 +181,14 @@ inline void put_u32(uint8_t* p, uint32_t v) {
 inline void put_u16(uint8_t* p, uint16_t v) {
   p[0] = uint8_t(v);
   p[1] = uint8_t(v >> 8);
+}
+
+// Only a file entry can be a configuration file; the bit means nothing on
+// any other type. `record` is a whole record that passed its CRC.
+inline bool record_is_config(const uint8_t* record) {
+  uint32_t type = get_u32(record + RECORD_ENTRY_TYPE);
+  return (get_u16(record + RECORD_FLAGS) & RECORD_FLAG_CONFIG) != 0 && entry_installs_file(type) &&
+         type != ENTRY_RECORD_BLOCK;
 }
 
 // The header block held in memory as its raw bytes.

@@ -22,7 +22,9 @@
 # tree packed as they are, such as a virtual environment's bin/python3),
 # CPACK_ZOLT_POST_INSTALL (an absolute path: the program the installer runs
 # once the installation is complete), CPACK_ZOLT_STUB_TEXTS (ship the stub's
-# sample licence, notes or directory where none of the project's is given) and
+# sample licence, notes or directory where none of the project's is given),
+# CPACK_ZOLT_CONFIG (a list of patterns for zolt-pack's --config: configuration
+# files, whose users' changed copies an upgrade keeps) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.

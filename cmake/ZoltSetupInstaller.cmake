@@ -22,6 +22,9 @@
 #     [LEVEL <n>]                Zstandard level, 1 to 22 (default 19)
 #     [STORE]                    store every file uncompressed
 #     [DELETE <name>...]         deletion entries for files of earlier versions
+#     [CONFIG <pattern>...]      configuration files (zolt-pack's --config): an
+#                                upgrade keeps a user's changed copy and writes
+#                                the new version beside it as NAME.zolt-new
 #     [REMOVE_OBSOLETE]          the installer is the whole product: an upgrade
 #                                removes the unchanged files of earlier versions
 #                                that it no longer installs (without it they stay,
@@ -85,7 +88,8 @@ endfunction()
 
 # The options of zolt-pack create that zolt_add_installer and the CPack script
 # both pass on as they are: <prefix>NAME set true gives --name, and each item
-# of <prefix>EXCLUDE and <prefix>DELETE one --exclude or --delete.
+# of <prefix>EXCLUDE, <prefix>DELETE and <prefix>CONFIG one --exclude,
+# --delete or --config.
 function(_zolt_create_switches var prefix)
   set(args "")
   foreach(name STORE REMOVE_OBSOLETE DEREFERENCE ALLOW_OUTSIDE_LINKS STUB_TEXTS)
@@ -95,7 +99,7 @@ function(_zolt_create_switches var prefix)
       list(APPEND args "--${flag}")
     endif()
   endforeach()
-  foreach(list_option EXCLUDE DELETE)
+  foreach(list_option EXCLUDE DELETE CONFIG)
     string(TOLOWER "${list_option}" flag)
     foreach(item IN LISTS ${prefix}${list_option})
       list(APPEND args "--${flag}=${item}")
@@ -107,7 +111,7 @@ endfunction()
 function(zolt_add_installer)
   cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;REMOVE_OBSOLETE;EXCLUDE_FROM_ALL;DEREFERENCE;ALLOW_OUTSIDE_LINKS;STUB_TEXTS"
     "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES;POST_INSTALL"
-    "DELETE;DEPENDS;EXCLUDE")
+    "DELETE;DEPENDS;EXCLUDE;CONFIG")
   if(ZI_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
   endif()

@@ -112,9 +112,9 @@ void entry_done(void* context, uint32_t, const Entry& entry) {
 }
 
 // A name may hold any byte: shown escaped, it cannot drive the terminal.
-void note_left(const char* why, const char* path) {
-  char prefix[escaped_size(sizeof install_dir) + 64];
-  snprintf(prefix, sizeof prefix, "Left as it is, %s: %s%s", why, shown_install_dir(),
+void note_path(const char* lead, const char* why, const char* path) {
+  char prefix[escaped_size(sizeof install_dir) + 128];
+  snprintf(prefix, sizeof prefix, "%s, %s: %s%s", lead, why, shown_install_dir(),
            ends_with_slash(install_dir) ? "" : "/");
   size_t length = strlen(path);
   char* escaped = static_cast<char*>(malloc(escaped_size(length)));
@@ -124,8 +124,14 @@ void note_left(const char* why, const char* path) {
   free(escaped);
 }
 
+void note_left(const char* why, const char* path) { note_path("Left as it is", why, path); }
 void note_kept(void*, const char* path) { note_left("changed since it was installed", path); }
 void note_not_owned(void*, const char* path) { note_left("not installed by this product", path); }
+
+void note_beside(void*, const char* path, int config) {
+  if (config) note_left("changed since it was installed; the new version is beside it", path);
+  else note_path("Replaced", "changed since it was installed; your copy is kept as", path);
+}
 
 void note_no_record(void*, const EngineFailure& why) {
   char line[escaped_size(sizeof install_dir) + 240];
@@ -165,7 +171,7 @@ int install_files() {
 
   installation.progress = Progress{0, 0};
   const InstallHooks hooks{&installation.progress, entry_begins, show_slice, entry_done,
-                           note_kept, note_not_owned, note_no_record, keep_post_install};
+                           note_kept, note_not_owned, note_no_record, keep_post_install, note_beside};
   InstallRun& run = installation.run;
   entry_stream_init(&installation.stream, attachment_file);
   install_run_init(&run, install_dir, &attachment_header, &installation.stream, crc_table, &hooks);

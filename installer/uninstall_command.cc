@@ -13,11 +13,14 @@
 namespace {
 
 // A path whose file changed after it was installed is the user's now.
-void report_kept(void*, const char* path) {
+void report(const char* what, const char* path) {
   static char shown[escaped_size(EXTRACTION_PATH_SIZE)];
   escape_text(path, strnlen(path, EXTRACTION_PATH_SIZE), shown);
-  fprintf(stderr, "Kept, changed since it was installed: %s\n", shown);
+  fprintf(stderr, "Kept, %schanged since it was installed: %s\n", what, shown);
 }
+
+void report_kept(void*, const char* path) { report("", path); }
+void report_kept_config(void*, const char* path) { report("a configuration file ", path); }
 
 }  // namespace
 
@@ -36,7 +39,7 @@ int uninstall_product_below(const char* directory) {
   }
   UninstallResult result{0, 0};
   EngineFailure failure;
-  if (uninstall_product(directory, product, report_kept, nullptr, &result, &failure) != 0) {
+  if (uninstall_product(directory, product, report_kept, nullptr, &result, &failure, report_kept_config) != 0) {
     error_failure(failure);
   }
   fprintf(stderr, "%sUninstallation complete: %lu removed, %lu kept.\n%s", quiet ? "" : "\n\n", result.removed,

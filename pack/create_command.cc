@@ -33,6 +33,7 @@
 #include "pack/commands.h"
 #include "pack/compression_queue.h"
 #include "pack/create_options.h"
+#include "pack/exclude_patterns.h"
 #include "pack/failure.h"
 #include "pack/installer_reader.h"
 #include "pack/messages.h"
@@ -143,6 +144,17 @@ const char* write_problem(int result) {
       return "not enough memory";
     default:
       return nullptr;
+  }
+}
+
+// A --config pattern that marks nothing is most likely misspelt: the file
+// it meant would lose its users' edits at the next upgrade.
+void note_unmatched_configs(const std::vector<std::string>& patterns, const SourceTree& tree) {
+  for (const std::string& pattern : patterns) {
+    const std::vector<std::string> one = {pattern};
+    bool used = std::any_of(tree.files.begin(), tree.files.end(),
+                            [&](const SourceFile& f) { return excluding_pattern(one, f.name) != nullptr; });
+    if (!used) print_note("--config '" + pattern + "' matches no file; it marks nothing");
   }
 }
 
@@ -307,6 +319,7 @@ int create_command(const Arguments& args) {
   if (o.verbose)
     for (const std::string& left_out : tree.excluded) print_note(left_out);
   for (const std::string& note : tree.notes) print_note(note);
+  note_unmatched_configs(o.configs, tree);
   if (!tree.refusals.empty()) {
     for (const std::string& r : tree.refusals) print_error(r);
     throw Failure(o.directory + ": " + std::to_string(tree.refusals.size()) +
@@ -388,6 +401,7 @@ int create_command(const Arguments& args) {
       fields.file_crc = packed->file_crc;
       fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
       fields.mode = f.mode;
+      if (excluding_pattern(o.configs, f.name)) fields.flags = RECORD_FLAG_CONFIG;
       int result = add_entry(fields, packed->stored.get(), &failed);
       if (result != WRITE_OK) display.clear();
       check_write(result, o.output + ": " + failed);

@@ -67,6 +67,10 @@ const char* const CREATE_USAGE =
     "      --exclude=PATTERN    leave out the paths below DIR that the shell\n"
     "                           pattern matches, or whose tail after a '/' it\n"
     "                           matches, with all they hold, as tar does (repeatable)\n"
+    "      --config=PATTERN     mark the files that PATTERN matches, as --exclude\n"
+    "                           matches, as configuration files: an upgrade keeps a\n"
+    "                           user's changed copy and writes the new one beside it\n"
+    "                           as NAME.zolt-new (repeatable)\n"
     "      --dereference        pack links to files as copies of their targets\n"
     "      --allow-outside-links  pack links whose target is absolute or leads\n"
     "                           out of DIR (refused otherwise)\n"
@@ -102,6 +106,7 @@ enum {
   OPT_STORE,
   OPT_DELETE,
   OPT_REMOVE_OBSOLETE,
+  OPT_CONFIG,
   OPT_JOBS,
   OPT_QUIET,
   OPT_TITLE,
@@ -259,6 +264,7 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"method", 0, true, OPT_METHOD},
                                              {"level", 0, true, OPT_LEVEL},
                                              {"exclude", 0, true, OPT_EXCLUDE},
+                                             {"config", 0, true, OPT_CONFIG},
                                              {"dereference", 0, false, OPT_DEREFERENCE},
                                              {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
                                              {"verbose", 'v', false, OPT_VERBOSE},
@@ -356,6 +362,10 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
       case OPT_EXCLUDE:
         if (p.value.empty()) throw UsageError("create", "option '--exclude' wants a pattern");
         o.excludes.push_back(normalized_pattern(p.value));
+        break;
+      case OPT_CONFIG:
+        if (p.value.empty()) throw UsageError("create", "option '--config' wants a pattern");
+        o.configs.push_back(normalized_pattern(p.value));
         break;
       case OPT_DEREFERENCE:
         o.dereference = true;

@@ -33,6 +33,7 @@ struct CreateOptions {
   bool dereference = false;
   bool allow_outside_links = false;
   std::vector<std::string> excludes;  // normalised, in command-line order
+  std::vector<std::string> configs;   // --config, normalised as excludes
   std::optional<std::string> post_install;  // the program the installer runs at the end
   // The vendor's texts: --title, --thanks, --default-dir as given, --licence
   // and --notes as file names. Checked and read by vendor_texts_block.

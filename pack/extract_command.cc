@@ -76,6 +76,14 @@ void note_left(void* context, const char* path, const char* why) {
 void note_kept(void* context, const char* path) { note_left(context, path, "changed since it was installed"); }
 void note_not_owned(void* context, const char* path) { note_left(context, path, "not installed by this product"); }
 
+void note_beside(void* context, const char* path, int config) {
+  Extract& x = *static_cast<Extract*>(context);
+  x.display->clear();
+  print_note(escaped_text(x.directory + "/" + path) +
+             (config ? ": the new version, beside a configuration file left as it is, changed since it was installed"
+                     : ": your copy of a file changed since it was installed, kept beside its new version"));
+}
+
 void note_no_record(void* context, const EngineFailure& why) {
   Extract& x = *static_cast<Extract*>(context);
   x.display->clear();
@@ -170,7 +178,7 @@ int extract_command(const Arguments& args) {
   ProgressDisplay display(!quiet);
   Extract x{&reader, &display, directory, std::to_string(reader.entry_count()), quiet};
   const InstallHooks hooks{&x,        show_entry,     nullptr,       count_entry,
-                           note_kept, note_not_owned, note_no_record, pass_over_post_install};
+                           note_kept, note_not_owned, note_no_record, pass_over_post_install, note_beside};
   auto run = std::make_unique<InstallRun>();
   install_run_init(run.get(), directory.c_str(), &reader.header(), reader.stream(), reader.crc_table(), &hooks);
   run->extraction.flush_data = flush;

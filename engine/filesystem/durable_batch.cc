@@ -172,7 +172,7 @@ int durable_batch_passes_through(const DurableBatch* b, const char* name) {
   return 0;
 }
 
-int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), void* context,
+int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*, int), void* context,
                          EngineFailure* failure) {
   size_t count = b->count, done = 0;
   b->count = 0;
@@ -192,13 +192,14 @@ int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), vo
   }
   for (; done < count; done++) {
     BatchedFile& f = b->files[done];
-    if (renameat(f.temp_dir, f.temp, f.dir_fd, f.base) != 0) {
+    if (f.beside ? rename_without_replacing(f.temp_dir, f.temp, f.dir_fd, f.base) != 0
+                 : renameat(f.temp_dir, f.temp, f.dir_fd, f.base) != 0) {
       int e = errno;
       // A directory in the way: reported as opening it for writing would be.
-      fail_with(failure, FAILURE_CREATE_FILE, e == ENOTEMPTY || e == EEXIST ? EISDIR : e);
+      fail_with(failure, FAILURE_CREATE_FILE, !f.beside && (e == ENOTEMPTY || e == EEXIST) ? EISDIR : e);
       break;
     }
-    if (renamed(context, f.name) != 0) {
+    if (renamed(context, f.name, f.beside) != 0) {
       fail_with(failure, FAILURE_NO_MEMORY);
       done++;
       break;
@@ -216,7 +217,7 @@ int durable_batch_commit(DurableBatch* b, int (*renamed)(void*, const char*), vo
   return failure->code == FAILURE_NONE ? 0 : -1;
 }
 
-int durable_batch_finish(DurableBatch* b, int (*renamed)(void*, const char*), void* context,
+int durable_batch_finish(DurableBatch* b, int (*renamed)(void*, const char*, int), void* context,
                          EngineFailure* failure) {
   int result = durable_batch_commit(b, renamed, context, failure);
   for (size_t i = 0; i < b->file_systems; i++) {

@@ -51,6 +51,9 @@ struct BatchedFile {
   char temp[TEMPORARY_NAME_SIZE];
   char* name;        // the entry's whole name, owned
   const char* base;  // its last component, inside `name`
+  // Takes a name of its own beside another file: never replaces what is
+  // there, and is not the entry's.
+  int beside;
 };
 
 // A directory name on the way to a waiting file, as a piece of that file's
@@ -107,16 +110,16 @@ int durable_batch_passes_through(const DurableBatch* batch, const char* name);
 
 
 // Flushes and renames every waiting file as described above, calling
-// `renamed` with each file's whole name once it holds it (a nonzero result
-// is a want of memory). 0; or on the first failure, -1 with `failure` filled
+// `renamed` with each file's whole name and its `beside` once it holds it
+// (a nonzero result is a want of memory). 0; or on the first failure, -1 with `failure` filled
 // in (the data not saved, or the name not taken): the failing file and those
 // behind it lose their temporaries and keep what their names held.
-int durable_batch_commit(DurableBatch* batch, int (*renamed)(void* context, const char* name), void* context,
+int durable_batch_commit(DurableBatch* batch, int (*renamed)(void* context, const char* name, int beside), void* context,
                          EngineFailure* failure);
 
 // Commits, then flushes the names given since the last finish. 0, or -1 as
 // durable_batch_commit.
-int durable_batch_finish(DurableBatch* batch, int (*renamed)(void* context, const char* name), void* context,
+int durable_batch_finish(DurableBatch* batch, int (*renamed)(void* context, const char* name, int beside), void* context,
                          EngineFailure* failure);
 
 // Removes every waiting temporary: the names keep what they held.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>  // renameat
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -96,6 +97,18 @@ int create_temporary(int dir_fd, const char* prefix, mode_t mode, char* name) {
   }
   errno = EEXIST;
   return -1;
+}
+
+int rename_without_replacing(int from_dir, const char* from, int to_dir, const char* to) {
+  constexpr unsigned NO_REPLACE = 1;  // RENAME_NOREPLACE, which not every C library names
+  if (syscall(SYS_renameat2, from_dir, from, to_dir, to, NO_REPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  struct stat st;
+  if (fstatat(to_dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return renameat(from_dir, from, to_dir, to);
 }
 
 int is_temporary_name(const char* name, const char* prefix) {

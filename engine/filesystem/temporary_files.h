@@ -27,6 +27,11 @@ constexpr size_t TEMPORARY_NAME_SIZE = sizeof TEMPORARY_BESIDE_PREFIX + TEMPORAR
 // errno set.
 int create_temporary(int dir_fd, const char* prefix, mode_t mode, char* name);
 
+// renameat that never replaces what `to` names: -1 with EEXIST when
+// something is there. Where the file system cannot say so atomically, the
+// name is looked at first.
+int rename_without_replacing(int from_dir, const char* from, int to_dir, const char* to);
+
 // 1 when `name` is `prefix` followed by exactly the random digits.
 int is_temporary_name(const char* name, const char* prefix);
 

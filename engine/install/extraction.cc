@@ -179,10 +179,58 @@ void apply_times_and_mode(const Extraction* x, int fd, const Entry& e) {
   }
 }
 
-// The record lists the file once it holds its name.
-int renamed(void* context, const char* name) {
+// The record lists the file once it holds its name. A new version beside
+// a user's configuration file is the user's to merge: not listed.
+int renamed(void* context, const char* name, int beside) {
   Extraction* x = static_cast<Extraction*>(context);
+  if (beside) {
+    if (x->beside) x->beside(x->owned.kept_context, name, 1);
+    return 0;
+  }
   return owned_index_add(&x->owned, name, strlen(name), PATH_WRITTEN);
+}
+
+// Names tried for a copy: NAME.suffix, then NAME.suffix.1 up to .99.
+constexpr int BESIDE_TRIES = 100;
+
+// The user's file at the entry's name changed since the product installed
+// it. A configuration file stays and the new version is written beside it;
+// any other file keeps the user's bytes under a second name, made by a link
+// so that no copy can be left half-written, before the new version takes
+// the name. A name anything holds, or that the product lists or installs,
+// is never taken. 0, or -1 with `f` filled in.
+int keep_users_edit(Extraction* x, const Entry& e, size_t dir_length, EngineFailure* f) {
+  // Without new names in the directory there is nowhere to keep the edit.
+  if (x->in_place) return fail_with(f, FAILURE_CREATE_FILE, x->dir_access_error);
+  const bool config = entry_is_config(e);
+  const char* suffix = config ? BESIDE_NEW_SUFFIX : BESIDE_OLD_SUFFIX;
+  char path[EXTRACTION_PATH_SIZE];
+  for (int n = 0; n < BESIDE_TRIES; n++) {
+    int length = n ? snprintf(path, sizeof path, "%s%s.%d", e.name, suffix, n)
+                   : snprintf(path, sizeof path, "%s%s", e.name, suffix);
+    const char* base = path + (x->file_name - e.name);
+    if (length < 0 || size_t(length) >= sizeof path || !path_fits(dir_length + size_t(length)) || strlen(base) > NAME_MAX)
+      return fail_with(f, FAILURE_CREATE_FILE, ENAMETOOLONG);
+    if (owned_index_flags(&x->owned, path, size_t(length)) != 0) continue;
+    if (config) {
+      struct stat st;
+      if (fstatat(x->dir_fd, base, &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
+      if (errno != ENOENT) return fail_with(f, FAILURE_CREATE_FILE, errno);
+      memcpy(x->beside_name, path, size_t(length) + 1);
+      return 0;
+    }
+    int kept = linkat(x->dir_fd, x->file_name, x->dir_fd, base, 0);
+    // Where the file system has no hard links, the user's file moves to the
+    // name instead: until the new version comes, the path holds nothing.
+    if (kept != 0 && (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK))
+      kept = rename_without_replacing(x->dir_fd, x->file_name, x->dir_fd, base);
+    if (kept == 0) {
+      if (x->beside) x->beside(x->owned.kept_context, path, 0);
+      return 0;
+    }
+    if (errno != EEXIST) return fail_with(f, FAILURE_CREATE_FILE, errno);
+  }
+  return fail_with(f, FAILURE_CREATE_FILE, EEXIST);
 }
 
 // The record's new name is durable only once its directory is flushed.
@@ -216,7 +264,10 @@ int note_identity(Extraction* x, int fd, const Entry& e, EngineFailure* f) {
   if (fstat(fd, &st) != 0) return 0;  // then the record cannot vouch for the file: it is never removed
   if (owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0) return fail_with(f, FAILURE_NO_MEMORY);
   InstalledIdentity id = identity_of(st, get_u16(e.record + RECORD_FILE_CRC));
-  if (owned_index_add(&x->owned, e.name, strlen(e.name), 0, &id) != 0) return fail_with(f, FAILURE_NO_MEMORY);
+  // Written beside the user's configuration file, the new version is what
+  // the name holds once the user takes it in its place: the product's then.
+  unsigned flags = x->beside_name[0] ? PATH_RECORDED : 0;
+  if (owned_index_add(&x->owned, e.name, strlen(e.name), flags, &id) != 0) return fail_with(f, FAILURE_NO_MEMORY);
   return 0;
 }
 
@@ -274,8 +325,11 @@ int extraction_expect(Extraction* x, const Entry& e) {
   // A name that cannot name a file fails at its turn, whatever is there.
   const char* file_name = entry_file_name(e.name);
   if (!entry_is_tree_object(e.type) && (!*file_name || strcmp(file_name, ".") == 0)) kind = PATH_UNNAMED;
-  return owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS | kind,
-                         entry_is_tree_object(e.type) ? nullptr : &id);
+  if (owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS | kind,
+                      entry_is_tree_object(e.type) ? nullptr : &id) != 0)
+    return -1;
+  if (entry_is_config(e)) owned_index_mark(&x->owned, e.name, strlen(e.name), MARK_CONFIG_INSTALLS);
+  return 0;
 }
 
 int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
@@ -315,6 +369,7 @@ int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   // record that a later run can trust and an uninstall can clear.
   if (!x->no_record_error && owned_index_expect_directories(&x->owned, x->root_fd) != 0)
     return fail_with(f, FAILURE_NO_MEMORY);
+  if (!x->no_record_error) owned_index_settle_identities(&x->owned, x->root_fd);
   if (!x->no_record_error && install_record_write(&x->record, &x->owned, true) != 0)
     return fail_with(f, FAILURE_SAVE_RECORD, errno);
   x->begun = 1;
@@ -360,6 +415,7 @@ void extraction_end(Extraction* x) {
 }
 
 int extract_make_way(Extraction* x, const Entry& e, EngineFailure* f) {
+  x->beside_name[0] = 0;
   const char* base = entry_base_name(e.name);
   // The sweep may take an empty directory on the way to a waiting file, and
   // a deletion may take the name it waits for: they come after it.
@@ -414,6 +470,9 @@ int extract_make_way(Extraction* x, const Entry& e, EngineFailure* f) {
       return fail_with(f, FAILURE_CREATE_FILE, error);
     x->in_place = 1;
   }
+  if (exists && entry_installs_file(e.type) &&
+      owned_index_user_changed(&x->owned, e.name, x->dir_fd, x->file_name, st) == 1)
+    return keep_users_edit(x, e, dir_length, f);
   return 0;
 }
 
@@ -495,7 +554,7 @@ int write_in_place(Extraction* x, EntryStream* stream, const uint8_t* crc_table,
     *f = out.failure;
     return -1;
   }
-  return renamed(x, e.name) == 0 ? 0 : fail_with(f, FAILURE_NO_MEMORY);
+  return renamed(x, e.name, 0) == 0 ? 0 : fail_with(f, FAILURE_NO_MEMORY);
 }
 
 // The data comes from `held` (file_size bytes, already checked) when it is
@@ -529,7 +588,8 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
   // The final mode before the name: until then only the owner can read it.
   apply_times_and_mode(x, out.fd, e);
   if (note_identity(x, out.fd, e, f) != 0) return -1;
-  char* name = strdup(e.name);
+  const bool beside = x->beside_name[0] != 0;
+  char* name = strdup(beside ? x->beside_name : e.name);
   if (!name) return fail_with(f, FAILURE_NO_MEMORY);
   BatchedFile file{};
   file.shared_dir = temp.dir == x->record.dir_fd;
@@ -544,6 +604,7 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
   file.dir_inode = x->dir_inode;
   file.size = e.file_size;
   file.base = file.name + (x->file_name - e.name);
+  file.beside = beside;
   if (durable_batch_add(&x->batch, file) != 0) {
     int error = errno;
     free(name);

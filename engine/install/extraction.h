@@ -73,7 +73,20 @@ struct Extraction {
   // Otherwise it stays, and stays listed.
   int whole_product;
   char blocked[EXTRACTION_PATH_SIZE];  // with FAILURE_IN_THE_WAY: the path, as the index spells it
+  // For the entry in hand, a configuration file whose user's copy changed:
+  // the name its new version takes beside it. Empty otherwise.
+  char beside_name[EXTRACTION_PATH_SIZE];
+  // Told, with the owned index's kept_context, of each copy a user's edit
+  // keeps: `config` 0, the user's file kept as PATH (NAME.zolt-old) while
+  // the new version takes its name; 1, the new version written to PATH
+  // (NAME.zolt-new) beside a configuration file left as it is. May be null.
+  void (*beside)(void* context, const char* path, int config);
 };
+
+// Where a user changed a file that the record lists and this attachment
+// ships again, the edit is never lost: the names copies take.
+#define BESIDE_OLD_SUFFIX ".zolt-old"
+#define BESIDE_NEW_SUFFIX ".zolt-new"
 
 // Paths left alone because what lies there changed since the product
 // installed it go to `kept`, and deletion entries' paths left alone because

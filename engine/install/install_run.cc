@@ -83,6 +83,7 @@ void install_space_add(FreeSpace* space, const Entry& entry) {
   if (entry.type == ENTRY_DELETE) return free_space_add(space, entry.name, -1, false);
   free_space_add(space, entry.name, entry_space(entry), entry_installs_file(entry.type));
   space->record_lines += install_record_line_size(entry.name);
+  if (entry_is_config(entry)) space->record_lines += install_record_line_size(entry.name);  // its mark
 }
 
 int install_space_fits(FreeSpace* space, const AttachmentHeader& header, char* message, size_t size) {
@@ -121,6 +122,7 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
   char product[HEADER_TEXT_SIZE + 1];
   product_of(*run->header, product);
   extraction_on_kept(&x, hooks.kept, hooks.not_owned, hooks.context);
+  x.beside = hooks.beside;
   x.whole_product = header_whole_product(*run->header);
   if ((run->count > 0 || run->begin_when_empty) && extraction_begin(&x, product, &f->failure) != 0)
     return fail(f, INSTALL_BEGIN, 0, nullptr);

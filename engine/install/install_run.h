@@ -50,6 +50,11 @@ struct InstallHooks {
   // `failure` filled in as the hook sees fit.
   int (*post_install)(void* context, EntryStream* stream, const Entry& entry, const uint8_t* held, int data_fault,
                       EngineFailure* failure);
+  // A user's edit kept beside the new version: `config` 0, the user's copy
+  // at `path` (NAME.zolt-old) while the new version took the name; 1, the
+  // new version at `path` (NAME.zolt-new) beside the user's configuration
+  // file, left as it is.
+  void (*beside)(void* context, const char* path, int config);
 };
 
 enum InstallStep {

@@ -66,14 +66,25 @@ bool trusted_object(const struct stat& st) {
   return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0);
 }
 
+// A configuration file's mark: a line of its own behind the identities,
+// which readers that know no marks leave out as a line that does not parse.
+constexpr char CONFIG_MARK[] = "config";
+constexpr size_t CONFIG_MARK_SIZE = sizeof CONFIG_MARK - 1;
+
 // Adds one line of the list: a path alone (the first format), or an
-// identity, a tab and the path. A line that does not parse is left out.
+// identity (or a mark), a tab and the path. A line that does not parse is
+// left out.
 int add_line(OwnedIndex* index, const char* line, size_t length, int format) {
   if (format == 1) return owned_index_add(index, line, length, PATH_RECORDED, nullptr) == 0 ? 0 : -1;
   const char* tab = static_cast<const char*>(memchr(line, '\t', length));
-  InstalledIdentity id;
-  if (!tab || identity_parse(line, size_t(tab - line), &id) != 0) return 0;
+  if (!tab) return 0;
   size_t path = size_t(tab + 1 - line);
+  if (size_t(tab - line) == CONFIG_MARK_SIZE && memcmp(line, CONFIG_MARK, CONFIG_MARK_SIZE) == 0) {
+    owned_index_mark(index, line + path, length - path, MARK_CONFIG_RECORDED);
+    return 0;
+  }
+  InstalledIdentity id;
+  if (identity_parse(line, size_t(tab - line), &id) != 0) return 0;
   return owned_index_add(index, line + path, length - path, PATH_RECORDED, &id) == 0 ? 0 : -1;
 }
 
@@ -179,6 +190,12 @@ int append_path(void* context, const char* path, const InstalledIdentity& id) {
   return append(w, path, strlen(path) + 1);
 }
 
+int append_config_mark(void* context, const char* path) {
+  ListWriter* w = static_cast<ListWriter*>(context);
+  if (append(w, CONFIG_MARK, CONFIG_MARK_SIZE) != 0 || append(w, "\t", 1) != 0) return -1;
+  return append(w, path, strlen(path) + 1);
+}
+
 // Where the directory takes no new names, or its record is another user's,
 // the installation goes on without one.
 int unavailable_or_failed(InstallRecord* r, EngineFailure* f) {
@@ -240,6 +257,7 @@ int install_record_write(InstallRecord* r, const OwnedIndex* index, bool intent)
   int result = fchmod(w.fd, 0644);
   if (result == 0) result = append(&w, LIST_HEADER, LIST_HEADER_SIZE);
   if (result == 0) result = owned_index_each_recorded(index, intent, append_path, &w);
+  if (result == 0) result = owned_index_each_config(index, intent, append_config_mark, &w);
   if (result == 0) result = flush(&w);
   // The list must be whole on disk before it takes the old one's name.
   if (result == 0) result = fsync(w.fd);

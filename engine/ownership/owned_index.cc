@@ -75,7 +75,8 @@ size_t identities_of(const OwnedPath& p, InstalledIdentity* out) {
 }
 
 void report_kept(const OwnedIndex* x, const OwnedPath& p) {
-  if (x->kept) x->kept(x->kept_context, p.path);
+  if (x->kept_config && owned_path_is_config(p)) x->kept_config(x->kept_context, p.path);
+  else if (x->kept) x->kept(x->kept_context, p.path);
 }
 
 // Removes one candidate, its directories entered by the rules of writing
@@ -197,6 +198,7 @@ int owned_index_add(OwnedIndex* x, const char* path, size_t length, unsigned fla
   p.name_hash = hash_bytes(p.name, strlen(p.name));
   p.path_hash = hash;
   p.flags = uint8_t(flags);
+  p.marks = 0;
   p.recorded_count = 0;
   p.own = InstalledIdentity{};
   take_identity(p, flags, id);
@@ -323,20 +325,40 @@ int owned_index_mark_identity(OwnedIndex* x, dev_t device, ino_t inode) {
   return 0;
 }
 
+namespace {
+
+// Whether the record a run writes now lists `p`, and with which identities.
+bool recorded_own(const OwnedPath& p) { return (p.flags & (PATH_WRITTEN | PATH_MADE_DIRECTORY)) != 0; }
+bool recorded_listed(const OwnedPath& p) { return !recorded_own(p) && (p.flags & PATH_RECORDED) && !(p.flags & PATH_GONE); }
+bool recorded_intent(const OwnedPath& p, bool intent) { return !recorded_own(p) && intent && (p.flags & PATH_INSTALLS); }
+
+}  // namespace
+
 int owned_index_each_recorded(const OwnedIndex* x, bool intent,
                               int (*each)(void*, const char*, const InstalledIdentity&), void* context) {
   for (size_t i = 0; i < x->count; i++) {
     const OwnedPath& p = x->paths[i];
-    if (p.flags & (PATH_WRITTEN | PATH_MADE_DIRECTORY)) {
+    if (recorded_own(p)) {
       if (p.flags & PATH_GONE) continue;
       if (int result = each(context, p.path, p.own)) return result;
       continue;
     }
-    if ((p.flags & PATH_RECORDED) && !(p.flags & PATH_GONE))
+    if (recorded_listed(p))
       for (size_t k = 0; k < p.recorded_count; k++)
         if (int result = each(context, p.path, p.recorded[k])) return result;
-    if (intent && (p.flags & PATH_INSTALLS))
+    if (recorded_intent(p, intent))
       if (int result = each(context, p.path, p.own)) return result;
+  }
+  return 0;
+}
+
+int owned_index_each_config(const OwnedIndex* x, bool intent, int (*each)(void*, const char*), void* context) {
+  for (size_t i = 0; i < x->count; i++) {
+    const OwnedPath& p = x->paths[i];
+    bool listed_now = recorded_own(p) ? !(p.flags & PATH_GONE)
+                                      : (recorded_listed(p) && p.recorded_count > 0) || recorded_intent(p, intent);
+    if (listed_now && owned_path_is_config(p))
+      if (int result = each(context, p.path)) return result;
   }
   return 0;
 }
@@ -368,6 +390,53 @@ int owned_index_unchanged(OwnedIndex* x, const char* path, int dir_fd, const cha
   if (!(p.flags & PATH_RECORDED) || (p.flags & (PATH_GONE | PATH_WRITTEN))) return 0;
   if (!x->crc_table && !(x->crc_table = crc16_table())) return 0;
   return object_is_installed(dir_fd, name, st, p.recorded, p.recorded_count, x->crc_table) == 1;
+}
+
+int owned_index_user_changed(OwnedIndex* x, const char* path, int dir_fd, const char* name, const struct stat& st) {
+  int32_t found = find_normal(x, path);
+  if (found < 0) return 0;
+  const OwnedPath& p = x->paths[found];
+  if (!(p.flags & PATH_RECORDED) || (p.flags & (PATH_GONE | PATH_WRITTEN)) || p.recorded_count == 0) return 0;
+  // A user's copy that is already the new version loses nothing when replaced.
+  InstalledIdentity ids[3];
+  size_t count = 0;
+  for (size_t k = 0; k < p.recorded_count; k++)
+    if (p.recorded[k].kind != IDENTITY_UNKNOWN) ids[count++] = p.recorded[k];
+  if (count == 0) return 0;
+  if (p.flags & PATH_INSTALLS) ids[count++] = p.own;
+  if (!x->crc_table && !(x->crc_table = crc16_table())) return 1;
+  return object_is_installed(dir_fd, name, st, ids, count, x->crc_table) != 1;
+}
+
+void owned_index_settle_identities(OwnedIndex* x, int root_fd) {
+  for (size_t i = 0; i < x->count; i++) {
+    OwnedPath& p = x->paths[i];
+    if ((p.flags & (PATH_RECORDED | PATH_INSTALLS | PATH_GONE | PATH_WRITTEN)) != (PATH_RECORDED | PATH_INSTALLS) ||
+        p.recorded_count < 2)
+      continue;
+    if (!x->crc_table && !(x->crc_table = crc16_table())) return;
+    int at = open_directory_below(root_fd, p.path, size_t(p.name - p.path), BELOW_LINKS, nullptr);
+    if (at < 0) continue;
+    struct stat st;
+    size_t keep = 0;  // when it is none of them, the first says as much
+    if (fstatat(at, p.name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+      for (size_t k = 0; k < p.recorded_count; k++)
+        if (object_is_installed(at, p.name, st, &p.recorded[k], 1, x->crc_table) == 1) {
+          keep = k;
+          break;
+        }
+    close(at);
+    p.recorded[0] = p.recorded[keep];
+    p.recorded_count = 1;
+  }
+}
+
+void owned_index_mark(OwnedIndex* x, const char* path, size_t length, unsigned marks) {
+  char normal[SYSTEM_PATH_SIZE];
+  if (!x->bucket_count || length >= sizeof normal) return;
+  length = normalize_path(path, length, normal);
+  int32_t found = length ? find_path(x, normal, length, hash_bytes(normal, length)) : -1;
+  if (found >= 0) x->paths[found].marks |= uint8_t(marks);
 }
 
 bool owned_index_listed(const OwnedIndex* x, const char* path) {

@@ -35,12 +35,19 @@ enum PathFlag : uint8_t {
   PATH_UNNAMED = 128,  // with PATH_INSTALLS: a file entry whose name names a directory
 };
 
+// Marks a path carries beside its flags, kept in the record.
+enum PathMark : uint8_t {
+  MARK_CONFIG_RECORDED = 1,  // the record lists it as a configuration file
+  MARK_CONFIG_INSTALLS = 2,  // this attachment installs it as one
+};
+
 struct OwnedPath {
   char* path;        // below the directory, '/'-separated, no empty or "." component
   const char* name;  // last component of `path`
   uint32_t name_hash, path_hash;
   int32_t next_name, next_path;  // chains of the two hash tables, -1 at the end
   uint8_t flags;
+  uint8_t marks;  // PathMark bits
   // What the record lists there: one object, or after an interrupted run
   // the old file and the new one it was about to write.
   uint8_t recorded_count;
@@ -70,7 +77,9 @@ struct OwnedIndex {
   // Told of a deletion entry's path that the product's record does not
   // list, left alone. May be null.
   void (*not_owned)(void* context, const char* path);
-  void* kept_context;  // for both
+  // Told instead of `kept` where the path is a configuration file. May be null.
+  void (*kept_config)(void* context, const char* path);
+  void* kept_context;  // for all three
 };
 
 void owned_index_init(OwnedIndex* index);
@@ -125,6 +134,30 @@ int owned_index_clear_way(OwnedIndex* index, const char* prefix, int dir_fd, con
 // object: 1 or 0.
 int owned_index_unchanged(OwnedIndex* index, const char* path, int dir_fd, const char* name, const struct stat& st);
 
+// Whether the file about to be replaced at `path` (the object `name`, lstat
+// `st`, not a directory, in `dir_fd`) holds a user's edit: the product's
+// record lists the path with what was installed there, and the object is
+// neither that nor the version this attachment installs. 1 or 0; 1 too when
+// its bytes cannot be read to tell. A record of paths alone never says so.
+int owned_index_user_changed(OwnedIndex* index, const char* path, int dir_fd, const char* name, const struct stat& st);
+
+// After interrupted runs the record may list two objects at a path that
+// this attachment installs, and a run lists what it will write beside
+// them, one more than a record keeps. So before the record that precedes
+// the first change, each such path keeps only the identity that its
+// object still is (or the first, when it is none of them, which says as
+// much). Paths are reached as when writing, in-tree links included.
+void owned_index_settle_identities(OwnedIndex* index, int root_fd);
+
+// Adds `marks` (PathMark bits) to a path the index holds already.
+void owned_index_mark(OwnedIndex* index, const char* path, size_t length, unsigned marks);
+
+// Whether the record should call `p` a configuration file: what this
+// attachment says where it installs the path, else what the record said.
+inline bool owned_path_is_config(const OwnedPath& p) {
+  return (p.flags & PATH_INSTALLS) ? (p.marks & MARK_CONFIG_INSTALLS) != 0 : (p.marks & MARK_CONFIG_RECORDED) != 0;
+}
+
 // Whether `path` is still listed: an empty directory there holds nothing
 // to lose, whatever was installed there.
 bool owned_index_listed(const OwnedIndex* index, const char* path);
@@ -164,3 +197,6 @@ int owned_index_expect_directories(OwnedIndex* index, int root_fd);
 int owned_index_each_recorded(const OwnedIndex* index, bool intent,
                               int (*each)(void* context, const char* path, const InstalledIdentity& identity),
                               void* context);
+// The same walk for the paths it lists as configuration files, each once.
+int owned_index_each_config(const OwnedIndex* index, bool intent, int (*each)(void* context, const char* path),
+                            void* context);

@@ -14,12 +14,20 @@ struct KeptCount {
   void (*kept)(void* context, const char* path);
   void* context;
   unsigned long count;
+  void (*kept_config)(void* context, const char* path);
 };
 
 void count_kept(void* context, const char* path) {
   KeptCount* k = static_cast<KeptCount*>(context);
   k->count++;
   if (k->kept) k->kept(k->context, path);
+}
+
+void count_kept_config(void* context, const char* path) {
+  KeptCount* k = static_cast<KeptCount*>(context);
+  k->count++;
+  if (k->kept_config) k->kept_config(k->context, path);
+  else if (k->kept) k->kept(k->context, path);
 }
 
 // Whether the index still lists a file: one that could not be removed.
@@ -51,6 +59,7 @@ int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallRes
   OwnedIndex index;
   owned_index_init(&index);
   index.kept = count_kept;
+  index.kept_config = count_kept_config;
   index.kept_context = kept;
   InstallRecord record;
   int status = install_record_open(&record, root_fd, product, &index, f);
@@ -77,9 +86,10 @@ int uninstall_in(int root_fd, const char* product, KeptCount* kept, UninstallRes
 }  // namespace
 
 int uninstall_product(const char* install_dir, const char* product, void (*kept)(void*, const char*), void* context,
-                      UninstallResult* result, EngineFailure* failure) {
+                      UninstallResult* result, EngineFailure* failure,
+                      void (*kept_config)(void*, const char*)) {
   *result = UninstallResult{0, 0};
-  KeptCount counter{kept, context, 0};
+  KeptCount counter{kept, context, 0, kept_config};
   Descriptor root(open(*install_dir ? install_dir : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (root.fd < 0) return fail_with(failure, FAILURE_NOT_RECORDED);
   int status = uninstall_in(root.fd, product, &counter, result, failure);

@@ -157,5 +157,6 @@ void list_entry(FILE* out, const Entry& e) {
   }
   if (e.type == ENTRY_DIRECTORY) fputc('/', out);
   if (e.type == ENTRY_POST_INSTALL) fputs(" (post-install step, run once the installation is complete)", out);
+  if (entry_is_config(e)) fputs(" (configuration file: a changed copy is kept)", out);
   fputc('\n', out);
 }

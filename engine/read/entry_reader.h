@@ -26,6 +26,10 @@ struct Entry {
   uint8_t* data;    // file_size bytes to install; for a stored entry the same buffer as `stored`
 };
 
+// A configuration file (RECORD_FLAG_CONFIG): a user's changed copy is kept
+// in place and the new version written beside it; --repair leaves it alone.
+inline bool entry_is_config(const Entry& entry) { return record_is_config(entry.record); }
+
 // What an entry takes in the installation directory, for the free-space
 // check: its file's size; a link or a directory counts as 0.
 inline int64_t entry_space(const Entry& entry) { return entry_installs_file(entry.type) ? int64_t(entry.file_size) : 0; }

@@ -60,12 +60,15 @@ TEST(InstallEndToEnd, InstallsThenReinstallsOverTheSameTree) {
   EXPECT_EQ(st.st_mode & 07777, 0755u);
   EXPECT_EQ(st.st_mtime, 1683062507);
 
-  // Into the directory that now exists: the warning page, then the same files.
+  // Into the directory that now exists: the warning page, then the same
+  // files, the user's edit kept beside them.
   write_file(target + "/include/qumba.h", "edited by the user");
   ProcessResult second = run_installer(tmp / "setup", answers_for(target, true));
   EXPECT_NE(second.err.find("already exists!"), std::string::npos);
-  EXPECT_TRUE(ends_with(second.err, "\n\nInstallation complete.\n\n"));
+  EXPECT_TRUE(ends_with(second.err, "\n\nInstallation complete.\n\nReplaced, changed since it was installed; your copy is "
+                                    "kept as: " + target + "/include/qumba.h.zolt-old\n")) << second.err;
   EXPECT_EQ(read_file(target + "/include/qumba.h"), header.data);
+  EXPECT_EQ(read_file(target + "/include/qumba.h.zolt-old"), "edited by the user");
 }
 
 TEST(InstallEndToEnd, ADamagedEntryChangesNothingAndEndsWithStatusOne) {

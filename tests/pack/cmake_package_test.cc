@@ -70,6 +70,8 @@ TEST_F(CMakePackage, VendorProjectBuildsAndPacksInstallers) {
   ProcessResult l = run_pack({"list", build + "/vendor-kit.run"});
   EXPECT_NE(l.out.find("Product:   Vendor Kit\nVersion:   2.3.1\n"), std::string::npos) << l.out;
   EXPECT_NE(l.out.find(" delete ------------------- include/vendor_old.h\n"), std::string::npos) << l.out;
+  const std::string config = " README.TXT (configuration file: a changed copy is kept)\n";
+  EXPECT_NE(l.out.find(config), std::string::npos) << l.out;
   // Both ways carry the project's own texts.
   const std::string texts = "Title:     VendorKit Software Installation\nThanks:    Thanks for choosing VendorKit. (1 line)\n"
                             "Directory: /usr/local/vendorkit\nLicence:   VENDORKIT SAMPLE LICENCE AGREEMENT (9 lines)\n"
@@ -89,6 +91,7 @@ TEST_F(CMakePackage, VendorProjectBuildsAndPacksInstallers) {
   EXPECT_TRUE(path_exists(packed + ".sha256"));
   l = run_pack({"list", packed});
   EXPECT_NE(l.out.find(texts), std::string::npos) << l.out;
+  EXPECT_NE(l.out.find(config), std::string::npos) << l.out;
   EXPECT_NE(l.out.find(whole), std::string::npos) << l.out;
   ProcessResult x = run_pack({"extract", "-q", packed, "-C", temp / "installed"});
   ASSERT_EQ(x.exit_status, 0) << x.err;

@@ -28,6 +28,11 @@
 namespace {
 
 TestEntry file(const std::string& name, const std::string& data) { return {name, ENTRY_STORED, data, ""}; }
+TestEntry config(const std::string& name, const std::string& data) {
+  TestEntry e = file(name, data);
+  e.flags = RECORD_FLAG_CONFIG;
+  return e;
+}
 // A stream that decodes, but not to its file CRC.
 const TestEntry kDamaged = {"x/damaged", ENTRY_COMPRESSED, "AAAB", std::string("\x00\x02\x20\x04\x30\x10\xB6\x55\x40\x10", 10)};
 
@@ -102,6 +107,27 @@ TEST(InstallSafety, UsersFilesAndOldVersionsSurvive) {
       {"a file-size limit on a file rewritten in place", {{"g/x", "old"}, {"g/x", "0666"}, {"g", "0555"}},
        {file("g/x", std::string(100000, 'n'))}, "Error saving data - " + std::string(strerror(EFBIG)) + " (err=1).",
        {{"g/x", "old"}}, 4096, true},
+      {"a user's edit of a file shipped again is kept beside the new version", {{"a/README", "edited"}},
+       {file("a/README", "a2")}, "", {{"a/README", "a2"}, {"a/README.zolt-old", "edited"}}, RLIM_INFINITY, false,
+       "Replaced, changed since it was installed; your copy is kept as: /a/README.zolt-old\n"},
+      {"a user's edit of a configuration file stays, the new version beside it", {{"a/README", "edited"}},
+       {config("a/README", "a2")}, "", {{"a/README", "edited"}, {"a/README.zolt-new", "a2"}}, RLIM_INFINITY, false,
+       "Left as it is, changed since it was installed; the new version is beside it: /a/README.zolt-new\n"},
+      {"names a user holds, or the product ships, are passed over",
+       {{"a/README", "edited"}, {"a/README.zolt-old", "mine"}, {"b/README", "edited"}, {"b/README.zolt-new", "/"}},
+       {file("a/README", "a2"), config("b/README", "b2"), file("a/README.zolt-old.1", "shipped")}, "",
+       {{"a/README", "a2"}, {"a/README.zolt-old", "mine"}, {"a/README.zolt-old.1", "shipped"},
+        {"a/README.zolt-old.2", "edited"}, {"b/README", "edited"}, {"b/README.zolt-new", "/"},
+        {"b/README.zolt-new.1", "b2"}}},
+      {"unchanged files are replaced, configuration files too", {},
+       {file("a/README", "a2"), config("b/README", "b2")}, "",
+       {{"a/README", "a2"}, {"a/README.zolt-old", ""}, {"b/README", "b2"}, {"b/README.zolt-new", ""}}},
+      {"an edit the new version already holds needs no copy", {{"b/README", "b2"}}, {config("b/README", "b2")}, "",
+       {{"b/README", "b2"}, {"b/README.zolt-new", ""}}},
+      {"an edit in a directory that takes no new names ends the run with the edit kept",
+       {{"a/README", "edited"}, {"a/README", "0666"}, {"a", "0555"}}, {file("a/README", "a2")},
+       "Can't create file - " + setup_system_text(EACCES) + " (err=5).", {{"a/README", "edited"}}, RLIM_INFINITY,
+       true},
       {"directories without read, or without write permission",
        {{"d/f", "old"}, {"g/x", "old"}, {"g/x", "0666"}, {"d", "0333"}, {"g", "0555"}},
        {file("d/f", "new"), file("g/x", "new")}, "", {{"d/f", "new"}, {"g/x", "new"}}, RLIM_INFINITY, true},

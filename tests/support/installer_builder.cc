@@ -57,6 +57,7 @@ std::string build_installer(const std::string& image, const TestHeader& header,
     fields.file_crc = e.type == ENTRY_DELETE ? 0 : test_crc16(e.data);
     fields.mod_time = e.mod_time;
     fields.mode = e.mode;
+    fields.flags = e.flags;
     if (writer_add_entry(&w, fields, reinterpret_cast<const uint8_t*>(stored.data())) != WRITE_OK)
       throw std::runtime_error("writer_add_entry failed for " + e.name);
   }

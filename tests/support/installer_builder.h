@@ -15,6 +15,7 @@ struct TestEntry {
   std::string stored;   // for ENTRY_COMPRESSED: the stream; for ENTRY_STORED, empty means `data`
   int32_t mod_time = 0;
   uint16_t mode = 0100644;
+  uint16_t flags = 0;  // RECORD_FLAG_* bits
 };
 
 struct TestHeader {
