@@ -53,6 +53,9 @@ struct Extraction {
   // what the record lists and it no longer installs goes at the end.
   // Otherwise it stays, and stays listed.
   int whole_product;
+  // Only some of the attachment's entries are installed (a repair): the
+  // sweep removes nothing, as what the others would replace stays theirs.
+  int selective;
   char blocked[EXTRACTION_PATH_SIZE];  // with FAILURE_IN_THE_WAY: the path, as the index spells it
 };
 

@@ -50,6 +50,11 @@ struct InstallHooks {
   // `failure` filled in as the hook sees fit.
   int (*post_install)(void* context, EntryStream* stream, const Entry& entry, const uint8_t* held, int data_fault,
                       EngineFailure* failure);
+  // A repair's selection: when not null, only the entries it returns
+  // nonzero for are counted, expected and installed (the others are still
+  // checked, and passed over), and nothing else is swept or removed, as a
+  // repair puts back what is missing or changed and touches nothing more.
+  int (*wanted)(void* context, const Entry& entry);
 };
 
 enum InstallStep {
