@@ -108,7 +108,9 @@ int check_installed(const char* install_dir, const char* product, void (*differs
   for (size_t i = 0; status == 0 && i < index.count; i++) {
     const OwnedPath& p = index.paths[i];
     result->checked++;
-    if (p.recorded_count == 0) result->existence_only++;
+    bool known = false;
+    for (size_t k = 0; k < p.recorded_count; k++) known |= p.recorded[k].kind != IDENTITY_UNKNOWN;
+    if (!known) result->existence_only++;
     unsigned found = path_differences(root.fd, p, crc_table);
     if (found == 0) continue;
     result->differ++;

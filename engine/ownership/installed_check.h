@@ -23,8 +23,9 @@ struct InstalledCheck {
   unsigned long checked;   // paths the record lists
   unsigned long differ;    // of them, with any difference (missing included)
   unsigned long missing;
-  // Listed by a record of paths alone, which says nothing of what was
-  // written there: only whether something is there is checked.
+  // Listed by a record of paths alone (or, after a killed run, as a link or
+  // directory it was about to make), which says nothing of what was written
+  // there: only whether something is there is checked.
   unsigned long existence_only;
 };
 
