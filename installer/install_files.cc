@@ -80,7 +80,11 @@ namespace {
 // The path in the way, below the directory as the user gave it.
 [[noreturn]] void stop_in_the_way(const char* path) {
   size_t length = strlen(path);
-  char* line = static_cast<char*>(malloc(256 + sizeof install_dir + escaped_size(length)));
+  // Kept reachable: where the process does not end here (a harness that
+  // runs many installations in one), the next one frees it.
+  static char* line = nullptr;
+  free(line);
+  line = static_cast<char*>(malloc(256 + sizeof install_dir + escaped_size(length)));
   if (!line) stop("Insufficient memory (err=3).");
   int n = snprintf(line, 256 + sizeof install_dir, "%s %s%s", failure_message(FAILURE_IN_THE_WAY), install_dir,
                    ends_with_slash(install_dir) ? "" : "/");
