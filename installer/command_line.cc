@@ -14,6 +14,8 @@ enum OptionId {
   OPTION_LIST,
   OPTION_CHECK,
   OPTION_UNINSTALL,
+  OPTION_VERIFY,
+  OPTION_REPAIR,
   OPTION_TARGET,
   OPTION_ACCEPT,
   OPTION_UNATTENDED,
@@ -37,6 +39,8 @@ const OptionName options_known[] = {
     {"--list", OPTION_LIST},
     {"--check", OPTION_CHECK},
     {"--uninstall", OPTION_UNINSTALL},
+    {"--verify", OPTION_VERIFY},
+    {"--repair", OPTION_REPAIR},
     {"--target", OPTION_TARGET},
     {"--prefix", OPTION_TARGET},
     {"--directory", OPTION_TARGET},
@@ -101,6 +105,8 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
       case OPTION_LIST: wanted = MODE_LIST; break;
       case OPTION_CHECK: wanted = MODE_CHECK; break;
       case OPTION_UNINSTALL: wanted = MODE_UNINSTALL; break;
+      case OPTION_VERIFY: wanted = MODE_VERIFY; break;
+      case OPTION_REPAIR: wanted = MODE_REPAIR; break;
       case OPTION_TARGET:
         if (!value && i + 1 < argc) value = argv[++i];
         if (!value || !*value) return *problem = "a directory must follow", *argument = arg, -1;
@@ -118,7 +124,7 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
     }
     if (wanted != MODE_INSTALL) {
       if (mode != MODE_INSTALL && mode != wanted)
-        return *problem = "only one of --list, --check, --version, --uninstall at a time", -1;
+        return *problem = "only one of --list, --check, --version, --uninstall, --verify, --repair at a time", -1;
       mode = wanted;
     }
   }
@@ -126,6 +132,10 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
   if (options->target && options->accept_licence) options->unattended = 1;
   if (options->mode == MODE_UNINSTALL && !options->target)
     return *problem = "--uninstall needs --target DIR", -1;
+  // The vendor's default directory may hold another installation than the
+  // one meant: these name theirs.
+  if (options->mode == MODE_VERIFY && !options->target) return *problem = "--verify needs --target DIR", -1;
+  if (options->mode == MODE_REPAIR && !options->target) return *problem = "--repair needs --target DIR", -1;
   return 0;
 }
 
@@ -151,6 +161,14 @@ void print_installer_help(const char* program) {
       "  --version            show the product, version, platform and build\n"
       "  --uninstall          with --target DIR: remove what this product installed\n"
       "                       there and nobody changed since\n"
+      "  --verify             with --target DIR: compare what this product installed\n"
+      "                       there with its record, one line per path that differs\n"
+      "                       (S size, M mode or type, 5 bytes, L link target,\n"
+      "                       T time, . the same, ? unknown; or 'missing'); write\n"
+      "                       nothing; status 0 when all match, 1 otherwise\n"
+      "  --repair             with --target DIR: put back what --verify finds missing\n"
+      "                       or changed from this installer, replacing a changed\n"
+      "                       file with the installer's; name each path restored\n"
       "  --fail-on-cancel     end with status 3 when the user cancels on a page\n"
       "  --no-post-install    do not run the vendor's post-install step\n"
       "  -autonext            prompts with a default answer take it at once\n"
@@ -181,7 +199,7 @@ void print_usage_error(const char* program, const char* problem, const char* arg
     fprintf(stderr, "%s: %s\n", program, problem);
   free(shown);
   fprintf(stderr,
-          "Usage: %s [--target DIR --accept-licence] [--quiet] [--list|--check|--version|--uninstall] "
+          "Usage: %s [--target DIR --accept-licence] [--quiet] [--list|--check|--version|--uninstall|--verify|--repair] "
           "[-autonext]; --help tells more\n",
           program);
 }

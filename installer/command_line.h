@@ -11,6 +11,8 @@ enum InstallerMode {
   MODE_LIST,
   MODE_CHECK,
   MODE_UNINSTALL,
+  MODE_VERIFY,
+  MODE_REPAIR,
 };
 
 // The exit statuses besides 0 (installed, or cancelled with a key).

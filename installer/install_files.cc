@@ -162,16 +162,10 @@ int keep_post_install(void*, EntryStream* stream, const Entry& entry, const uint
 
 }  // namespace
 
-int install_files() {
-  release_installation();
-  uint8_t* crc_table = installation.crc_table = crc16_table();
-  if (!crc_table) stop("Insufficient memory (err=3).");
-  if (!quiet) fputs("\n\n.... Installing files ....\n\n", stderr);
-  progress_line(nullptr, 0, 0);
+namespace {
 
-  installation.progress = Progress{0, 0};
-  const InstallHooks hooks{&installation.progress, entry_begins, show_slice, entry_done,
-                           note_kept, note_not_owned, note_no_record, keep_post_install, note_beside};
+// The one run of the install driver, for an installation and a repair alike.
+void run_installation(uint8_t* crc_table, const InstallHooks& hooks) {
   InstallRun& run = installation.run;
   entry_stream_init(&installation.stream, attachment_file);
   install_run_init(&run, install_dir, &attachment_header, &installation.stream, crc_table, &hooks);
@@ -179,9 +173,38 @@ int install_files() {
   InstallFailure failure;
   if (install_run_check(&run, &failure) != 0 || install_run_entries(&run, &failure) != 0) stop(failure);
   release_installation();
+}
+
+uint8_t* fresh_crc_table() {
+  release_installation();
+  uint8_t* crc_table = installation.crc_table = crc16_table();
+  if (!crc_table) stop("Insufficient memory (err=3).");
+  return crc_table;
+}
+
+}  // namespace
+
+int install_files() {
+  uint8_t* crc_table = fresh_crc_table();
+  if (!quiet) fputs("\n\n.... Installing files ....\n\n", stderr);
+  progress_line(nullptr, 0, 0);
+
+  installation.progress = Progress{0, 0};
+  const InstallHooks hooks{&installation.progress, entry_begins, show_slice, entry_done,
+                           note_kept, note_not_owned, note_no_record, keep_post_install, note_beside, nullptr};
+  run_installation(crc_table, hooks);
   progress_line(nullptr, 0, 0);
   progress_flush();
   return 0;
+}
+
+void install_selected(const EntrySelection& selection) {
+  uint8_t* crc_table = fresh_crc_table();
+  // The vendor's step ran when the product was installed; a repair puts
+  // files back and runs nothing.
+  const InstallHooks hooks{selection.context, nullptr, nullptr, selection.installed,
+                           note_kept, note_not_owned, note_no_record, nullptr, note_beside, selection.wanted};
+  run_installation(crc_table, hooks);
 }
 
 int run_post_install_step() {

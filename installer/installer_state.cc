@@ -18,3 +18,8 @@ const char* shown_install_dir() {
   escape_text(install_dir, strnlen(install_dir, INSTALL_DIR_SIZE), shown);
   return shown;
 }
+
+void recorded_product(char* product) {
+  memcpy(product, attachment_header.bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
+  product[HEADER_TEXT_SIZE] = 0;
+}

@@ -20,6 +20,9 @@ extern char install_dir[INSTALL_DIR_SIZE];
 // install_dir as the installer prints it: escaped (text_escape.h), so that a
 // directory's name cannot drive the terminal. Valid until the next call.
 const char* shown_install_dir();
+// The name the installation record is kept under: all of the header's
+// product field. `product` holds HEADER_TEXT_SIZE + 1 bytes.
+void recorded_product(char* product);
 // From the command line (command_line.h): no question is asked (autonext is
 // set too); no pages and no progress line; the licence counts as accepted;
 // the exit status of a cancellation chosen with a key.

@@ -12,6 +12,7 @@
 #include "installer/sequencer.h"
 #include "installer/startup.h"
 #include "installer/uninstall_command.h"
+#include "installer/verify_command.h"
 
 int main(int argc, char** argv) {
   const char* program = argc > 0 && argv[0] && *argv[0] ? argv[0] : "zolt-setup";
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
     case MODE_LIST: return list_entries();
     case MODE_CHECK: return check_installation();
     case MODE_UNINSTALL: return uninstall_product_below(install_dir);
+    case MODE_VERIFY: return verify_installed_tree(install_dir);
+    case MODE_REPAIR: return repair_installed_tree(install_dir);
     default: break;
   }
   const WizardPages pages = {welcome_page,           licence_page, select_install_dir,

@@ -25,10 +25,8 @@ void report_kept_config(void*, const char* path) { report("a configuration file 
 }  // namespace
 
 int uninstall_product_below(const char* directory) {
-  // The name the record is kept under, as the installation spells it.
   char product[HEADER_TEXT_SIZE + 1];
-  memcpy(product, attachment_header.bytes + HEADER_PRODUCT_NAME, HEADER_TEXT_SIZE);
-  product[HEADER_TEXT_SIZE] = 0;
+  recorded_product(product);
   if (!unattended) {
     static char shown_product[escaped_size(HEADER_TEXT_SIZE)], shown_directory[escaped_size(EXTRACTION_PATH_SIZE)];
     escape_text(product, strlen(product), shown_product);

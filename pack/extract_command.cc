@@ -178,7 +178,7 @@ int extract_command(const Arguments& args) {
   ProgressDisplay display(!quiet);
   Extract x{&reader, &display, directory, std::to_string(reader.entry_count()), quiet};
   const InstallHooks hooks{&x,        show_entry,     nullptr,       count_entry,
-                           note_kept, note_not_owned, note_no_record, pass_over_post_install, note_beside};
+                           note_kept, note_not_owned, note_no_record, pass_over_post_install, note_beside, nullptr};
   auto run = std::make_unique<InstallRun>();
   install_run_init(run.get(), directory.c_str(), &reader.header(), reader.stream(), reader.crc_table(), &hooks);
   run->extraction.flush_data = flush;

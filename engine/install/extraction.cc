@@ -422,7 +422,7 @@ int extract_make_way(Extraction* x, const Entry& e, EngineFailure* f) {
   if ((e.type == ENTRY_DELETE || durable_batch_passes_through(&x->batch, base)) && commit_batch(x, f) != 0)
     return -1;
   const unsigned long swept = x->swept;
-  if (*e.name) x->swept += owned_index_sweep(&x->owned, base, x->root_fd);
+  if (*e.name && !x->selective) x->swept += owned_index_sweep(&x->owned, base, x->root_fd);
   if (x->swept != swept) forget_directory(x);
   if (e.type == ENTRY_DELETE) return delete_entry(x, e);
   if (e.type == ENTRY_DIRECTORY) return 0;  // made whole by install_tree_object

@@ -72,6 +72,9 @@ struct Extraction {
   // what the record lists and it no longer installs goes at the end.
   // Otherwise it stays, and stays listed.
   int whole_product;
+  // Only some of the attachment's entries are installed (a repair): the
+  // sweep removes nothing, as what the others would replace stays theirs.
+  int selective;
   char blocked[EXTRACTION_PATH_SIZE];  // with FAILURE_IN_THE_WAY: the path, as the index spells it
   // For the entry in hand, a configuration file whose user's copy changed:
   // the name its new version takes beside it. Empty otherwise.

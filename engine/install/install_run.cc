@@ -45,6 +45,22 @@ int install_entry(InstallRun* run, PrefetchedEntry& next, uint32_t index, Instal
   return 0;
 }
 
+// An entry left out of a selection. Its data is passed over, but for a
+// Zstandard frame that the entries behind it may go on with: that is decoded
+// all the same, into nothing, or they could not be decoded.
+int pass_over(InstallRun* run, const PrefetchedEntry& next, uint32_t index, InstallFailure* f) {
+  const Entry& entry = next.entry;
+  if (next.held) return 0;
+  if (!entry_is_zstd(entry.type)) {
+    if (entry_stream_skip(run->stream, long(entry.stored_size)) == 0) return 0;
+    return fault(f, INSTALL_RECORD, ENTRY_FAULT_STORED_SHORT, index, &entry);
+  }
+  EntryStreamer& streamer = run->extraction.streamer;
+  int code = streamer.codec ? FAILURE_NONE : entry_streamer_open(&streamer, run->stream);
+  if (code == FAILURE_NONE) code = stream_entry_data(run->stream, run->crc_table, &streamer, &entry, nullptr, nullptr);
+  return code == FAILURE_NONE ? 0 : fault(f, INSTALL_ENTRY, code, index, &entry);
+}
+
 // The name the record is kept under: all of the field, which a header that
 // passed its CRC may fill.
 void product_of(const AttachmentHeader& header, char* product) {
@@ -97,6 +113,7 @@ int install_space_fits(FreeSpace* space, const AttachmentHeader& header, char* m
 }
 
 int install_run_expect(InstallRun* run, const Entry& entry) {
+  if (run->hooks.wanted && !run->hooks.wanted(run->hooks.context, entry)) return 0;
   install_space_add(&run->space, entry);
   return extraction_expect(&run->extraction, entry);
 }
@@ -123,7 +140,8 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
   product_of(*run->header, product);
   extraction_on_kept(&x, hooks.kept, hooks.not_owned, hooks.context);
   x.beside = hooks.beside;
-  x.whole_product = header_whole_product(*run->header);
+  x.selective = hooks.wanted != nullptr;
+  x.whole_product = header_whole_product(*run->header) && !x.selective;
   if ((run->count > 0 || run->begin_when_empty) && extraction_begin(&x, product, &f->failure) != 0)
     return fail(f, INSTALL_BEGIN, 0, nullptr);
 
@@ -139,6 +157,11 @@ int install_run_entries(InstallRun* run, InstallFailure* f) {
     const Entry& entry = next.entry;
     // The check pass read every record: the file changed since.
     if (next.record_fault != FAILURE_NONE) return fault(f, INSTALL_RECORD, next.record_fault, index, nullptr);
+    if (hooks.wanted && !hooks.wanted(hooks.context, entry)) {
+      if (pass_over(run, next, index, f) != 0) return -1;
+      entry_prefetch_done(&run->prefetch);
+      continue;
+    }
     if (hooks.entry_begins) hooks.entry_begins(hooks.context, index, entry);
     if (entry.type == ENTRY_POST_INSTALL) {
       const uint8_t* held = next.held ? entry.data : nullptr;

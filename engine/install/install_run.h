@@ -55,6 +55,11 @@ struct InstallHooks {
   // new version at `path` (NAME.zolt-new) beside the user's configuration
   // file, left as it is.
   void (*beside)(void* context, const char* path, int config);
+  // A repair's selection: when not null, only the entries it returns
+  // nonzero for are counted, expected and installed (the others are still
+  // checked, and passed over), and nothing else is swept or removed, as a
+  // repair puts back what is missing or changed and touches nothing more.
+  int (*wanted)(void* context, const Entry& entry);
 };
 
 enum InstallStep {

@@ -242,6 +242,39 @@ int install_record_open(InstallRecord* r, int root_fd, const char* product, Owne
   return r->untrusted ? untrusted(r) : 0;
 }
 
+int install_record_inspect(InstallRecord* r, int root_fd, const char* product, OwnedIndex* index, EngineFailure* f) {
+  r->dir_fd = r->lock_fd = -1;
+  r->found = r->unavailable_error = r->untrusted = 0;
+  list_name_for(product, r->list_name);
+  struct stat st;
+  if (fstat(root_fd, &st) != 0) return fail_with(f, FAILURE_OPEN_RECORD, errno);
+  if (!trusted_object(st)) return untrusted(r);
+  int dir = openat(root_fd, INSTALL_RECORD_DIRECTORY, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? 0 : fail_with(f, FAILURE_OPEN_RECORD, errno);
+  r->dir_fd = dir;
+  if (fstat(dir, &st) != 0) {
+    install_record_close(r);
+    return fail_with(f, FAILURE_OPEN_RECORD, errno);
+  }
+  if (!trusted_object(st)) return untrusted(r);
+  r->lock_fd = openat(dir, "lock", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (r->lock_fd >= 0 && flock(r->lock_fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    install_record_close(r);
+    return fail_with(f, FAILURE_BUSY);
+  }
+  int code = read_list(r, index);
+  // The record directory is not held open: nothing is written through it.
+  int lock = r->lock_fd;
+  r->lock_fd = -1;
+  install_record_close(r);
+  r->lock_fd = lock;
+  if (code != FAILURE_NONE) {
+    install_record_close(r);
+    return fail_with(f, code);
+  }
+  return r->untrusted ? untrusted(r) : 0;
+}
+
 int install_record_temporary(InstallRecord* r, char* name) {
   return create_temporary(r->dir_fd, TEMP_PREFIX, 0666, name);
 }

@@ -51,6 +51,15 @@ struct InstallRecord {
 int install_record_open(InstallRecord* record, int root_fd, const char* product, OwnedIndex* index,
                         EngineFailure* failure);
 
+// Reads the product's list below `root_fd` into `index` as install_record_open
+// does, but changes nothing there: no directory, lock or temporary is made or
+// removed, and the lock, when there is one, is shared, so that no installer
+// changes the tree while it is compared. Fills `found` and `untrusted` as
+// install_record_open does (dir_fd stays -1). 0, or -1 with `failure` filled
+// in: FAILURE_BUSY, FAILURE_NO_MEMORY, FAILURE_OPEN_RECORD.
+int install_record_inspect(InstallRecord* record, int root_fd, const char* product, OwnedIndex* index,
+                           EngineFailure* failure);
+
 // Replaces the product's list by the paths `index` holds now, with `intent`
 // also those the run is still to write. 0, or -1 with errno set.
 int install_record_write(InstallRecord* record, const OwnedIndex* index, bool intent);

@@ -41,8 +41,9 @@ bool stat_matches(const InstalledIdentity& id, const struct stat& st) {
   return false;
 }
 
-// The CRC of the file's bytes; -1 when it cannot be read whole.
-long file_crc(int fd, const uint8_t* table) {
+}  // namespace
+
+long bytes_crc(int fd, const uint8_t* table) {
   uint8_t buffer[16384];
   uint16_t crc = 0;
   for (;;) {
@@ -53,8 +54,6 @@ long file_crc(int fd, const uint8_t* table) {
     crc = crc16_continue(table, crc, buffer, uint32_t(n));
   }
 }
-
-}  // namespace
 
 InstalledIdentity identity_of(const struct stat& st, uint16_t crc) {
   InstalledIdentity id{};
@@ -110,7 +109,7 @@ int object_is_installed(int dir_fd, const char* name, const struct stat& st, con
   if (fd < 0) return -1;
   struct stat opened;
   long crc = fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev
-                 ? file_crc(fd, crc_table)
+                 ? bytes_crc(fd, crc_table)
                  : -1;
   close(fd);
   if (crc < 0) return -1;

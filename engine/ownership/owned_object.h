@@ -50,6 +50,10 @@ size_t identity_format(const InstalledIdentity& id, char* out);
 // 0, or -1 when it is not such a text.
 int identity_parse(const char* text, size_t length, InstalledIdentity* id);
 
+// The CRC of what `fd` reads to its end, as identities hold it; -1 when it
+// cannot be read whole.
+long bytes_crc(int fd, const uint8_t* crc_table);
+
 enum OwnedResult {
   OWNED_REMOVED = 0,
   OWNED_ABSENT,   // nothing there

@@ -55,8 +55,12 @@ TEST(InstallerOptions, EachOptionsEffectAndStatus) {
       {{"--check", "-\x1b[2J\n"}, 2, "", "setup: unknown option '-\\033[2J\\n'\n"},
       {{"--accept", "--target"}, 2, "", "setup: a directory must follow '--target'\n"},
       {{"--prefix="}, 2, "", "setup: a directory must follow '--prefix='\n"},
-      {{"--list", "--check"}, 2, "", "setup: only one of --list, --check, --version, --uninstall at a time\n"},
+      {{"--list", "--check"}, 2, "", "setup: only one of --list, --check, --version, --uninstall, --verify, --repair at a time\n"},
       {{"--uninstall"}, 2, "", "setup: --uninstall needs --target DIR\n"},
+      {{"--verify"}, 2, "", "setup: --verify needs --target DIR\n"},
+      {{"--repair", "--quiet"}, 2, "", "setup: --repair needs --target DIR\n"},
+      {{"--verify", "--target", temp / "new"}, 1, "",
+       "No installation of this product is recorded in this directory.\n"},
       // A directory's name reaches the terminal only escaped, and one that
       // would drive it is refused as the directory page refuses blanks.
       {{"--check", "--target", temp / "a\x1b[31m"}, 1, "", kControlRefused},
