@@ -63,6 +63,9 @@ const char* const CREATE_USAGE =
     "                           pattern matches, or whose tail after a '/' it\n"
     "                           matches, with all they hold, as tar does (repeatable)\n"
     "      --dereference        pack links to files as copies of their targets\n"
+    "      --no-hard-links      pack every name of a file with several names below\n"
+    "                           DIR as a copy (by default the later names, in byte\n"
+    "                           order, are hard links to the first: stored once)\n"
     "      --allow-outside-links  pack links whose target is absolute or leads\n"
     "                           out of DIR (refused otherwise)\n"
     "      --post-install=FILE  a program or script that the installer runs once\n"
@@ -105,6 +108,7 @@ enum {
   OPT_LEVEL,
   OPT_EXCLUDE,
   OPT_DEREFERENCE,
+  OPT_NO_HARD_LINKS,
   OPT_OUTSIDE_LINKS,
   OPT_VERBOSE,
   OPT_POST_INSTALL,
@@ -237,6 +241,7 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"level", 0, true, OPT_LEVEL},
                                              {"exclude", 0, true, OPT_EXCLUDE},
                                              {"dereference", 0, false, OPT_DEREFERENCE},
+                                             {"no-hard-links", 0, false, OPT_NO_HARD_LINKS},
                                              {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
                                              {"verbose", 'v', false, OPT_VERBOSE},
                                              {"post-install", 0, true, OPT_POST_INSTALL}});
@@ -335,6 +340,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         break;
       case OPT_DEREFERENCE:
         o.dereference = true;
+        break;
+      case OPT_NO_HARD_LINKS:
+        o.hard_links = false;
         break;
       case OPT_OUTSIDE_LINKS:
         o.allow_outside_links = true;

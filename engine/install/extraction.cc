@@ -199,11 +199,12 @@ int extraction_expect(Extraction* x, const Entry& e) {
     id.mtime = e.mod_time;
     id.mode = S_IFREG | (e.mode & 07777u);
   }
-  // A link or a directory is listed once it is made, with what it is then.
+  // A link or a directory is listed once it is made, with what it is then;
+  // so is a hard link, a file at its path.
   unsigned kind = e.type == ENTRY_DIRECTORY ? PATH_INSTALLS_DIRECTORY : e.type == ENTRY_SYMLINK ? PATH_INSTALLS_LINK : 0;
   // A name that cannot name a file fails at its turn, whatever is there.
   const char* file_name = entry_file_name(e.name);
-  if (!entry_is_tree_object(e.type) && (!*file_name || strcmp(file_name, ".") == 0)) kind = PATH_UNNAMED;
+  if (kind == 0 && (!*file_name || strcmp(file_name, ".") == 0)) kind = PATH_UNNAMED;
   return owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS | kind,
                          entry_is_tree_object(e.type) ? nullptr : &id);
 }

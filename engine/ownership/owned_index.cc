@@ -370,6 +370,13 @@ int owned_index_unchanged(OwnedIndex* x, const char* path, int dir_fd, const cha
   return object_is_installed(dir_fd, name, st, p.recorded, p.recorded_count, x->crc_table) == 1;
 }
 
+bool owned_index_written(const OwnedIndex* x, const char* path, InstalledIdentity* identity) {
+  int32_t found = find_normal(x, path);
+  if (found < 0 || (x->paths[found].flags & (PATH_WRITTEN | PATH_GONE)) != PATH_WRITTEN) return false;
+  *identity = x->paths[found].own;
+  return identity->kind == IDENTITY_OBJECT && S_ISREG(identity->mode);
+}
+
 bool owned_index_listed(const OwnedIndex* x, const char* path) {
   int32_t found = find_normal(x, path);
   return found >= 0 && listed(x->paths[found]);

@@ -125,6 +125,10 @@ int owned_index_clear_way(OwnedIndex* index, const char* prefix, int dir_fd, con
 // object: 1 or 0.
 int owned_index_unchanged(OwnedIndex* index, const char* path, int dir_fd, const char* name, const struct stat& st);
 
+// Whether this run wrote a regular file at `path`, and in `identity` what
+// it was once written: what a hard link to it must find there.
+bool owned_index_written(const OwnedIndex* index, const char* path, InstalledIdentity* identity);
+
 // Whether `path` is still listed: an empty directory there holds nothing
 // to lose, whatever was installed there.
 bool owned_index_listed(const OwnedIndex* index, const char* path);
