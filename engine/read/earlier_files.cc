@@ -23,22 +23,20 @@ size_t find_slot(const EarlierFiles* f, const char* path, size_t length) {
   }
 }
 
+// A table twice the size, filled again from the paths themselves, which
+// lie one after another.
 bool grow_slots(EarlierFiles* f) {
   size_t count = f->slot_count ? f->slot_count * 2 : 1024;
-  size_t* old = f->slots;
-  size_t old_count = f->slot_count;
-  f->slots = static_cast<size_t*>(calloc(count, sizeof(size_t)));
-  if (!f->slots) {
-    f->slots = old;
-    return false;
-  }
+  size_t* slots = static_cast<size_t*>(calloc(count, sizeof(size_t)));
+  if (!slots) return false;
+  free(f->slots);
+  f->slots = slots;
   f->slot_count = count;
-  for (size_t i = 0; i < old_count; i++) {
-    if (old[i] == 0) continue;
-    const char* path = f->paths + old[i];
-    f->slots[find_slot(f, path, strlen(path))] = old[i];
+  for (size_t at = 1; at < f->used;) {
+    size_t length = strlen(f->paths + at);
+    f->slots[find_slot(f, f->paths + at, length)] = at;
+    at += length + 2;
   }
-  free(old);
   return true;
 }
 
