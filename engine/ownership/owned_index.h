@@ -128,6 +128,9 @@ int owned_index_unchanged(OwnedIndex* index, const char* path, int dir_fd, const
 // Whether this run wrote a regular file at `path`, and in `identity` what
 // it was once written: what a hard link to it must find there.
 bool owned_index_written(const OwnedIndex* index, const char* path, InstalledIdentity* identity);
+// What this attachment will write at `path` (`length` bytes), as given to
+// owned_index_add with PATH_INSTALLS; false when it writes no file there.
+bool owned_index_intended(const OwnedIndex* index, const char* path, size_t length, InstalledIdentity* identity);
 
 // Whether `path` is still listed: an empty directory there holds nothing
 // to lose, whatever was installed there.
