@@ -150,17 +150,37 @@ constexpr uint32_t ENTRY_DIRECTORY = 9;
 // installs nothing, comes last, and runs once the installation is complete.
 constexpr uint32_t ENTRY_POST_INSTALL = 10;
 
+// A hard link: one more name for the file an earlier entry installs, whose
+// data is stored once. Its stored data is that entry's name as its record
+// spells it (stored_size equals file_size, 1 to RECORD_MAX_NAME bytes, no
+// NUL), file_crc the name's; its mode and time are the file's own, which
+// the link shares and does not set. The entry named must come before it
+// and install a file's data (stored, -lh5- or Zstandard), and no entry
+// between them may put anything else at that path: the checks before the
+// first change refuse anything else. An installer older than the type
+// reads it as -lh5- data, which the name does not decode to (its CRC does
+// not match but by a chance of one in 65,536, as for a symbolic link): it
+// ends at the entry with "Corrupted file(s)" or "Decompression error",
+// keeping what the path held.
+constexpr uint32_t ENTRY_HARD_LINK = 11;
+
 // A target the system can store in a link: shorter than PATH_MAX.
 constexpr uint32_t LINK_TARGET_MAX = 4095;
+static_assert(RECORD_MAX_NAME <= LINK_TARGET_MAX, "a hard link's name is held where a link's target is");
 
 // The types whose stored data is the installed data, uncompressed.
 inline bool entry_data_is_stored(uint32_t type) {
-  return type == ENTRY_STORED || type == ENTRY_SYMLINK || type == ENTRY_DIRECTORY || type == ENTRY_POST_INSTALL;
+  return type == ENTRY_STORED || type == ENTRY_SYMLINK || type == ENTRY_DIRECTORY || type == ENTRY_POST_INSTALL ||
+         type == ENTRY_HARD_LINK;
 }
-// Links and directories: entries that install no file and count as size 0
-// towards the header's total and the progress.
-inline bool entry_is_tree_object(uint32_t type) { return type == ENTRY_SYMLINK || type == ENTRY_DIRECTORY; }
-// The entries whose file_size counts towards the header's total.
+// Links of both kinds: their stored data is a path, small, held whole and
+// shown in listings.
+inline bool entry_is_link(uint32_t type) { return type == ENTRY_SYMLINK || type == ENTRY_HARD_LINK; }
+// Links and directories: entries that bring no data of their own and count
+// as size 0 towards the header's total and the progress.
+inline bool entry_is_tree_object(uint32_t type) { return entry_is_link(type) || type == ENTRY_DIRECTORY; }
+// The entries whose file_size counts towards the header's total: the only
+// ones a hard link may name.
 inline bool entry_installs_file(uint32_t type) {
   return type != ENTRY_DELETE && type != ENTRY_POST_INSTALL && !entry_is_tree_object(type);
 }

@@ -2,7 +2,8 @@
 // installer) is copied with the vendor's texts behind it, then the attachment
 // is written behind them with the project's one writer: deletion entries
 // first, then every file in byte order of its path, each compressed where
-// that makes it smaller, then the links in the same order, then the
+// that makes it smaller, then the links in the same order (a hard link
+// thus always behind the file it names), then the
 // directories that need entries of their own, deepest first, so that a
 // mode that keeps writers out comes after what lies inside. Nothing
 // appears under the output's name unless the whole installer was written.
@@ -312,6 +313,7 @@ int create_command(const Arguments& args) {
   ScanOptions scan;
   scan.dereference = o.dereference;
   scan.allow_outside_links = o.allow_outside_links;
+  scan.hard_links = o.hard_links;
   scan.excludes = o.excludes;
   SourceTree tree = scan_source_tree(o.directory, scan);
   PostInstallFile post_install;
@@ -419,7 +421,7 @@ int create_command(const Arguments& args) {
       const uint8_t* target = reinterpret_cast<const uint8_t*>(f.target.data());
       EntryFields fields{};
       fields.name = f.name.c_str();
-      fields.entry_type = f.kind == SOURCE_LINK ? ENTRY_SYMLINK : ENTRY_DIRECTORY;
+      fields.entry_type = f.kind == SOURCE_LINK ? ENTRY_SYMLINK : f.kind == SOURCE_HARD_LINK ? ENTRY_HARD_LINK : ENTRY_DIRECTORY;
       fields.file_size = fields.stored_size = uint32_t(f.target.size());
       fields.file_crc = crc16(writer.crc_table, target, fields.file_size);
       fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
@@ -474,7 +476,10 @@ int create_command(const Arguments& args) {
     struct stat st;
     uint64_t installer_size = stat(o.output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
     std::string entries = counted(tree.files.size(), "file");
-    if (!tree.links.empty()) entries += ", " + counted(tree.links.size(), "link");
+    size_t hard_links = size_t(std::count_if(tree.links.begin(), tree.links.end(),
+                                             [](const SourceObject& l) { return l.kind == SOURCE_HARD_LINK; }));
+    if (tree.links.size() > hard_links) entries += ", " + counted(tree.links.size() - hard_links, "link");
+    if (hard_links) entries += ", " + counted(hard_links, "hard link");
     if (!tree.directories.empty()) entries += ", " + counted(tree.directories.size(), "directory", "directories");
     if (!o.deletions.empty()) entries += " and " + counted(o.deletions.size(), "deletion");
     if (o.post_install) entries += ", a post-install step";

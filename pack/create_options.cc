@@ -72,6 +72,9 @@ const char* const CREATE_USAGE =
     "                           user's changed copy and writes the new one beside it\n"
     "                           as NAME.zolt-new (repeatable)\n"
     "      --dereference        pack links to files as copies of their targets\n"
+    "      --no-hard-links      pack every name of a file with several names below\n"
+    "                           DIR as a copy (by default the later names, in byte\n"
+    "                           order, are hard links to the first: stored once)\n"
     "      --allow-outside-links  pack links whose target is absolute or leads\n"
     "                           out of DIR (refused otherwise)\n"
     "      --post-install=FILE  a program or script that the installer runs once\n"
@@ -118,6 +121,7 @@ enum {
   OPT_LEVEL,
   OPT_EXCLUDE,
   OPT_DEREFERENCE,
+  OPT_NO_HARD_LINKS,
   OPT_OUTSIDE_LINKS,
   OPT_VERBOSE,
   OPT_POST_INSTALL,
@@ -266,6 +270,7 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"exclude", 0, true, OPT_EXCLUDE},
                                              {"config", 0, true, OPT_CONFIG},
                                              {"dereference", 0, false, OPT_DEREFERENCE},
+                                             {"no-hard-links", 0, false, OPT_NO_HARD_LINKS},
                                              {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
                                              {"verbose", 'v', false, OPT_VERBOSE},
                                              {"post-install", 0, true, OPT_POST_INSTALL},
@@ -369,6 +374,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         break;
       case OPT_DEREFERENCE:
         o.dereference = true;
+        break;
+      case OPT_NO_HARD_LINKS:
+        o.hard_links = false;
         break;
       case OPT_OUTSIDE_LINKS:
         o.allow_outside_links = true;

@@ -31,6 +31,7 @@ struct CreateOptions {
   bool quiet = false;
   bool verbose = false;  // -v: name what --exclude left out
   bool dereference = false;
+  bool hard_links = true;  // names of one file below the directory packed as hard links
   bool allow_outside_links = false;
   std::vector<std::string> excludes;  // normalised, in command-line order
   std::vector<std::string> configs;   // --config, normalised as excludes

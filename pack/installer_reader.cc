@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "engine/read/attachment_check.h"
+#include "engine/read/earlier_files.h"
 #include "engine/read/entry_zstd.h"
 #include "archive/attachment_reader.h"
 #include "engine/read/record_block.h"
@@ -68,6 +69,7 @@ InstallerReader::InstallerReader(const std::string& path) : path_(path) {
 }
 
 InstallerReader::~InstallerReader() {
+  earlier_files_release(&earlier_);
   entry_stream_release(&stream_);
   fclose(file_);
   free(crc_table_);
@@ -94,6 +96,7 @@ void InstallerReader::rewind() {
     throw Failure(system_failure(path_, "cannot read", errno));
   next_index_ = 0;
   tree_.clear();
+  earlier_files_release(&earlier_);
   entry_zstd_run_end(&stream_);  // a run left part-way is no fault of the file
 }
 
@@ -120,7 +123,7 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
                     "the name " + problem);
   }
   // A link's target is small and shown: it is kept whatever was asked.
-  if (entry->type == ENTRY_SYMLINK && fault == FAILURE_NONE && (data == CHECK_DATA || data == CHECK_STORED))
+  if (entry_is_link(entry->type) && fault == FAILURE_NONE && (data == CHECK_DATA || data == CHECK_STORED))
     data = KEEP_DATA;
   if (fault == FAILURE_NONE && entry->type != ENTRY_DELETE) {
     // Data declared beyond the end of the file is never read in, whatever
@@ -148,7 +151,12 @@ bool InstallerReader::next(Entry* entry, uint32_t* index, const EntryProgress* p
       release_entry(entry);
       fault = ENTRY_FAULT_NAME_ESCAPES;
     }
+    // A hard link names a file of an entry before it, still there.
+    if (fault == FAILURE_NONE && entry->type == ENTRY_HARD_LINK && entry->data &&
+        (fault = earlier_files_check_link(&earlier_, *entry)) != FAILURE_NONE)
+      release_entry(entry);
   }
+  if (fault == FAILURE_NONE && (fault = earlier_files_note(&earlier_, *entry)) != FAILURE_NONE) release_entry(entry);
   if (fault != FAILURE_NONE) {
     // The name is only known once the record has passed its checks.
     if (entry->name)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/read/earlier_files.h"
 #include "engine/read/entry_reader.h"
 #include "archive/format.h"
 #include "archive/vendor_texts.h"
@@ -74,6 +75,7 @@ class InstallerReader {
   long entries_offset_ = 0;
   uint64_t file_size_ = 0;
   EntryTree tree_;
+  EarlierFiles earlier_{};  // the files a hard link may name
   uint32_t next_index_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstring>
 
@@ -86,6 +87,7 @@ struct Walker {
     } else if (S_ISREG(target.st_mode)) {
       tree.notes.push_back(path + ": symbolic link packed as a copy of its target");
       add_file(name, path, target);
+      tree.files.back().names = 1;  // a copy, whatever else names its target
     } else if (S_ISDIR(target.st_mode)) {
       refuse(path, "symbolic link to a directory; with --dereference an installer holds copies of files only");
     } else {
@@ -104,7 +106,7 @@ struct Walker {
       return;
     }
     tree.files.push_back({name, path, uint64_t(st.st_size), int64_t(st.st_mtime),
-                          uint16_t(st.st_mode), uint64_t(st.st_dev), uint64_t(st.st_ino)});
+                          uint16_t(st.st_mode), uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_nlink)});
     tree.total_size += uint64_t(st.st_size);
     tree.total_record_size += RECORD_NAME + name.size() + RECORD_NAME_PADDING;
   }
@@ -166,6 +168,25 @@ struct Walker {
   }
 };
 
+// The later names of a file found under several become hard links to the
+// first; the files are in byte order of their names already.
+void link_names_of_one_file(SourceTree* tree) {
+  std::map<std::pair<uint64_t, uint64_t>, std::string> first;
+  std::vector<SourceFile> files;
+  for (SourceFile& f : tree->files) {
+    if (f.names > 1) {
+      auto [at, is_first] = first.try_emplace({f.device, f.inode}, f.name);
+      if (!is_first) {
+        tree->links.push_back({SOURCE_HARD_LINK, f.name, f.path, at->second, f.mod_time, f.mode});
+        tree->total_size -= f.size;
+        continue;
+      }
+    }
+    files.push_back(std::move(f));
+  }
+  tree->files = std::move(files);
+}
+
 }  // namespace
 
 SourceTree scan_source_tree(const std::string& directory, const ScanOptions& options) {
@@ -182,6 +203,7 @@ SourceTree scan_source_tree(const std::string& directory, const ScanOptions& opt
   walker.walk(fd, root == "/" ? "" : root, "");
   auto by_name = [](const auto& a, const auto& b) { return a.name < b.name; };
   std::sort(tree.files.begin(), tree.files.end(), by_name);
+  if (options.hard_links) link_names_of_one_file(&tree);
   std::sort(tree.links.begin(), tree.links.end(), by_name);
   std::sort(tree.directories.begin(), tree.directories.end(), by_name);
   std::sort(tree.excluded.begin(), tree.excluded.end());

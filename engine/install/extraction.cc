@@ -320,14 +320,23 @@ int extraction_expect(Extraction* x, const Entry& e) {
     id.mtime = e.mod_time;
     id.mode = S_IFREG | (e.mode & 07777u);
   }
-  // A link or a directory is listed once it is made, with what it is then.
-  unsigned kind = e.type == ENTRY_DIRECTORY ? PATH_INSTALLS_DIRECTORY : e.type == ENTRY_SYMLINK ? PATH_INSTALLS_LINK : 0;
   // A name that cannot name a file fails at its turn, whatever is there.
   const char* file_name = entry_file_name(e.name);
-  if (!entry_is_tree_object(e.type) && (!*file_name || strcmp(file_name, ".") == 0)) kind = PATH_UNNAMED;
-  if (owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS | kind,
-                      entry_is_tree_object(e.type) ? nullptr : &id) != 0)
-    return -1;
+  const unsigned unnamed = !*file_name || strcmp(file_name, ".") == 0 ? unsigned(PATH_UNNAMED) : 0u;
+  int added;
+  if (e.type == ENTRY_HARD_LINK && e.data) {
+    // A hard link will be the file its first name gets: a run killed once
+    // it is made leaves it listed as that file.
+    bool known = owned_index_intended(&x->owned, reinterpret_cast<const char*>(e.data), e.file_size, &id);
+    added = owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS | unnamed, known ? &id : nullptr);
+  } else {
+    // A link or a directory is listed once it is made, with what it is then.
+    unsigned kind = e.type == ENTRY_DIRECTORY ? unsigned(PATH_INSTALLS_DIRECTORY)
+                    : e.type == ENTRY_SYMLINK ? unsigned(PATH_INSTALLS_LINK) : unnamed;
+    added = owned_index_add(&x->owned, e.name, strlen(e.name), PATH_INSTALLS | kind,
+                            entry_is_tree_object(e.type) ? nullptr : &id);
+  }
+  if (added != 0) return -1;
   if (entry_is_config(e)) owned_index_mark(&x->owned, e.name, strlen(e.name), MARK_CONFIG_INSTALLS);
   return 0;
 }

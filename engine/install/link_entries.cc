@@ -28,11 +28,34 @@ int keep_target(void* context, const uint8_t* data, uint32_t size) {
   return 0;
 }
 
+// How a link is made under a temporary name `temp` in `dir`: 0, or -1 with
+// errno set (EEXIST: the name was taken meanwhile).
+struct LinkMaker {
+  int (*make)(const void* what, int dir, const char* temp);
+  const void* what;
+};
+
+int make_symlink(const void* target, int dir, const char* temp) {
+  return symlinkat(static_cast<const char*>(target), dir, temp);
+}
+
+// The first name's file, reached by its directory's descriptor; linkat
+// without AT_SYMLINK_FOLLOW takes a link there as it is, never its target.
+struct FirstName {
+  int dir_fd;
+  const char* base;
+};
+
+int make_hard_link(const void* first, int dir, const char* temp) {
+  const FirstName* f = static_cast<const FirstName*>(first);
+  return linkat(f->dir_fd, f->base, dir, temp, 0);
+}
+
 // The link made under a temporary's name where files' temporaries lie (see
 // temporary_files.h): in the record directory, or beside its place when that
 // is on another file system, since a rename cannot cross file systems. The
 // name is won as a file's and then taken over by the link.
-int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* temp) {
+int make_temporary_link(Extraction* x, const LinkMaker& maker, int* temp_dir, char* temp) {
   if (x->dir_same_device < 0) {
     struct stat st;
     x->dir_same_device = fstat(x->dir_fd, &st) == 0 && st.st_dev == x->record_device;
@@ -50,31 +73,48 @@ int make_temporary_link(Extraction* x, const char* target, int* temp_dir, char* 
     name.dir = *temp_dir;
     memcpy(temp, name.name, sizeof name.name);
     name.discard();
-    if (symlinkat(target, *temp_dir, temp) == 0) return 0;
+    if (maker.make(maker.what, *temp_dir, temp) == 0) return 0;
     if (errno != EEXIST) return -1;
   }
   return -1;
 }
 
-int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
-                 EngineFailure* f) {
-  Target target;
-  target.size = 0;
+// The link takes its name by one rename, over whatever file or link was
+// there. 0, or -1 with `f` filled in and the temporary gone.
+int rename_into_place(Extraction* x, int temp_dir, const char* temp, EngineFailure* f) {
+  if (renameat(temp_dir, temp, x->dir_fd, x->file_name) == 0) return 0;
+  int error = errno;
+  unlinkat(temp_dir, temp, 0);
+  // A directory in the way: reported as for a file.
+  if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
+  return fail_with(f, FAILURE_CREATE_FILE, error);
+}
+
+// The link's target, or the hard link's first name: `held`, or else read
+// from `stream`. 0, or -1 with `f` filled in.
+int read_link_data(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                   Target* target, EngineFailure* f) {
+  target->size = 0;
   if (held) {
-    keep_target(&target, held, e.file_size);
+    keep_target(target, held, e.file_size);
   } else {
     int fault = FAILURE_NONE;
     if (!x->streamer.codec && (fault = entry_streamer_open(&x->streamer, stream)) != FAILURE_NONE)
       return fail_with(f, fault);
-    const EntrySink sink{keep_target, &target};
+    const EntrySink sink{keep_target, target};
     fault = stream_entry_data(stream, crc_table, &x->streamer, &e, &sink, nullptr);
     if (fault != FAILURE_NONE) return fail_with(f, fault);
   }
   // A NUL would cut the target short: the link would point elsewhere.
-  if (target.size != e.file_size || memchr(target.bytes, 0, target.size)) {
-    return fail_with(f, ENTRY_FAULT_TREE_OBJECT);
-  }
-  target.bytes[target.size] = 0;
+  if (target->size != e.file_size || memchr(target->bytes, 0, target->size)) return fail_with(f, ENTRY_FAULT_TREE_OBJECT);
+  target->bytes[target->size] = 0;
+  return 0;
+}
+
+int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                 EngineFailure* f) {
+  Target target;
+  if (read_link_data(x, stream, crc_table, e, held, &target, f) != 0) return -1;
   // As the check pass found, should the file have changed since.
   if (link_target_escape(e.name, target.bytes, target.size) == LINK_RECORD_DIRECTORY)
     return fail_with(f, ENTRY_FAULT_NAME_ESCAPES);
@@ -84,15 +124,9 @@ int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, c
 
   int temp_dir = -1;
   char temp[TEMPORARY_NAME_SIZE];
-  if (make_temporary_link(x, target.bytes, &temp_dir, temp) != 0)
+  if (make_temporary_link(x, LinkMaker{make_symlink, target.bytes}, &temp_dir, temp) != 0)
     return fail_with(f, FAILURE_CREATE_FILE, errno);
-  if (renameat(temp_dir, temp, x->dir_fd, x->file_name) != 0) {
-    int error = errno;
-    unlinkat(temp_dir, temp, 0);
-    // A directory in the way: reported as for a file.
-    if (error == ENOTEMPTY || error == EEXIST) error = EISDIR;
-    return fail_with(f, FAILURE_CREATE_FILE, error);
-  }
+  if (rename_into_place(x, temp_dir, temp, f) != 0) return -1;
   if (e.mod_time != 0) {
     const timespec times[2] = {{e.mod_time, 0}, {e.mod_time, 0}};
     utimensat(x->dir_fd, x->file_name, times, AT_SYMLINK_NOFOLLOW);
@@ -106,6 +140,50 @@ int install_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, c
   if (owned_index_mark_identity(&x->owned, st.st_dev, st.st_ino) != 0 ||
       owned_index_add(&x->owned, e.name, strlen(e.name), PATH_WRITTEN, &id) != 0)
     return fail_with(f, FAILURE_NO_MEMORY);
+  return 0;
+}
+
+// A hard link to the file this run wrote for an earlier entry: made under a
+// temporary name from that file's directory, reached as the file was, and
+// given its name only once it is known to be that very file, so that
+// whatever was put at the first name meanwhile is never linked. Both names
+// are then listed with the file's identity: a change through either is a
+// change of both, and either goes when the file is still as written.
+int install_hard_link(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                      EngineFailure* f) {
+  Target name;
+  if (read_link_data(x, stream, crc_table, e, held, &name, f) != 0) return -1;
+  if (!name_stays_inside(name.bytes)) return fail_with(f, ENTRY_FAULT_NAME_ESCAPES);
+  char first[SYSTEM_PATH_SIZE];
+  size_t length = normalize_path(name.bytes, name.size, first);
+  if (length == 0) return fail_with(f, ENTRY_FAULT_TREE_OBJECT);
+  first[length] = 0;
+  if (x->in_place) return fail_with(f, FAILURE_CREATE_FILE, x->dir_access_error);
+  InstalledIdentity written;
+  if (!owned_index_written(&x->owned, first, &written)) return fail_with(f, FAILURE_CREATE_FILE, ENOENT);
+
+  const char* base = entry_file_name(first);
+  Descriptor from(open_directory_below(x->root_fd, first, size_t(base - first), BELOW_LINKS, nullptr));
+  if (from.fd < 0) return fail_with(f, FAILURE_CREATE_FILE, errno);
+  const FirstName file{from.fd, base};
+  int temp_dir = -1;
+  char temp[TEMPORARY_NAME_SIZE];
+  if (make_temporary_link(x, LinkMaker{make_hard_link, &file}, &temp_dir, temp) != 0)
+    return fail_with(f, FAILURE_CREATE_FILE, errno);
+  struct stat st;
+  if (fstatat(temp_dir, temp, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+      uint64_t(st.st_dev) != written.device || uint64_t(st.st_ino) != written.inode) {
+    unlinkat(temp_dir, temp, 0);
+    return fail_with(f, FAILURE_CREATE_FILE, ENOENT);
+  }
+  if (rename_into_place(x, temp_dir, temp, f) != 0) return -1;
+  // A rename between two names of one file leaves both: the link was
+  // there already.
+  struct stat left;
+  if (fstatat(temp_dir, temp, &left, AT_SYMLINK_NOFOLLOW) == 0 && left.st_ino == st.st_ino && left.st_dev == st.st_dev)
+    unlinkat(temp_dir, temp, 0);
+  InstalledIdentity id = identity_of(st, written.crc);
+  if (owned_index_add(&x->owned, e.name, strlen(e.name), PATH_WRITTEN, &id) != 0) return fail_with(f, FAILURE_NO_MEMORY);
   return 0;
 }
 
@@ -166,5 +244,6 @@ int install_directory(Extraction* x, const Entry& e, EngineFailure* f) {
 int install_tree_object(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* target,
                         EngineFailure* f) {
   if (e.type == ENTRY_DIRECTORY) return install_directory(x, e, f);
+  if (e.type == ENTRY_HARD_LINK) return install_hard_link(x, stream, crc_table, e, target, f);
   return install_link(x, stream, crc_table, e, target, f);
 }

@@ -439,6 +439,22 @@ void owned_index_mark(OwnedIndex* x, const char* path, size_t length, unsigned m
   if (found >= 0) x->paths[found].marks |= uint8_t(marks);
 }
 
+bool owned_index_written(const OwnedIndex* x, const char* path, InstalledIdentity* identity) {
+  int32_t found = find_normal(x, path);
+  if (found < 0 || (x->paths[found].flags & (PATH_WRITTEN | PATH_GONE)) != PATH_WRITTEN) return false;
+  *identity = x->paths[found].own;
+  return identity->kind == IDENTITY_OBJECT && S_ISREG(identity->mode);
+}
+
+bool owned_index_intended(const OwnedIndex* x, const char* path, size_t length, InstalledIdentity* identity) {
+  char normal[SYSTEM_PATH_SIZE];
+  if (length >= sizeof normal || (length = normalize_path(path, length, normal)) == 0) return false;
+  int32_t found = find_path(x, normal, length, hash_bytes(normal, length));
+  if (found < 0 || (x->paths[found].flags & PATH_INSTALLS) == 0) return false;
+  *identity = x->paths[found].own;
+  return identity->kind == IDENTITY_CONTENT;
+}
+
 bool owned_index_listed(const OwnedIndex* x, const char* path) {
   int32_t found = find_normal(x, path);
   return found >= 0 && listed(x->paths[found]);

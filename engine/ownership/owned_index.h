@@ -158,6 +158,13 @@ inline bool owned_path_is_config(const OwnedPath& p) {
   return (p.flags & PATH_INSTALLS) ? (p.marks & MARK_CONFIG_INSTALLS) != 0 : (p.marks & MARK_CONFIG_RECORDED) != 0;
 }
 
+// Whether this run wrote a regular file at `path`, and in `identity` what
+// it was once written: what a hard link to it must find there.
+bool owned_index_written(const OwnedIndex* index, const char* path, InstalledIdentity* identity);
+// What this attachment will write at `path` (`length` bytes), as given to
+// owned_index_add with PATH_INSTALLS; false when it writes no file there.
+bool owned_index_intended(const OwnedIndex* index, const char* path, size_t length, InstalledIdentity* identity);
+
 // Whether `path` is still listed: an empty directory there holds nothing
 // to lose, whatever was installed there.
 bool owned_index_listed(const OwnedIndex* index, const char* path);

@@ -101,6 +101,7 @@ const char* method_name(uint32_t type) {
   if (type == ENTRY_ZSTD_FRAME) return "zstd";
   if (type == ENTRY_ZSTD_CONTINUED) return "zstd+";
   if (type == ENTRY_SYMLINK) return "link";
+  if (type == ENTRY_HARD_LINK) return "hlink";
   if (type == ENTRY_DIRECTORY) return "dir";
   if (type == ENTRY_POST_INSTALL) return "post";
   return "lh5";
@@ -151,8 +152,8 @@ void list_entry(FILE* out, const Entry& e) {
     fputs("-------------------", out);
   fputc(' ', out);
   print_escaped(out, e.name);
-  if (e.type == ENTRY_SYMLINK && e.data) {
-    fputs(" -> ", out);
+  if (entry_is_link(e.type) && e.data) {
+    fputs(e.type == ENTRY_HARD_LINK ? " => " : " -> ", out);
     print_escaped(out, reinterpret_cast<const char*>(e.data), e.file_size);
   }
   if (e.type == ENTRY_DIRECTORY) fputc('/', out);

@@ -15,5 +15,6 @@
 // The header's lines, the texts' lines and the blank line that ends them.
 void list_header(FILE* out, const AttachmentHeader& header, const VendorTexts& texts);
 
-// One entry's line; a link's target is read from entry.data.
+// One entry's line; a link's target ("NAME -> TARGET") or a hard link's
+// first name ("NAME => FIRST") is read from entry.data.
 void list_entry(FILE* out, const Entry& entry);

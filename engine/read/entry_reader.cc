@@ -34,10 +34,13 @@ int read_one_record(EntryStream* s, const uint8_t* crc_table, Entry* e, bool fro
   e->stored_size = get_u32(r + RECORD_STORED_SIZE);
   e->mod_time = get_i32(r + RECORD_MOD_TIME);
   e->mode = get_u16(r + RECORD_MODE);
-  // A link's target is held whole, as the system can store it; a directory
-  // carries nothing.
+  // A link's target is held whole, as the system can store it, and a hard
+  // link's first name as a record holds it; a directory carries nothing.
   if (e->type == ENTRY_SYMLINK &&
       (e->file_size != e->stored_size || e->file_size == 0 || e->file_size > LINK_TARGET_MAX))
+    return ENTRY_FAULT_TREE_OBJECT;
+  if (e->type == ENTRY_HARD_LINK &&
+      (e->file_size != e->stored_size || e->file_size == 0 || e->file_size > RECORD_MAX_NAME))
     return ENTRY_FAULT_TREE_OBJECT;
   if (e->type == ENTRY_DIRECTORY && (e->file_size != 0 || e->stored_size != 0)) return ENTRY_FAULT_TREE_OBJECT;
   return FAILURE_NONE;

@@ -20,7 +20,7 @@ namespace {
 
 SourceFile source(const TempDir& temp, const std::string& name, const std::string& bytes) {
   put_file(temp / name, bytes, 0644, 1683062507);
-  return SourceFile{name, temp / name, bytes.size(), 1683062507, 0100644, 0, 0};
+  return SourceFile{name, temp / name, bytes.size(), 1683062507, 0100644, 0, 0, 1};
 }
 
 std::string decode(const PackedFile& p, size_t size) {
