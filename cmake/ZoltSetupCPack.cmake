@@ -15,7 +15,9 @@
 # deletion entries), CPACK_ZOLT_METHOD (zstd or lh5, zolt-pack's --method),
 # CPACK_ZOLT_LEVEL (the Zstandard level), CPACK_ZOLT_STORE (store uncompressed),
 # CPACK_ZOLT_REMOVE_OBSOLETE (the package is the whole product: an upgrade
-# removes the unchanged files of earlier versions that it no longer installs) and
+# removes the unchanged files of earlier versions that it no longer installs),
+# CPACK_ZOLT_SIGN_KEY (a secret key without passphrase that signs the
+# installer; its .minisig is packaged beside it) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.
@@ -69,6 +71,9 @@ endif()
 if(CPACK_ZOLT_REMOVE_OBSOLETE)
   list(APPEND _zolt_command --remove-obsolete)
 endif()
+if(CPACK_ZOLT_SIGN_KEY)
+  list(APPEND _zolt_command "--sign=${CPACK_ZOLT_SIGN_KEY}")
+endif()
 
 if(DEFINED CPACK_RESOURCE_FILE_LICENSE)
   list(APPEND _zolt_command "--licence=${CPACK_RESOURCE_FILE_LICENSE}")
@@ -116,3 +121,6 @@ if(NOT _zolt_result EQUAL 0)
 endif()
 # CPack copies these to the package directory.
 set(CPACK_EXTERNAL_BUILT_PACKAGES "${_zolt_output}" "${_zolt_output}.sha256")
+if(CPACK_ZOLT_SIGN_KEY)
+  list(APPEND CPACK_EXTERNAL_BUILT_PACKAGES "${_zolt_output}.minisig")
+endif()

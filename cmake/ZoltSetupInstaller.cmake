@@ -26,6 +26,9 @@
 #                                removes the unchanged files of earlier versions
 #                                that it no longer installs (without it they stay,
 #                                as an add-on or a patch needs)
+#     [SIGN <file>]              sign the installer with this secret key (zolt-pack
+#                                keygen -W, or minisign -G -W: a build asks no
+#                                passphrase); FILE.minisig is written beside it
 #     [JOBS <n>]                 compression threads (default: online processors)
 #     [LICENSE <file>]           the licence agreement the installer shows
 #     [DEFAULT_DIRECTORY <dir>]  the installation directory it offers
@@ -42,7 +45,8 @@
 # DIRECTORY at configure time changes; files added later are seen at the next
 # build because the listing is re-checked (CONFIGURE_DEPENDS). The output is
 # reproducible: with SOURCE_DATE_EPOCH set, two builds of one tree give the
-# same bytes. FILE.sha256 is written beside the installer.
+# same bytes. FILE.sha256 is written beside the installer, and with SIGN
+# FILE.minisig.
 include_guard(GLOBAL)
 
 # "x86_64" or "aarch64" for a processor name as toolchains spell it.
@@ -73,7 +77,7 @@ endfunction()
 
 function(zolt_add_installer)
   cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;REMOVE_OBSOLETE;EXCLUDE_FROM_ALL"
-    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES"
+    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES;SIGN"
     "DELETE;DEPENDS")
   if(ZI_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
@@ -149,6 +153,12 @@ function(zolt_add_installer)
   if(ZI_REMOVE_OBSOLETE)
     list(APPEND command --remove-obsolete)
   endif()
+  set(outputs "${output}" "${output}.sha256")
+  if(DEFINED ZI_SIGN)
+    get_filename_component(ZI_SIGN "${ZI_SIGN}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND command "--sign=${ZI_SIGN}")
+    list(APPEND outputs "${output}.minisig")
+  endif()
   set(text_files "")
   foreach(option_flag LICENSE:--licence NOTES:--notes DEFAULT_DIRECTORY:--default-dir TITLE:--title THANKS:--thanks)
     string(REPLACE ":" ";" option_flag "${option_flag}")
@@ -175,16 +185,16 @@ function(zolt_add_installer)
     file(GLOB_RECURSE tree_files CONFIGURE_DEPENDS LIST_DIRECTORIES false "${directory}/*")
   endif()
 
-  add_custom_command(OUTPUT "${output}" "${output}.sha256"
+  add_custom_command(OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory "${output_dir}"
     COMMAND ZoltSetup::zolt-pack ${command}
-    DEPENDS ZoltSetup::zolt-pack ${tree_files} ${text_files} ${ZI_DEPENDS}
+    DEPENDS ZoltSetup::zolt-pack ${tree_files} ${text_files} ${ZI_SIGN} ${ZI_DEPENDS}
     COMMENT "Packing ${ZI_PRODUCT} ${ZI_VERSION} into ${output}"
     VERBATIM)
   set(all ALL)
   if(ZI_EXCLUDE_FROM_ALL)
     set(all "")
   endif()
-  add_custom_target(${ZI_TARGET} ${all} DEPENDS "${output}" "${output}.sha256")
+  add_custom_target(${ZI_TARGET} ${all} DEPENDS ${outputs})
   set_target_properties(${ZI_TARGET} PROPERTIES ZOLT_INSTALLER "${output}")
 endfunction()

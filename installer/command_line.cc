@@ -21,6 +21,8 @@ enum OptionId {
   OPTION_FAIL_ON_CANCEL,
   OPTION_NO_POST_INSTALL,
   OPTION_AUTONEXT,
+  OPTION_VERIFY_SIGNATURE,
+  OPTION_ACCEPT_NEW_SIGNER,
 };
 
 struct OptionName {
@@ -49,6 +51,8 @@ const OptionName options_known[] = {
     {"--fail-on-cancel", OPTION_FAIL_ON_CANCEL},
     {"--no-post-install", OPTION_NO_POST_INSTALL},
     {"-autonext", OPTION_AUTONEXT},
+    {"--verify-signature", OPTION_VERIFY_SIGNATURE},
+    {"--accept-new-signer", OPTION_ACCEPT_NEW_SIGNER},
 };
 
 // The option named by `argument`, with `value` pointing behind its '=' for
@@ -59,7 +63,7 @@ int find_option(const char* argument, const char** value) {
   size_t length = equals ? size_t(equals - argument) : strlen(argument);
   for (const OptionName& o : options_known)
     if (strlen(o.name) == length && strncmp(o.name, argument, length) == 0) {
-      if (equals && o.id != OPTION_TARGET) return -1;
+      if (equals && o.id != OPTION_TARGET && o.id != OPTION_VERIFY_SIGNATURE) return -1;
       if (equals) *value = equals + 1;
       return o.id;
     }
@@ -84,7 +88,7 @@ bool gives_options(int argc, char** argv) {
 
 int parse_installer_options(int argc, char** argv, InstallerOptions* options, const char** problem,
                             const char** argument) {
-  *options = InstallerOptions{MODE_INSTALL, nullptr, 0, 0, 0, 0, 0};
+  *options = InstallerOptions{MODE_INSTALL, nullptr, 0, 0, 0, 0, 0, nullptr, 0};
   *problem = *argument = nullptr;
   int mode = MODE_INSTALL;
   bool help = false;
@@ -112,6 +116,12 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
       case OPTION_FAIL_ON_CANCEL: options->fail_on_cancel = 1; break;
       case OPTION_NO_POST_INSTALL: options->no_post_install = 1; break;
       case OPTION_AUTONEXT: break;
+      case OPTION_VERIFY_SIGNATURE:
+        if (!value && i + 1 < argc) value = argv[++i];
+        if (!value || !*value) return *problem = "a public key or its file must follow", *argument = arg, -1;
+        options->verify_key = value;
+        break;
+      case OPTION_ACCEPT_NEW_SIGNER: options->accept_new_signer = 1; break;
       default:
         if (!strict) continue;
         return *problem = "unknown option", *argument = arg, -1;
@@ -153,6 +163,12 @@ void print_installer_help(const char* program) {
       "                       there and nobody changed since\n"
       "  --fail-on-cancel     end with status 3 when the user cancels on a page\n"
       "  --no-post-install    do not run the vendor's post-install step\n"
+      "  --verify-signature KEY  check the installer's signature with KEY (the\n"
+      "                       public key as minisign prints it, or its file)\n"
+      "                       before anything else; end with status 1 if it is\n"
+      "                       missing, damaged or not KEY's\n"
+      "  --accept-new-signer  upgrade an installation that another key signed\n"
+      "                       (or that this unsigned installer would replace)\n"
       "  -autonext            prompts with a default answer take it at once\n"
       "  -h, --help           show this help and exit\n"
       "\n"
@@ -182,6 +198,6 @@ void print_usage_error(const char* program, const char* problem, const char* arg
   free(shown);
   fprintf(stderr,
           "Usage: %s [--target DIR --accept-licence] [--quiet] [--list|--check|--version|--uninstall] "
-          "[-autonext]; --help tells more\n",
+          "[--verify-signature KEY] [-autonext]; --help tells more\n",
           program);
 }

@@ -65,6 +65,10 @@ const char* const CREATE_USAGE =
     "      --dereference        pack links to files as copies of their targets\n"
     "      --allow-outside-links  pack links whose target is absolute or leads\n"
     "                           out of DIR (refused otherwise)\n"
+    "      --sign=SECRET_KEY    sign the installer with this minisign secret key\n"
+    "                           (zolt-pack keygen, or minisign -G): the signature\n"
+    "                           travels inside it, and INSTALLER.minisig is\n"
+    "                           written beside it for minisign -V\n"
     "      --post-install=FILE  a program or script that the installer runs once\n"
     "                           the installation is complete, from the installation\n"
     "                           directory, with that directory as its argument and\n"
@@ -108,6 +112,7 @@ enum {
   OPT_OUTSIDE_LINKS,
   OPT_VERBOSE,
   OPT_POST_INSTALL,
+  OPT_SIGN,
 };
 
 constexpr unsigned MAX_JOBS = 1024;
@@ -239,7 +244,8 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"dereference", 0, false, OPT_DEREFERENCE},
                                              {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
                                              {"verbose", 'v', false, OPT_VERBOSE},
-                                             {"post-install", 0, true, OPT_POST_INSTALL}});
+                                             {"post-install", 0, true, OPT_POST_INSTALL},
+                                             {"sign", 0, true, OPT_SIGN}});
   CreateOptions o;
   o.zstd = zstd_available();
   bool has_level = false;
@@ -341,6 +347,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         break;
       case OPT_VERBOSE:
         o.verbose = true;
+        break;
+      case OPT_SIGN:
+        o.sign_key = p.value;
         break;
       case OPT_POST_INSTALL:
         o.post_install = p.value;

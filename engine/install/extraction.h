@@ -53,7 +53,13 @@ struct Extraction {
   // what the record lists and it no longer installs goes at the end.
   // Otherwise it stays, and stays listed.
   int whole_product;
-  char blocked[EXTRACTION_PATH_SIZE];  // with FAILURE_IN_THE_WAY: the path, as the index spells it
+  char blocked[EXTRACTION_PATH_SIZE];  // with FAILURE_IN_THE_WAY: the path, as the index spells it;
+                                       // with FAILURE_SIGNER_CHANGED: both key IDs
+  // The key that signed this installer, checked; null for an unsigned one.
+  // An installation signed by another key is not upgraded by it unless
+  // accept_new_signer is set; the record keeps the new signer.
+  const SignerKey* signer;
+  int accept_new_signer;
 };
 
 // Paths left alone because what lies there changed since the product
