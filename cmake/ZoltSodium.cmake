@@ -5,20 +5,15 @@
 # under it, BLAKE2b and base64, about 26 KB of an x86-64 stub.
 #
 # Sets ZOLT_SIGNING (ON where the build can check signatures),
-# ZOLT_SODIUM_LIBRARY (a library target or file) and ZOLT_SODIUM_INCLUDE,
-# and ZOLT_SODIUM_SOURCE for the stub sub-builds.
+# ZOLT_SODIUM_LIBRARY (a library target or file) and ZOLT_SODIUM_HEADER_DIR,
+# and ZOLT_SODIUM_SOURCE for the stub sub-builds. Included after
+# cmake/ZoltZstd.cmake, whose zolt_newest_source it uses.
 option(ZOLT_WITH_SODIUM "Sign and check installers where libsodium is installed" ON)
 
 set(ZOLT_SODIUM_SOURCE "" CACHE PATH
     "libsodium's source tree, from which the stubs build their signature check (empty: the newest /usr/src/libsodium-*)")
 if(NOT ZOLT_SODIUM_SOURCE AND ZOLT_WITH_SODIUM)
-  file(GLOB _zolt_sodium_sources LIST_DIRECTORIES true /usr/src/libsodium-*)
-  list(SORT _zolt_sodium_sources COMPARE NATURAL ORDER DESCENDING)
-  foreach(dir IN LISTS _zolt_sodium_sources)
-    if(NOT ZOLT_SODIUM_SOURCE AND EXISTS "${dir}/src/libsodium/crypto_sign/ed25519/ref10/open.c")
-      set(ZOLT_SODIUM_SOURCE "${dir}")
-    endif()
-  endforeach()
+  zolt_newest_source(ZOLT_SODIUM_SOURCE libsodium src/libsodium/crypto_sign/ed25519/ref10/open.c)
 endif()
 
 set(ZOLT_SIGNING OFF)

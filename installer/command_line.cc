@@ -84,6 +84,13 @@ bool gives_options(int argc, char** argv) {
   return false;
 }
 
+// An option's value: behind its '=', else the next argument, which it then
+// consumes. Null when there is none or it is empty.
+const char* option_value(int argc, char** argv, int* i, const char* value) {
+  if (!value && *i + 1 < argc) value = argv[++*i];
+  return value && *value ? value : nullptr;
+}
+
 }  // namespace
 
 int parse_installer_options(int argc, char** argv, InstallerOptions* options, const char** problem,
@@ -106,9 +113,8 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
       case OPTION_CHECK: wanted = MODE_CHECK; break;
       case OPTION_UNINSTALL: wanted = MODE_UNINSTALL; break;
       case OPTION_TARGET:
-        if (!value && i + 1 < argc) value = argv[++i];
-        if (!value || !*value) return *problem = "a directory must follow", *argument = arg, -1;
-        options->target = value;
+        if (!(options->target = option_value(argc, argv, &i, value)))
+          return *problem = "a directory must follow", *argument = arg, -1;
         break;
       case OPTION_ACCEPT: options->accept_licence = 1; break;
       case OPTION_UNATTENDED: options->unattended = 1; break;
@@ -117,9 +123,8 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
       case OPTION_NO_POST_INSTALL: options->no_post_install = 1; break;
       case OPTION_AUTONEXT: break;
       case OPTION_VERIFY_SIGNATURE:
-        if (!value && i + 1 < argc) value = argv[++i];
-        if (!value || !*value) return *problem = "a public key or its file must follow", *argument = arg, -1;
-        options->verify_key = value;
+        if (!(options->verify_key = option_value(argc, argv, &i, value)))
+          return *problem = "a public key or its file must follow", *argument = arg, -1;
         break;
       case OPTION_ACCEPT_NEW_SIGNER: options->accept_new_signer = 1; break;
       default:
