@@ -80,9 +80,10 @@ namespace {
 
 // The path in the way, below the directory as the user gave it.
 [[noreturn]] void stop_in_the_way(const char* path) {
-  size_t length = strlen(path);
-  char* line = static_cast<char*>(malloc(256 + sizeof install_dir + escaped_size(length)));
-  if (!line) stop("Insufficient memory (err=3).");
+  // Static: the run ends here, and a harness that runs many installations
+  // in one process would lose an allocation with every such ending.
+  static char line[256 + sizeof install_dir + escaped_size(EXTRACTION_PATH_SIZE)];
+  size_t length = strnlen(path, EXTRACTION_PATH_SIZE - 1);
   int n = snprintf(line, 256 + sizeof install_dir, "%s %s%s", failure_message(FAILURE_IN_THE_WAY), install_dir,
                    ends_with_slash(install_dir) ? "" : "/");
   escape_text(path, length, line + n);
