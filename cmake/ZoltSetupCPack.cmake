@@ -24,7 +24,9 @@
 # once the installation is complete), CPACK_ZOLT_STUB_TEXTS (ship the stub's
 # sample licence, notes or directory where none of the project's is given),
 # CPACK_ZOLT_CONFIG (a list of patterns for zolt-pack's --config: configuration
-# files, whose users' changed copies an upgrade keeps) and
+# files, whose users' changed copies an upgrade keeps),
+# CPACK_ZOLT_SIGN_KEY (a secret key without passphrase that signs the
+# installer; its .minisig is packaged beside it) and
 # CPACK_ZOLT_PACK_COMMAND (find_package sets it to the imported zolt-pack).
 # The tree packed is the staging directory with CPACK_PACKAGING_INSTALL_PREFIX
 # below it, so the installer's directory takes the place of that prefix.
@@ -78,6 +80,9 @@ list(APPEND _zolt_command ${_zolt_switches})
 if(CPACK_ZOLT_POST_INSTALL)
   list(APPEND _zolt_command "--post-install=${CPACK_ZOLT_POST_INSTALL}")
 endif()
+if(CPACK_ZOLT_SIGN_KEY)
+  list(APPEND _zolt_command "--sign=${CPACK_ZOLT_SIGN_KEY}")
+endif()
 
 if(DEFINED CPACK_RESOURCE_FILE_LICENSE)
   list(APPEND _zolt_command "--licence=${CPACK_RESOURCE_FILE_LICENSE}")
@@ -122,3 +127,6 @@ if(NOT _zolt_result EQUAL 0)
 endif()
 # CPack copies these to the package directory.
 set(CPACK_EXTERNAL_BUILT_PACKAGES "${_zolt_output}" "${_zolt_output}.sha256")
+if(CPACK_ZOLT_SIGN_KEY)
+  list(APPEND CPACK_EXTERNAL_BUILT_PACKAGES "${_zolt_output}.minisig")
+endif()

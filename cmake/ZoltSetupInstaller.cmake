@@ -36,6 +36,9 @@
 #                                out of DIRECTORY (refused otherwise)
 #     [POST_INSTALL <file>]      a program the installer runs once the
 #                                installation is complete
+#     [SIGN <file>]              sign the installer with this secret key (zolt-pack
+#                                keygen -W, or minisign -G -W: a build asks no
+#                                passphrase); FILE.minisig is written beside it
 #     [JOBS <n>]                 compression threads (default: online processors)
 #     [LICENSE <file>]           the licence agreement the installer shows
 #     [DEFAULT_DIRECTORY <dir>]  the installation directory it offers
@@ -57,7 +60,8 @@
 # DIRECTORY at configure time changes; files added later are seen at the next
 # build because the listing is re-checked (CONFIGURE_DEPENDS). The output is
 # reproducible: with SOURCE_DATE_EPOCH set, two builds of one tree give the
-# same bytes. FILE.sha256 is written beside the installer.
+# same bytes. FILE.sha256 is written beside the installer, and with SIGN
+# FILE.minisig.
 include_guard(GLOBAL)
 
 # "x86_64" or "aarch64" for a processor name as toolchains spell it.
@@ -110,7 +114,7 @@ endfunction()
 
 function(zolt_add_installer)
   cmake_parse_arguments(PARSE_ARGV 0 ZI "STORE;REMOVE_OBSOLETE;EXCLUDE_FROM_ALL;DEREFERENCE;ALLOW_OUTSIDE_LINKS;STUB_TEXTS"
-    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES;POST_INSTALL"
+    "TARGET;DIRECTORY;PRODUCT;VERSION;OUTPUT;ARCH;PLATFORM;STUB;BUILD_TIME;SPACE;JOBS;METHOD;LEVEL;LICENSE;DEFAULT_DIRECTORY;TITLE;THANKS;NOTES;POST_INSTALL;SIGN"
     "DELETE;DEPENDS;EXCLUDE;CONFIG")
   if(ZI_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zolt_add_installer: unknown arguments: ${ZI_UNPARSED_ARGUMENTS}")
@@ -182,6 +186,12 @@ function(zolt_add_installer)
   endforeach()
   _zolt_create_switches(switches ZI_)
   list(APPEND command ${switches})
+  set(outputs "${output}" "${output}.sha256")
+  if(DEFINED ZI_SIGN)
+    get_filename_component(ZI_SIGN "${ZI_SIGN}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND command "--sign=${ZI_SIGN}")
+    list(APPEND outputs "${output}.minisig")
+  endif()
   set(text_files "")
   if(DEFINED ZI_POST_INSTALL)
     get_filename_component(post_install "${ZI_POST_INSTALL}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
@@ -210,16 +220,16 @@ function(zolt_add_installer)
     file(GLOB_RECURSE tree_files CONFIGURE_DEPENDS LIST_DIRECTORIES false "${directory}/*")
   endif()
 
-  add_custom_command(OUTPUT "${output}" "${output}.sha256"
+  add_custom_command(OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory "${output_dir}"
     COMMAND ZoltSetup::zolt-pack ${command}
-    DEPENDS ZoltSetup::zolt-pack ${tree_files} ${text_files} ${ZI_DEPENDS}
+    DEPENDS ZoltSetup::zolt-pack ${tree_files} ${text_files} ${ZI_SIGN} ${ZI_DEPENDS}
     COMMENT "Packing ${ZI_PRODUCT} ${ZI_VERSION} into ${output}"
     VERBATIM)
   set(all ALL)
   if(ZI_EXCLUDE_FROM_ALL)
     set(all "")
   endif()
-  add_custom_target(${ZI_TARGET} ${all} DEPENDS "${output}" "${output}.sha256")
+  add_custom_target(${ZI_TARGET} ${all} DEPENDS ${outputs})
   set_target_properties(${ZI_TARGET} PROPERTIES ZOLT_INSTALLER "${output}")
 endfunction()

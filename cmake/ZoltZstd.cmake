@@ -46,14 +46,22 @@ endif()
 # libzstd-dev:arm64 either. Without the source they link libzstd.a.
 set(ZOLT_ZSTD_SOURCE "" CACHE PATH
     "Zstandard's source tree, from which the stubs build their decoder (empty: the newest /usr/src/libzstd-*)")
-if(NOT ZOLT_ZSTD_SOURCE)
-  file(GLOB _zolt_zstd_sources LIST_DIRECTORIES true /usr/src/libzstd-*)
-  list(SORT _zolt_zstd_sources COMPARE NATURAL ORDER DESCENDING)
-  foreach(dir IN LISTS _zolt_zstd_sources)
-    if(NOT ZOLT_ZSTD_SOURCE AND EXISTS "${dir}/lib/decompress/zstd_decompress.c")
-      set(ZOLT_ZSTD_SOURCE "${dir}")
+# zolt_newest_source(VAR PACKAGE FILE): VAR to the newest
+# /usr/src/PACKAGE-VERSION that holds FILE (tests/dependencies unpacks
+# Debian's source packages there), or left as it is when none does.
+function(zolt_newest_source var package file)
+  file(GLOB dirs LIST_DIRECTORIES true /usr/src/${package}-*)
+  list(SORT dirs COMPARE NATURAL ORDER DESCENDING)
+  foreach(dir IN LISTS dirs)
+    if(EXISTS "${dir}/${file}")
+      set(${var} "${dir}" PARENT_SCOPE)
+      return()
     endif()
   endforeach()
+endfunction()
+
+if(NOT ZOLT_ZSTD_SOURCE)
+  zolt_newest_source(ZOLT_ZSTD_SOURCE libzstd lib/decompress/zstd_decompress.c)
 endif()
 
 # The C compiler beside a stub's C++ compiler: g++ -> gcc, c++ -> cc.

@@ -33,6 +33,14 @@ constexpr FailureText texts[] = {
     {"The installation record in this directory could have been written by another user: it is not trusted.",
      nullptr},
     {"Can't replace what is in the way, not installed by this product or changed since (err=14):", nullptr},
+    {"The installer is not signed.", nullptr},
+    {"The installer's signature is damaged.", nullptr},
+    {"The installer is signed by another key:", nullptr},
+    {"The installer's signature does not match its contents: it was changed after signing.", nullptr},
+    {"Can't read the installer to check its signature", "(err=1)."},
+    {"This installer was built without signature checks.", nullptr},
+    {"Not a minisign public key, nor a file holding one:", nullptr},
+    {"The installed version has another signer; --accept-new-signer installs this one anyway:", nullptr},
 };
 static_assert(sizeof texts / sizeof texts[0] == FAILURE_CODE_COUNT, "one text for every failure");
 

@@ -36,6 +36,15 @@ enum FailureCode {
   FAILURE_NOT_RECORDED,      // nothing of the product is recorded there
   FAILURE_RECORD_UNTRUSTED,  // the record there could have been written by another user
   FAILURE_IN_THE_WAY,        // what is not the product's, or changed, blocks an entry; the path follows
+  // Signatures (engine/read/installer_signature.h).
+  FAILURE_SIGNATURE_MISSING,
+  FAILURE_SIGNATURE_MALFORMED,
+  FAILURE_SIGNATURE_OTHER_KEY,  // the key IDs follow
+  FAILURE_SIGNATURE_WRONG,      // the bytes are not those signed
+  FAILURE_SIGNATURE_READ,       // with the system's error
+  FAILURE_SIGNATURE_UNSUPPORTED,
+  FAILURE_PUBLIC_KEY,           // the argument is neither a public key nor a file holding one
+  FAILURE_SIGNER_CHANGED,       // the installed version's signer and this one's follow
   FAILURE_CODE_COUNT
 };
 

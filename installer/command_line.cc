@@ -23,6 +23,8 @@ enum OptionId {
   OPTION_FAIL_ON_CANCEL,
   OPTION_NO_POST_INSTALL,
   OPTION_AUTONEXT,
+  OPTION_VERIFY_SIGNATURE,
+  OPTION_ACCEPT_NEW_SIGNER,
 };
 
 struct OptionName {
@@ -53,6 +55,8 @@ const OptionName options_known[] = {
     {"--fail-on-cancel", OPTION_FAIL_ON_CANCEL},
     {"--no-post-install", OPTION_NO_POST_INSTALL},
     {"-autonext", OPTION_AUTONEXT},
+    {"--verify-signature", OPTION_VERIFY_SIGNATURE},
+    {"--accept-new-signer", OPTION_ACCEPT_NEW_SIGNER},
 };
 
 // The option named by `argument`, with `value` pointing behind its '=' for
@@ -63,7 +67,7 @@ int find_option(const char* argument, const char** value) {
   size_t length = equals ? size_t(equals - argument) : strlen(argument);
   for (const OptionName& o : options_known)
     if (strlen(o.name) == length && strncmp(o.name, argument, length) == 0) {
-      if (equals && o.id != OPTION_TARGET) return -1;
+      if (equals && o.id != OPTION_TARGET && o.id != OPTION_VERIFY_SIGNATURE) return -1;
       if (equals) *value = equals + 1;
       return o.id;
     }
@@ -84,11 +88,18 @@ bool gives_options(int argc, char** argv) {
   return false;
 }
 
+// An option's value: behind its '=', else the next argument, which it then
+// consumes. Null when there is none or it is empty.
+const char* option_value(int argc, char** argv, int* i, const char* value) {
+  if (!value && *i + 1 < argc) value = argv[++*i];
+  return value && *value ? value : nullptr;
+}
+
 }  // namespace
 
 int parse_installer_options(int argc, char** argv, InstallerOptions* options, const char** problem,
                             const char** argument) {
-  *options = InstallerOptions{MODE_INSTALL, nullptr, 0, 0, 0, 0, 0};
+  *options = InstallerOptions{MODE_INSTALL, nullptr, 0, 0, 0, 0, 0, nullptr, 0};
   *problem = *argument = nullptr;
   int mode = MODE_INSTALL;
   bool help = false;
@@ -108,9 +119,8 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
       case OPTION_VERIFY: wanted = MODE_VERIFY; break;
       case OPTION_REPAIR: wanted = MODE_REPAIR; break;
       case OPTION_TARGET:
-        if (!value && i + 1 < argc) value = argv[++i];
-        if (!value || !*value) return *problem = "a directory must follow", *argument = arg, -1;
-        options->target = value;
+        if (!(options->target = option_value(argc, argv, &i, value)))
+          return *problem = "a directory must follow", *argument = arg, -1;
         break;
       case OPTION_ACCEPT: options->accept_licence = 1; break;
       case OPTION_UNATTENDED: options->unattended = 1; break;
@@ -118,6 +128,11 @@ int parse_installer_options(int argc, char** argv, InstallerOptions* options, co
       case OPTION_FAIL_ON_CANCEL: options->fail_on_cancel = 1; break;
       case OPTION_NO_POST_INSTALL: options->no_post_install = 1; break;
       case OPTION_AUTONEXT: break;
+      case OPTION_VERIFY_SIGNATURE:
+        if (!(options->verify_key = option_value(argc, argv, &i, value)))
+          return *problem = "a public key or its file must follow", *argument = arg, -1;
+        break;
+      case OPTION_ACCEPT_NEW_SIGNER: options->accept_new_signer = 1; break;
       default:
         if (!strict) continue;
         return *problem = "unknown option", *argument = arg, -1;
@@ -171,6 +186,12 @@ void print_installer_help(const char* program) {
       "                       file with the installer's; name each path restored\n"
       "  --fail-on-cancel     end with status 3 when the user cancels on a page\n"
       "  --no-post-install    do not run the vendor's post-install step\n"
+      "  --verify-signature KEY  check the installer's signature with KEY (the\n"
+      "                       public key as minisign prints it, or its file)\n"
+      "                       before anything else; end with status 1 if it is\n"
+      "                       missing, damaged or not KEY's\n"
+      "  --accept-new-signer  upgrade an installation that another key signed\n"
+      "                       (or that this unsigned installer would replace)\n"
       "  -autonext            prompts with a default answer take it at once\n"
       "  -h, --help           show this help and exit\n"
       "\n"
@@ -200,6 +221,6 @@ void print_usage_error(const char* program, const char* problem, const char* arg
   free(shown);
   fprintf(stderr,
           "Usage: %s [--target DIR --accept-licence] [--quiet] [--list|--check|--version|--uninstall|--verify|--repair] "
-          "[-autonext]; --help tells more\n",
+          "[--verify-signature KEY] [-autonext]; --help tells more\n",
           program);
 }

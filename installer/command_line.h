@@ -28,6 +28,8 @@ struct InstallerOptions {
   int quiet;       // implies unattended
   int fail_on_cancel;
   int no_post_install;  // the vendor's post-install step is not run
+  const char* verify_key;  // --verify-signature: the public key or its file; null without
+  int accept_new_signer;
 };
 
 // Fills `options` from argv[1..]. Arguments that do not start with '-' are

@@ -20,6 +20,7 @@
 #include "installer/answers.h"
 #include "installer/directory_selection.h"
 #include "installer/installer_state.h"
+#include "installer/signature_check.h"
 #include "installer/termination.h"
 
 namespace {
@@ -83,6 +84,7 @@ int show_version() {
   if (const struct tm* t = gmtime(&build_time)) when = *t;
   printf("%s %s %s (build %.2d%.2d%.2d.%.2d%.2d%.2d)\n", f.name, f.version, f.platform, (when.tm_year + 1900) % 100,
          when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
+  print_signer_line(stdout);
   return finish_output();
 }
 
@@ -139,6 +141,7 @@ int check_installation() {
     Fields f;
     read_fields(&f);
     printf("%s %s: every check passed; it would install into %s\n", f.name, f.version, shown_install_dir());
+    print_signer_line(stdout);
   }
   return finish_output();
 }

@@ -18,6 +18,7 @@
 #include "installer/installer_state.h"
 #include "installer/pages.h"
 #include "installer/progress_line.h"
+#include "installer/signature_check.h"
 #include "installer/termination.h"
 
 namespace {
@@ -92,6 +93,11 @@ namespace {
 [[noreturn]] void stop(const InstallFailure& f) {
   if (f.step == INSTALL_NO_ROOM) stop(f.message);
   if (f.failure.code == FAILURE_IN_THE_WAY) stop_in_the_way(installation.run.extraction.blocked);
+  if (f.failure.code == FAILURE_SIGNER_CHANGED) {
+    char line[EXTRACTION_PATH_SIZE + 128];
+    snprintf(line, sizeof line, "%s %s", failure_message(f.failure.code), installation.run.extraction.blocked);
+    stop(line);
+  }
   stop(f.failure);
 }
 
@@ -169,6 +175,8 @@ void run_installation(uint8_t* crc_table, const InstallHooks& hooks) {
   InstallRun& run = installation.run;
   entry_stream_init(&installation.stream, attachment_file);
   install_run_init(&run, install_dir, &attachment_header, &installation.stream, crc_table, &hooks);
+  run.extraction.signer = checked_signer;
+  run.extraction.accept_new_signer = accept_new_signer;
   installation.running = true;
   InstallFailure failure;
   if (install_run_check(&run, &failure) != 0 || install_run_entries(&run, &failure) != 0) stop(failure);

@@ -12,6 +12,7 @@ int unattended = 0;
 int quiet = 0;
 int licence_accepted = 0;
 int cancel_status = 0;
+int accept_new_signer = 0;
 
 const char* shown_install_dir() {
   static char shown[escaped_size(INSTALL_DIR_SIZE)];

@@ -30,6 +30,8 @@ extern int unattended;
 extern int quiet;
 extern int licence_accepted;
 extern int cancel_status;
+// --accept-new-signer: an installation signed by another key may be upgraded.
+extern int accept_new_signer;
 
 // The vendor's text `which`, or `built_in` when the installer carries none.
 inline const char* vendor_text_or(int which, const char* built_in) {

@@ -10,6 +10,7 @@
 #include "installer/install_files.h"
 #include "installer/pages.h"
 #include "installer/sequencer.h"
+#include "installer/signature_check.h"
 #include "installer/startup.h"
 #include "installer/uninstall_command.h"
 #include "installer/verify_command.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   start_installer(argc, argv);
+  settle_installer_signature(options);
   apply_installer_options(options);
   switch (options.mode) {
     case MODE_VERSION: return show_version();

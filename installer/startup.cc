@@ -60,6 +60,7 @@ void apply_installer_options(const InstallerOptions& options) {
   // A check asks nothing either: the directory page's warnings become notes.
   unattended = options.unattended || options.mode == MODE_CHECK;
   licence_accepted = options.accept_licence;
+  accept_new_signer = options.accept_new_signer;
   if (options.fail_on_cancel) cancel_status = STATUS_CANCELLED;
   // Every prompt with a default takes it; the rest are never reached.
   if (unattended) autonext = 1;

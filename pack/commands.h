@@ -14,6 +14,7 @@ int verify_command(const Arguments& args);
 int extract_command(const Arguments& args);
 int encode_command(const Arguments& args);
 int decode_command(const Arguments& args);
+int keygen_command(const Arguments& args);
 
 // The --help text of each subcommand.
 extern const char* const CREATE_USAGE;
@@ -22,3 +23,4 @@ extern const char* const VERIFY_USAGE;
 extern const char* const EXTRACT_USAGE;
 extern const char* const ENCODE_USAGE;
 extern const char* const DECODE_USAGE;
+extern const char* const KEYGEN_USAGE;

@@ -41,6 +41,7 @@
 #include "pack/output_file.h"
 #include "pack/progress_display.h"
 #include "pack/sha256.h"
+#include "pack/signing.h"
 #include "pack/source_tree.h"
 #include "pack/text_escape.h"
 #include "pack/vendor_text_input.h"
@@ -297,6 +298,9 @@ int create_command(const Arguments& args) {
   struct stat existing;
   if (stat(o.output.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
     throw Failure(o.output + ": is a directory; name the installer file with -o");
+  // The passphrase is asked for before the work, not after minutes of it.
+  std::optional<SecretKey> sign_key;
+  if (o.sign_key) sign_key = read_secret_key(*o.sign_key);
   std::string texts = vendor_texts_block(o);
   note_stub_texts(o);
   std::vector<uint8_t> stub = read_stub(o.stub);
@@ -328,7 +332,10 @@ int create_command(const Arguments& args) {
                   (tree.refusals.size() == 1 ? " path cannot" : " paths cannot") + " be packed; nothing written");
   }
   std::string checksum_path = o.output + ".sha256";
-  refuse_outputs_in_tree(tree, o.directory, {o.output, checksum_path});
+  std::string signature_path = o.output + ".minisig";
+  std::vector<std::string> outputs = {o.output, checksum_path};
+  if (sign_key) outputs.push_back(signature_path);
+  refuse_outputs_in_tree(tree, o.directory, outputs);
 
   uint64_t deletion_records = 0;
   for (const std::string& d : o.deletions) deletion_records += RECORD_NAME + d.size() + RECORD_NAME_PADDING;
@@ -347,10 +354,12 @@ int create_command(const Arguments& args) {
   // Both places are checked before anything is written, and both files are
   // complete before either is put in place.
   std::vector<std::string> inputs = {o.stub};
-  for (const auto& file : {o.licence_file, o.notes_file})
+  for (const auto& file : {o.licence_file, o.notes_file, o.sign_key})
     if (file) inputs.push_back(*file);
   OutputFile output(o.output, inputs, OutputFile::REGULAR_ONLY);
   OutputFile checksum(checksum_path, inputs, OutputFile::REGULAR_ONLY);
+  std::optional<OutputFile> signature;
+  if (sign_key) signature.emplace(signature_path, inputs, OutputFile::REGULAR_ONLY);
 
   AttachmentWriter writer;
   uint32_t adjusted_times = 0;
@@ -461,6 +470,15 @@ int create_command(const Arguments& args) {
     print_note(std::to_string(adjusted_times) + (adjusted_times == 1 ? " file time" : " file times") +
                " recorded as the nearest the installer can restore (it holds 1901..2038 and takes 0 for 'no time')");
   output.close(0755, true);
+  if (sign_key) {
+    // The embedded signature covers the installer; the .minisig file covers
+    // the installer with it, for minisign, which knows nothing of blocks.
+    append_signature_block(*sign_key, output.written_path(), base_name(o.output));
+    std::string text = sign_file(*sign_key, output.written_path(), base_name(o.output));
+    if (fwrite(text.data(), 1, text.size(), signature->stream()) != text.size())
+      throw Failure(system_failure(signature->label(), "cannot write", errno));
+    signature->close(default_file_mode());
+  }
 
   std::string line = sha256_line(sha256_of_file(output.written_path()), base_name(o.output));
   if (fwrite(line.data(), 1, line.size(), checksum.stream()) != line.size())
@@ -469,8 +487,10 @@ int create_command(const Arguments& args) {
   DirectoryLock lock(o.output);
   output.check_place();
   checksum.check_place();
+  if (signature) signature->check_place();
   output.commit();
   checksum.commit();
+  if (signature) signature->commit();
 
   if (!o.quiet) {
     struct stat st;

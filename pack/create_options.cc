@@ -77,6 +77,10 @@ const char* const CREATE_USAGE =
     "                           order, are hard links to the first: stored once)\n"
     "      --allow-outside-links  pack links whose target is absolute or leads\n"
     "                           out of DIR (refused otherwise)\n"
+    "      --sign=SECRET_KEY    sign the installer with this minisign secret key\n"
+    "                           (zolt-pack keygen, or minisign -G): the signature\n"
+    "                           travels inside it, and INSTALLER.minisig is\n"
+    "                           written beside it for minisign -V\n"
     "      --post-install=FILE  a program or script that the installer runs once\n"
     "                           the installation is complete, from the installation\n"
     "                           directory, with that directory as its argument and\n"
@@ -126,6 +130,7 @@ enum {
   OPT_VERBOSE,
   OPT_POST_INSTALL,
   OPT_STUB_TEXTS,
+  OPT_SIGN,
 };
 
 constexpr unsigned MAX_JOBS = 1024;
@@ -274,7 +279,8 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
                                              {"allow-outside-links", 0, false, OPT_OUTSIDE_LINKS},
                                              {"verbose", 'v', false, OPT_VERBOSE},
                                              {"post-install", 0, true, OPT_POST_INSTALL},
-                                             {"stub-texts", 0, false, OPT_STUB_TEXTS}});
+                                             {"stub-texts", 0, false, OPT_STUB_TEXTS},
+                                             {"sign", 0, true, OPT_SIGN}});
   CreateOptions o;
   o.zstd = zstd_available();
   bool has_level = false;
@@ -383,6 +389,9 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
         break;
       case OPT_VERBOSE:
         o.verbose = true;
+        break;
+      case OPT_SIGN:
+        o.sign_key = p.value;
         break;
       case OPT_POST_INSTALL:
         o.post_install = p.value;

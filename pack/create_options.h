@@ -36,6 +36,7 @@ struct CreateOptions {
   std::vector<std::string> excludes;  // normalised, in command-line order
   std::vector<std::string> configs;   // --config, normalised as excludes
   std::optional<std::string> post_install;  // the program the installer runs at the end
+  std::optional<std::string> sign_key;      // the secret key that signs the installer
   // The vendor's texts: --title, --thanks, --default-dir as given, --licence
   // and --notes as file names. Checked and read by vendor_texts_block.
   std::optional<std::string> title, thanks, default_dir, licence_file, notes_file;

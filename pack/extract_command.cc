@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/install/install_run.h"
@@ -20,10 +21,11 @@
 #include "pack/installer_reader.h"
 #include "pack/messages.h"
 #include "pack/progress_display.h"
+#include "pack/signing.h"
 #include "pack/text_escape.h"
 
 const char* const EXTRACT_USAGE =
-    "Usage: zolt-pack extract [-q] [--no-sync] FILE -C DIR\n"
+    "Usage: zolt-pack extract [-q] [--no-sync] [--key PUBLIC_KEY] FILE -C DIR\n"
     "Install the files of installer FILE into DIR without the dialogue, by the\n"
     "installer's own rules: before each entry is written, stale copies of the\n"
     "same base name that an earlier installation of the product recorded below\n"
@@ -38,8 +40,13 @@ const char* const EXTRACT_USAGE =
     "entries before it stay installed, and the exit status is 1.\n"
     "Each file's data is flushed to disk before it takes its name, so that a\n"
     "power cut leaves every file whole, old or new.\n"
+    "A signed installation is upgraded only by installers of the same signer.\n"
     "\n"
     "  -C, --directory=DIR  install into DIR (required; made if missing)\n"
+    "  -k, --key=PUBLIC_KEY first check the installer's signature with this key\n"
+    "                       (the key line as minisign prints it, or its file);\n"
+    "                       nothing is written unless it holds\n"
+    "      --accept-new-signer  upgrade an installation that another key signed\n"
     "  -q, --quiet          no progress line and no summary\n"
     "      --no-sync        flush nothing: faster on a disk, but a power cut may\n"
     "                       leave files empty (for scratch trees only)\n"
@@ -47,7 +54,7 @@ const char* const EXTRACT_USAGE =
 
 namespace {
 
-enum { OPT_HELP = 1, OPT_QUIET, OPT_DIRECTORY, OPT_NO_SYNC };
+enum { OPT_HELP = 1, OPT_QUIET, OPT_DIRECTORY, OPT_NO_SYNC, OPT_KEY, OPT_ACCEPT_NEW_SIGNER };
 
 std::string failure_text(const EngineFailure& f) {
   std::string text(failure_text(f, nullptr, 0) + 1, '\0');
@@ -146,6 +153,8 @@ std::string entry_label(const InstallerReader& r, uint32_t index, const Entry& e
     default:
       if (f.failure.code == FAILURE_IN_THE_WAY)
         throw Failure(failure_text(f.failure) + " " + escaped_text(x.directory + "/" + blocked));
+      if (f.failure.code == FAILURE_SIGNER_CHANGED)
+        throw Failure(x.directory + ": " + failure_text(f.failure) + " " + blocked);
       throw Failure(x.directory + ": " + failure_text(f.failure));
   }
 }
@@ -156,8 +165,10 @@ int extract_command(const Arguments& args) {
   ParsedCommandLine cl = parse_command_line(
       "extract", args,
       {{"help", 'h', false, OPT_HELP}, {"quiet", 'q', false, OPT_QUIET}, {"directory", 'C', true, OPT_DIRECTORY},
-       {"no-sync", 0, false, OPT_NO_SYNC}});
-  bool quiet = false, flush = true;
+       {"no-sync", 0, false, OPT_NO_SYNC}, {"key", 'k', true, OPT_KEY},
+       {"accept-new-signer", 0, false, OPT_ACCEPT_NEW_SIGNER}});
+  bool quiet = false, flush = true, accept_new_signer = false;
+  std::optional<SignerKey> key;
   std::string directory;
   for (const ParsedOption& o : cl.options) {
     if (o.id == OPT_HELP) {
@@ -167,6 +178,8 @@ int extract_command(const Arguments& args) {
     if (o.id == OPT_QUIET) quiet = true;
     if (o.id == OPT_DIRECTORY) directory = o.value;
     if (o.id == OPT_NO_SYNC) flush = false;
+    if (o.id == OPT_KEY) key = read_public_key_argument("extract", o.value);
+    if (o.id == OPT_ACCEPT_NEW_SIGNER) accept_new_signer = true;
   }
   if (cl.operands.size() != 1)
     throw UsageError("extract", cl.operands.empty() ? "no installer named" : "one installer at a time");
@@ -175,6 +188,18 @@ int extract_command(const Arguments& args) {
     throw UsageError("extract", "directory name longer than " + std::to_string(INSTALL_DIR_MAX) + " bytes");
 
   InstallerReader reader(cl.operands[0]);
+  // As the installer: the user's key must have signed it; else a signature
+  // that holds with the key it carries makes that key the signer.
+  InstallerSignature signature;
+  SignerKey signer;
+  bool is_signed = false;
+  if (key) {
+    check_installer_signature(reader.descriptor(), reader.path(), *key);
+    signer = *key;
+    is_signed = true;
+  } else {
+    is_signed = installer_signer(reader.descriptor(), nullptr, &signer, &signature) == FAILURE_NONE;
+  }
   ProgressDisplay display(!quiet);
   Extract x{&reader, &display, directory, std::to_string(reader.entry_count()), quiet};
   const InstallHooks hooks{&x,        show_entry,     nullptr,       count_entry,
@@ -182,6 +207,8 @@ int extract_command(const Arguments& args) {
   auto run = std::make_unique<InstallRun>();
   install_run_init(run.get(), directory.c_str(), &reader.header(), reader.stream(), reader.crc_table(), &hooks);
   run->extraction.flush_data = flush;
+  run->extraction.signer = is_signed ? &signer : nullptr;
+  run->extraction.accept_new_signer = accept_new_signer;
   run->begin_when_empty = 1;
   std::unique_ptr<InstallRun, void (*)(InstallRun*)> end_run(run.get(), install_run_end);
   try {

@@ -31,6 +31,8 @@ class InstallerReader {
   InstallerReader& operator=(const InstallerReader&) = delete;
 
   const std::string& path() const { return path_; }
+  // The installer's descriptor, for reads that leave the stream alone (pread).
+  int descriptor() const { return fileno(file_); }
   const AttachmentHeader& header() const { return header_; }
   // The vendor's texts, checked as the installer checks them.
   const VendorTexts& texts() const { return texts_; }

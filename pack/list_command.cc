@@ -11,6 +11,7 @@
 #include "pack/failure.h"
 #include "pack/installer_reader.h"
 #include "pack/messages.h"
+#include "pack/signing.h"
 #include "pack/text_escape.h"
 
 const char* const LIST_USAGE =
@@ -21,7 +22,8 @@ const char* const LIST_USAGE =
     "zstd+ goes on with it; link, hlink, dir, post), modification time (UTC),\n"
     "name; a link as \"NAME -> TARGET\", a hard link as \"NAME => FIRST\" (the\n"
     "entry whose file it names), a directory as \"NAME/\". A post-install step\n"
-    "is listed last, by the name of the vendor's file.\n"
+    "is listed last, by the name of the vendor's file. A signed installer shows\n"
+    "the signer's key ID on a line \"Signed:\".\n"
     "Control characters and backslashes in names and texts are shown escaped.\n"
     "Every entry is checked as the installer checks it; a damaged one ends the\n"
     "listing with exit status 1.\n"
@@ -45,7 +47,18 @@ int list_command(const Arguments& args) {
     throw UsageError("list", cl.operands.empty() ? "no installer named" : "one installer at a time");
 
   InstallerReader reader(cl.operands[0]);
-  list_header(stdout, reader.header(), reader.texts());
+  // The signature is checked against the key it carries: that proves no
+  // signer, but tells a damaged or altered installer; verify --key tells who.
+  InstallerSignature signature;
+  std::string signer;
+  int found = installer_signature_find(reader.descriptor(), &signature);
+  if (found == FAILURE_SIGNATURE_MALFORMED) signer = "a damaged signature";
+  if (found == FAILURE_NONE) {
+    signer = "key ID " + key_id_string(signature.key.id);
+    if (installer_signature_check(reader.descriptor(), signature, signature.key) != FAILURE_NONE)
+      signer += " (the signature does not match the installer)";
+  }
+  list_header(stdout, reader.header(), reader.texts(), signer.empty() ? nullptr : signer.c_str());
   fflush(stdout);
 
   Entry entry;

@@ -26,6 +26,7 @@ const char* const USAGE =
     "  extract  install an installer's files into a directory, without dialogue\n"
     "  encode   compress data into a raw -lh5- stream\n"
     "  decode   decode a raw -lh5- stream\n"
+    "  keygen   make a key pair for signing installers (minisign's formats)\n"
     "\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
@@ -43,6 +44,7 @@ const Command COMMANDS[] = {
     {"create", create_command, &CREATE_USAGE}, {"list", list_command, &LIST_USAGE},
     {"verify", verify_command, &VERIFY_USAGE}, {"extract", extract_command, &EXTRACT_USAGE},
     {"encode", encode_command, &ENCODE_USAGE}, {"decode", decode_command, &DECODE_USAGE},
+    {"keygen", keygen_command, &KEYGEN_USAGE},
 };
 
 const Command* find_command(const std::string& name) {

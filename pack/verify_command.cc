@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "archive/entry_paths.h"
 #include "archive/format.h"
@@ -14,10 +15,11 @@
 #include "pack/installer_reader.h"
 #include "pack/messages.h"
 #include "pack/progress_display.h"
+#include "pack/signing.h"
 #include "pack/text_escape.h"
 
 const char* const VERIFY_USAGE =
-    "Usage: zolt-pack verify [-q] FILE\n"
+    "Usage: zolt-pack verify [-q] [--key PUBLIC_KEY] FILE\n"
     "Check installer FILE as the installer itself would: the header block, every\n"
     "entry record, the stored data and the decoded data with their CRCs, and\n"
     "that every name installs as it reads, into an empty directory: the\n"
@@ -26,12 +28,15 @@ const char* const VERIFY_USAGE =
     "is written. Prints \"FILE: OK\" and the counts, or names the damaged entry\n"
     "and the installer's message for it and exits with status 1.\n"
     "\n"
+    "  -k, --key=PUBLIC_KEY  first check the installer's signature with this\n"
+    "               key (the key line as minisign prints it, or its file), as\n"
+    "               the installer's --verify-signature does\n"
     "  -q, --quiet  no progress line and no OK line; the exit status tells\n"
     "  -h, --help   show this help and exit\n";
 
 namespace {
 
-enum { OPT_HELP = 1, OPT_QUIET };
+enum { OPT_HELP = 1, OPT_QUIET, OPT_KEY };
 
 // A directory as long as most that users choose, for an installer that does
 // not say where it installs.
@@ -67,19 +72,23 @@ void show_slice(void* context, const Entry& entry, uint32_t decoded) {
 
 int verify_command(const Arguments& args) {
   ParsedCommandLine cl =
-      parse_command_line("verify", args, {{"help", 'h', false, OPT_HELP}, {"quiet", 'q', false, OPT_QUIET}});
+      parse_command_line("verify", args, {{"help", 'h', false, OPT_HELP}, {"quiet", 'q', false, OPT_QUIET},
+                                          {"key", 'k', true, OPT_KEY}});
   bool quiet = false;
+  std::optional<SignerKey> key;
   for (const ParsedOption& o : cl.options) {
     if (o.id == OPT_HELP) {
       fputs(VERIFY_USAGE, stdout);
       return 0;
     }
     if (o.id == OPT_QUIET) quiet = true;
+    if (o.id == OPT_KEY) key = read_public_key_argument("verify", o.value);
   }
   if (cl.operands.size() != 1)
     throw UsageError("verify", cl.operands.empty() ? "no installer named" : "one installer at a time");
 
   InstallerReader reader(cl.operands[0]);
+  if (key) check_installer_signature(reader.descriptor(), reader.path(), *key);
   ProgressDisplay display(!quiet);
   VerifyProgress progress{&display, 0, reader.entry_count()};
   const EntryProgress on_slice{show_slice, &progress};
@@ -138,5 +147,7 @@ int verify_command(const Arguments& args) {
             (steps ? ", a post-install step" : ""))
                .c_str(),
            counted(bytes, "byte").c_str());
+  if (key && !quiet) printf("%s: signed with key ID %s\n", terminal_safe_text(reader.path()).c_str(),
+                            key_id_string(key->id).c_str());
   return 0;
 }

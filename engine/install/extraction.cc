@@ -341,6 +341,25 @@ int extraction_expect(Extraction* x, const Entry& e) {
   return 0;
 }
 
+// A signed installation is upgraded only by its signer's installers, as a
+// phone updates an app only with its signer's key: whoever can replace a
+// download cannot replace the installed product unnoticed.
+static int check_signer(Extraction* x, EngineFailure* f) {
+  InstallRecord& r = x->record;
+  bool pinned = r.found && r.signed_by;
+  if (pinned && !x->accept_new_signer && !(x->signer && signer_key_equal(r.signer, *x->signer))) {
+    char installed[KEY_ID_TEXT_SIZE], offered[KEY_ID_TEXT_SIZE];
+    key_id_text(r.signer.id, installed);
+    if (x->signer) key_id_text(x->signer->id, offered);
+    snprintf(x->blocked, sizeof x->blocked, "installed version signed by key ID %s, this installer %s%s", installed,
+             x->signer ? "by key ID " : "unsigned", x->signer ? offered : "");
+    return fail_with(f, FAILURE_SIGNER_CHANGED);
+  }
+  r.signed_by = x->signer != nullptr;
+  if (x->signer) r.signer = *x->signer;
+  return 0;
+}
+
 int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   // A file-size limit is then an error of the write, reported, with the old
   // file kept, rather than a signal that ends the run without a word.
@@ -359,6 +378,7 @@ int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
     if (f->code == FAILURE_OPEN_RECORD) f->code = FAILURE_CREATE_DIRECTORY;
     return -1;
   }
+  if (check_signer(x, f) != 0) return -1;
   if (x->record.unavailable_error) {
     x->no_record_error = x->record.unavailable_error;
     install_record_close(&x->record);

@@ -75,7 +75,8 @@ struct Extraction {
   // Only some of the attachment's entries are installed (a repair): the
   // sweep removes nothing, as what the others would replace stays theirs.
   int selective;
-  char blocked[EXTRACTION_PATH_SIZE];  // with FAILURE_IN_THE_WAY: the path, as the index spells it
+  char blocked[EXTRACTION_PATH_SIZE];  // with FAILURE_IN_THE_WAY: the path, as the index spells it;
+                                       // with FAILURE_SIGNER_CHANGED: both key IDs
   // For the entry in hand, a configuration file whose user's copy changed:
   // the name its new version takes beside it. Empty otherwise.
   char beside_name[EXTRACTION_PATH_SIZE];
@@ -84,6 +85,11 @@ struct Extraction {
   // the new version takes its name; 1, the new version written to PATH
   // (NAME.zolt-new) beside a configuration file left as it is. May be null.
   void (*beside)(void* context, const char* path, int config);
+  // The key that signed this installer, checked; null for an unsigned one.
+  // An installation signed by another key is not upgraded by it unless
+  // accept_new_signer is set; the record keeps the new signer.
+  const SignerKey* signer;
+  int accept_new_signer;
 };
 
 // Where a user changed a file that the record lists and this attachment

@@ -22,6 +22,8 @@ constexpr const char* TEMP_PREFIX = INSTALL_RECORD_TEMPORARY_PREFIX;
 constexpr char LIST_HEADER_V1[] = "zolt-setup installation record 1\n";
 constexpr size_t LIST_HEADER_V1_SIZE = sizeof LIST_HEADER_V1 - 1;
 constexpr size_t PRODUCT_MAX = 64;  // a header text field
+constexpr char SIGNER_LINE[] = "signer\t";
+constexpr size_t SIGNER_LINE_SIZE = sizeof SIGNER_LINE - 1;
 // Every byte of the product name escaped as %XX, and ".list".
 static_assert(PRODUCT_MAX * 3 + 5 < sizeof(InstallRecord::list_name));
 
@@ -132,7 +134,10 @@ int read_list(InstallRecord* r, OwnedIndex* index) {
       const char* nul = static_cast<const char*>(memchr(buffer + at, 0, used - at));
       if (!nul) break;  // a line cut short at the end is left out
       size_t length = size_t(nul - (buffer + at));
-      if (add_line(index, buffer + at, length, format) != 0) {
+      const char* line = buffer + at;
+      if (format == 2 && length > SIGNER_LINE_SIZE && memcmp(line, SIGNER_LINE, SIGNER_LINE_SIZE) == 0) {
+        r->signed_by = signer_key_from_hex(line + SIGNER_LINE_SIZE, length - SIGNER_LINE_SIZE, &r->signer) == 0;
+      } else if (add_line(index, line, length, format) != 0) {
         result = FAILURE_NO_MEMORY;
         break;
       }
@@ -223,6 +228,7 @@ int install_record_open(InstallRecord* r, int root_fd, const char* product, Owne
   r->found = 0;
   r->unavailable_error = 0;
   r->untrusted = 0;
+  r->signed_by = 0;
   list_name_for(product, r->list_name);
   struct stat st;
   if (fstat(root_fd, &st) != 0) return fail_with(f, FAILURE_OPEN_RECORD, errno);
@@ -289,6 +295,12 @@ int install_record_write(InstallRecord* r, const OwnedIndex* index, bool intent)
   // Whatever the umask: a list that a group could write is not trusted.
   int result = fchmod(w.fd, 0644);
   if (result == 0) result = append(&w, LIST_HEADER, LIST_HEADER_SIZE);
+  if (result == 0 && r->signed_by) {
+    char line[SIGNER_LINE_SIZE + SIGNER_HEX_SIZE];
+    memcpy(line, SIGNER_LINE, SIGNER_LINE_SIZE);
+    signer_key_hex(r->signer, line + SIGNER_LINE_SIZE);
+    result = append(&w, line, sizeof line);
+  }
   if (result == 0) result = owned_index_each_recorded(index, intent, append_path, &w);
   if (result == 0) result = owned_index_each_config(index, intent, append_config_mark, &w);
   if (result == 0) result = flush(&w);

@@ -20,6 +20,7 @@
 #include "archive/entry_paths.h"  // INSTALL_RECORD_DIRECTORY
 #include "engine/failure.h"
 #include "engine/ownership/owned_index.h"
+#include "engine/read/installer_signature.h"
 
 // What the names of temporaries in the record directory begin with.
 constexpr char INSTALL_RECORD_TEMPORARY_PREFIX[] = "tmp-";
@@ -40,6 +41,11 @@ struct InstallRecord {
   // another user or may be written by a group or others. Nothing is read
   // from it, nothing written to it.
   int untrusted;
+  // The key that signed the installation, kept as a line of its own that
+  // earlier installers pass over as one they cannot parse: set where the
+  // list names one, written where set.
+  int signed_by;
+  SignerKey signer;
 };
 
 // Makes the record directory below `root_fd`, takes the lock, removes the

@@ -109,7 +109,7 @@ const char* method_name(uint32_t type) {
 
 }  // namespace
 
-void list_header(FILE* out, const AttachmentHeader& h, const VendorTexts& t) {
+void list_header(FILE* out, const AttachmentHeader& h, const VendorTexts& t, const char* signer) {
   print_header_text(out, "Product:   ", h, HEADER_PRODUCT_NAME);
   print_header_text(out, "Version:   ", h, HEADER_PRODUCT_VERSION);
   print_header_text(out, "Platform:  ", h, HEADER_PLATFORM);
@@ -137,6 +137,7 @@ void list_header(FILE* out, const AttachmentHeader& h, const VendorTexts& t) {
     print_described(out, "Licence:   ", nullptr);
   }
   print_described(out, "Notes:     ", t.text[VENDOR_NOTES]);
+  if (signer) fprintf(out, "Signed:    %s\n", signer);
   fputc('\n', out);
 }
 

@@ -13,7 +13,7 @@
 #include "engine/read/entry_reader.h"
 
 // The header's lines, the texts' lines and the blank line that ends them.
-void list_header(FILE* out, const AttachmentHeader& header, const VendorTexts& texts);
+void list_header(FILE* out, const AttachmentHeader& header, const VendorTexts& texts, const char* signer = nullptr);
 
 // One entry's line; a link's target ("NAME -> TARGET") or a hard link's
 // first name ("NAME => FIRST") is read from entry.data.

@@ -153,6 +153,23 @@ TEST_F(CMakePackage, OptionsReachCreateThroughBothWays) {
   }
 }
 
+TEST_F(CMakePackage, VendorProjectSignsBothWays) {
+  ProcessResult k = run_pack({"keygen", "-W", "-p", temp / "v.pub", "-s", temp / "v.key"});
+  if (k.exit_status != 0) GTEST_SKIP() << "zolt-pack built without libsodium (libsodium-dev)";
+  ProcessResult r = run(CMAKE_COMMAND, {"-S", ZOLT_SOURCE_DIR "/examples/vendor-project", "-B", build,
+                                        "-DCMAKE_PREFIX_PATH=" + prefix, "-DVENDOR_SIGN_KEY=" + temp / "v.key"});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  r = run(CMAKE_COMMAND, {"--build", build});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  r = run(CPACK_COMMAND, {"--config", "CPackConfig.cmake"}, build);
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  for (const std::string& installer : {build + "/vendor-kit.run", build + "/VendorKit-2.3.1-Linux.run"}) {
+    ProcessResult v = run_pack({"verify", "-q", "--key", temp / "v.pub", installer});
+    EXPECT_EQ(v.exit_status, 0) << installer << v.err;
+    EXPECT_TRUE(path_exists(installer + ".minisig")) << installer;
+  }
+}
+
 // An installer begins with the stub it was made from, and says so.
 void expect_made_from(const std::string& installer, const std::string& stub, const std::string& arch) {
   EXPECT_EQ(read_file(installer).substr(0, 4096), read_file(stub).substr(0, 4096)) << installer;
