@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -202,11 +203,11 @@ TEST(CreateOutput, KeepsTheSmallerInstallerWithoutAMethod) {
     SCOPED_TRACE(std::string(c.dir) + " " + (c.extra.empty() ? "" : c.extra[0]));
     EXPECT_STREQ(stub_of(create(temp / "x.run", temp / c.dir, c.extra)), c.stub);
   }
-  for (const char* dir : {"small", "large"}) {
-    size_t chosen = create(temp / "a.run", temp / dir, {}).size();
-    EXPECT_LE(chosen, create(temp / "z.run", temp / dir, {"--method=zstd"}).size()) << dir;
-    EXPECT_LE(chosen, create(temp / "l.run", temp / dir, {"--method=lh5"}).size()) << dir;
-  }
+  for (const char* dir : {"small", "large"})
+    EXPECT_LE(create(temp / "a.run", temp / dir, {}).size(),
+              std::min(create(temp / "z.run", temp / dir, {"--method=zstd"}).size(),
+                       create(temp / "l.run", temp / dir, {"--method=lh5"}).size()))
+        << dir;
 }
 
 TEST(CreateOutput, RecordsTimesTheInstallerCanRestore) {
