@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/crc16.h"
+#include "archive/record_columns.h"
 
 namespace {
 
@@ -131,16 +132,16 @@ uint32_t writer_block_record(AttachmentWriter* w, EntryFields f, const uint8_t* 
   return build_record(record, f);
 }
 
-int writer_add_record_block(AttachmentWriter* w, const uint8_t* records, uint32_t records_size,
+int writer_add_record_block(AttachmentWriter* w, const uint8_t* columns, uint32_t columns_size,
                             const uint8_t* stored, uint32_t stored_size) {
   if (w->stream_offset > UINT32_MAX) return WRITE_TOO_LARGE;
-  if (records_size > RECORD_BLOCK_MAX || stored_size > RECORD_BLOCK_STORED_MAX) return WRITE_TOO_LARGE;
+  if (columns_size > RECORD_BLOCK_COLUMNS_MAX || stored_size > RECORD_BLOCK_STORED_MAX) return WRITE_TOO_LARGE;
   EntryFields f{};
   f.name = RECORD_BLOCK_NAME;
   f.entry_type = ENTRY_RECORD_BLOCK;
-  f.file_size = records_size;
+  f.file_size = columns_size;
   f.stored_size = stored_size;
-  f.file_crc = crc16(w->crc_table, records, records_size);
+  f.file_crc = crc16(w->crc_table, columns, columns_size);
   f.stored_crc = crc16(w->crc_table, stored, stored_size);
   f.stream_offset = uint32_t(w->stream_offset);
   uint8_t record[RECORD_MAX_LENGTH];

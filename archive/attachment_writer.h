@@ -79,13 +79,13 @@ int writer_add_entry(AttachmentWriter* w, EntryFields fields, const uint8_t* sto
 // Record blocks (ENTRY_RECORD_BLOCK), for entries whose records travel
 // compressed: the caller builds each entry's record with
 // writer_block_record, `data_offset` counting from the first byte behind
-// the block; compresses the records, one after another; then writes the
-// block with writer_add_record_block and each entry's stored data with
+// the block; compresses the records' column form (records_to_columns,
+// record_columns.h); then writes the block with writer_add_record_block and each entry's stored data with
 // writer_add_block_data, in the records' order. Only the entries count
 // towards the header's totals.
 uint32_t writer_block_record(AttachmentWriter* w, EntryFields fields, const uint8_t* stored_data,
                              uint32_t data_offset, uint8_t record[RECORD_MAX_LENGTH]);
-int writer_add_record_block(AttachmentWriter* w, const uint8_t* records, uint32_t records_size,
+int writer_add_record_block(AttachmentWriter* w, const uint8_t* columns, uint32_t columns_size,
                             const uint8_t* stored, uint32_t stored_size);
 int writer_add_block_data(AttachmentWriter* w, const EntryFields& fields, uint32_t record_length,
                           const uint8_t* stored_data);

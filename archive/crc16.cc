@@ -17,26 +17,33 @@ namespace {
 // record and every byte of an installation cheap.
 using SliceTables = std::array<std::array<uint16_t, 256>, 8>;
 
-constexpr SliceTables make_slice_tables() {
-  SliceTables t{};
-  for (uint32_t i = 0; i < 256; i++) {
-    uint32_t r = i;
-    for (int bit = 0; bit < 8; bit++) r = (r & 1) ? (r >> 1) ^ 0xA001 : r >> 1;
-    t[0][i] = uint16_t(r);
-  }
-  for (int j = 1; j < 8; j++)
-    for (uint32_t i = 0; i < 256; i++) t[j][i] = uint16_t(t[j - 1][i] >> 8 ^ t[0][t[j - 1][i] & 0xFF]);
-  return t;
-}
+// Filled by the first crc16_table, which every caller of crc16 has called:
+// 4 KiB that the installer need not carry as constants.
+SliceTables slice;
+int slice_state = 0;  // 0 empty, 1 being filled, 2 filled
 
-constexpr SliceTables slice = make_slice_tables();
-static_assert(slice[0][1] == 0xC0C1 && slice[0][255] == 0x4040, "the CRC-16/ARC byte table");
+void fill_slice_tables() {
+  int expected = 0;
+  if (__atomic_compare_exchange_n(&slice_state, &expected, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_ACQUIRE)) {
+    for (uint32_t i = 0; i < 256; i++) {
+      uint32_t r = i;
+      for (int bit = 0; bit < 8; bit++) r = (r & 1) ? (r >> 1) ^ 0xA001 : r >> 1;
+      slice[0][i] = uint16_t(r);
+    }
+    for (int j = 1; j < 8; j++)
+      for (uint32_t i = 0; i < 256; i++) slice[j][i] = uint16_t(slice[j - 1][i] >> 8 ^ slice[0][slice[j - 1][i] & 0xFF]);
+    __atomic_store_n(&slice_state, 2, __ATOMIC_RELEASE);
+  }
+  while (__atomic_load_n(&slice_state, __ATOMIC_ACQUIRE) != 2) {
+  }
+}
 
 }  // namespace
 
 uint8_t* crc16_table() {
   auto* table = static_cast<uint8_t*>(malloc(CRC_TABLE_SIZE));
   if (!table) return nullptr;
+  fill_slice_tables();
   for (uint32_t i = 0; i < 256; i++) {
     table[i] = uint8_t(slice[0][i]);
     table[256 + i] = uint8_t(slice[0][i] >> 8);

@@ -7,6 +7,8 @@
 constexpr uint32_t CRC_TABLE_SIZE = 512;  // low bytes of 256 entries, then their high bytes
 
 // A new table, or null when memory is exhausted. The caller frees it with free().
+// Only a table from here may be given to crc16 and crc16_continue: the first
+// call also fills what they share.
 uint8_t* crc16_table();
 
 // The CRC of `length` bytes in stored form: the CRC-16/ARC value with its two

@@ -112,9 +112,10 @@ constexpr uint32_t ENTRY_ZSTD_CONTINUED = 4;  // goes on with the frame of the p
 // frame of their own): a product's names share most of their bytes, which
 // a record each in the open would repeat. The block's own record is in the
 // open and is no entry: it is not counted in entry_count or the header's
-// totals. Its file_size is the decoded length (RECORD_BLOCK_MAX at most),
-// file_crc that of the decoded bytes. Those bytes are whole records, one
-// after another, each checked as any record is; the entries' stored data
+// totals. Its file_size is the decoded length, file_crc that of the decoded
+// bytes. Those bytes hold whole records (RECORD_BLOCK_MAX bytes at most)
+// stored column by column (record_columns.h), each record checked, once
+// back in one piece, as any record is; the entries' stored data
 // follows the block's, in their order, and an entry's stream_offset counts
 // from the first byte behind the block. Once the block's records are used
 // up the next record is in the open again. A block never holds a block. A

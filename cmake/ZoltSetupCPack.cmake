@@ -12,7 +12,8 @@
 # sets it to the target's processor; a project may set it after) or
 # CPACK_ZOLT_STUB (another bare installer), and optionally
 # CPACK_ZOLT_PLATFORM (default: from the stub), CPACK_ZOLT_DELETE (a list of names for
-# deletion entries), CPACK_ZOLT_METHOD (zstd or lh5, zolt-pack's --method),
+# deletion entries), CPACK_ZOLT_METHOD (zstd or lh5, zolt-pack's --method;
+# unset, the smaller installer of the two),
 # CPACK_ZOLT_LEVEL (the Zstandard level), CPACK_ZOLT_STORE (store uncompressed),
 # CPACK_ZOLT_REMOVE_OBSOLETE (the package is the whole product: an upgrade
 # removes the unchanged files of earlier versions that it no longer installs),

@@ -16,9 +16,10 @@
 #                                or "Linux aarch64"
 #     [BUILD_TIME <seconds>]     default: SOURCE_DATE_EPOCH at build time, else now
 #     [SPACE <bytes>]            default: file sizes rounded up to 4096
-#     [METHOD zstd|lh5]          zstd: Zstandard in solid runs (zolt-pack's default
-#                                where it was built with libzstd); lh5: -lh5-
-#                                file by file, with the smaller stub
+#     [METHOD zstd|lh5]          zstd: Zstandard in solid runs; lh5: -lh5- file
+#                                by file, with the smaller stub (default, where
+#                                zolt-pack was built with libzstd: both, and
+#                                the smaller installer kept)
 #     [LEVEL <n>]                Zstandard level, 1 to 22 (default 19)
 #     [STORE]                    store every file uncompressed
 #     [DELETE <name>...]         deletion entries for files of earlier versions

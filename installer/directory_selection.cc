@@ -113,7 +113,11 @@ CheckResult check_path(char* path, bool too_long) {
       return r;
   }
   if (is_directory(path) == 0) return reject("\n\nThe directory already exists as a file.\n");
-  if (strstr(path, "/bin/")) {
+  // A loop rather than strstr, whose general search the installer would
+  // carry for this one test.
+  bool in_bin = false;
+  for (const char* p = path; *p && !in_bin; p++) in_bin = strncmp(p, "/bin/", 5) == 0;
+  if (in_bin) {
     if ((r = warn("\n\nInstalling into a 'bin' directory is not recommended.\n")) != CHECK_PASSED)
       return r;
   }

@@ -1,7 +1,5 @@
 #include "installer/inspection.h"
 
-#include <time.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +15,7 @@
 #include "engine/install/install_run.h"
 #include "engine/present/listing.h"
 #include "engine/present/text_escape.h"
+#include "engine/present/utc_time.h"
 #include "installer/answers.h"
 #include "installer/directory_selection.h"
 #include "installer/installer_state.h"
@@ -79,11 +78,9 @@ int finish_output() {
 int show_version() {
   Fields f;
   read_fields(&f);
-  time_t build_time = header_build_time(attachment_header);
-  struct tm when = {};
-  if (const struct tm* t = gmtime(&build_time)) when = *t;
-  printf("%s %s %s (build %.2d%.2d%.2d.%.2d%.2d%.2d)\n", f.name, f.version, f.platform, (when.tm_year + 1900) % 100,
-         when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
+  const UtcTime when = utc_time(header_build_time(attachment_header));
+  printf("%s %s %s (build %.2d%.2d%.2d.%.2d%.2d%.2d)\n", f.name, f.version, f.platform, when.year % 100, when.month,
+         when.day, when.hour, when.minute, when.second);
   print_signer_line(stdout);
   return finish_output();
 }

@@ -1,11 +1,10 @@
 // The welcome page: the title and thanks (the vendor's, else the installer's
 // own), the product named by the attachment header and the build stamp, which
 // is given in UTC so that it reads the same wherever the installer runs.
-#include <time.h>
-
 #include <cstdio>
 #include <iterator>
 
+#include "engine/present/utc_time.h"
 #include "installer/answers.h"
 #include "installer/installer_state.h"
 #include "installer/pages.h"
@@ -20,11 +19,7 @@ const char install_thanks[] = "Thanks for purchasing ZOLT(R) imaging products.";
 
 int welcome_page() {
   if (quiet) return ANSWER_NEXT;
-  // Every 32-bit build time has a calendar date; the zeroed fallback only
-  // keeps a failing gmtime from being dereferenced.
-  time_t build_time = header_build_time(attachment_header);
-  struct tm when = {};
-  if (const struct tm* t = gmtime(&build_time)) when = *t;
+  const UtcTime when = utc_time(header_build_time(attachment_header));
 
   char name[HEADER_TEXT_SIZE], version[HEADER_TEXT_SIZE], platform[HEADER_TEXT_SIZE];
   header_text(attachment_header, HEADER_PRODUCT_NAME, name);
@@ -34,8 +29,8 @@ int welcome_page() {
   fprintf(stderr, "\n\n%s\n\n", vendor_text_or(VENDOR_TITLE, install_title));
   fprintf(stderr, "%s\n\n", vendor_text_or(VENDOR_THANKS, install_thanks));
   fprintf(stderr, "Let's install  %s %s %s software!", name, version, platform);
-  fprintf(stderr, " (build %.2d%.2d%.2d.%.2d%.2d%.2d) ", (when.tm_year + 1900) % 100, when.tm_mon + 1,
-          when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
+  fprintf(stderr, " (build %.2d%.2d%.2d.%.2d%.2d%.2d) ", when.year % 100, when.month, when.day, when.hour,
+          when.minute, when.second);
   fputs("!\n", stderr);
 
   static const int keys[] = {'c', 'n'};

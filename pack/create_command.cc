@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -286,6 +287,17 @@ std::string ratio_text(uint64_t out, uint64_t in) {
   return text;
 }
 
+// Puts what `from` holds in place of what `to` holds.
+void copy_stream(FILE* from, FILE* to, const std::string& label) {
+  if (fflush(to) != 0 || fseek(to, 0, SEEK_SET) != 0 || ftruncate(fileno(to), 0) != 0 || fseek(from, 0, SEEK_SET) != 0)
+    throw Failure(system_failure(label, "cannot write", errno));
+  std::vector<char> buffer(size_t(1) << 16);
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), from)) > 0)
+    if (fwrite(buffer.data(), 1, n, to) != n) throw Failure(system_failure(label, "cannot write", errno));
+  if (ferror(from) || fflush(to) != 0) throw Failure(system_failure(label, "cannot write", errno));
+}
+
 }  // namespace
 
 int create_command(const Arguments& args) {
@@ -310,9 +322,15 @@ int create_command(const Arguments& args) {
     if (o.method_given)
       throw Failure(o.stub + ": this stub does not decode Zstandard entries; use its zolt-setup-zstd or --method lh5");
     o.zstd = false;
+    o.lh5_stub.clear();
   }
   stop_shells(&stub);
   append_vendor_texts(&stub, texts);
+  std::vector<uint8_t> lh5_stub;
+  if (!o.lh5_stub.empty()) {
+    lh5_stub = read_stub(o.lh5_stub);
+    append_vendor_texts(&lh5_stub, texts);
+  }
 
   ScanOptions scan;
   scan.dereference = o.dereference;
@@ -354,6 +372,7 @@ int create_command(const Arguments& args) {
   // Both places are checked before anything is written, and both files are
   // complete before either is put in place.
   std::vector<std::string> inputs = {o.stub};
+  if (!o.lh5_stub.empty()) inputs.push_back(o.lh5_stub);
   for (const auto& file : {o.licence_file, o.notes_file, o.sign_key})
     if (file) inputs.push_back(*file);
   OutputFile output(o.output, inputs, OutputFile::REGULAR_ONLY);
@@ -361,110 +380,141 @@ int create_command(const Arguments& args) {
   std::optional<OutputFile> signature;
   if (sign_key) signature.emplace(signature_path, inputs, OutputFile::REGULAR_ONLY);
 
-  AttachmentWriter writer;
   uint32_t adjusted_times = 0;
   uint64_t stored_total = 0;
-  try {
-    check_write(writer_begin(&writer, output.stream(), stub.data(), stub.size()), o.output);
+  // One installer of `image` and `zstd` into `out`; false, with the output
+  // left unfinished, once it has grown beyond `give_up` bytes.
+  auto write_installer = [&](FILE* out, const std::vector<uint8_t>& image, bool zstd, uint64_t give_up) {
+    AttachmentWriter writer;
+    adjusted_times = 0;
+    stored_total = 0;
+    try {
+      check_write(writer_begin(&writer, out, image.data(), image.size()), o.output);
 #ifdef ZOLT_HAVE_ZSTD
-    // A Zstandard installer's stub decodes record blocks; a -lh5- one's need not.
-    std::optional<RecordBlocks> blocks;
-    if (o.zstd && !o.store) blocks.emplace(&writer, o.level);
+      // A Zstandard installer's stub decodes record blocks; a -lh5- one's need not.
+      std::optional<RecordBlocks> blocks;
+      if (zstd && !o.store) blocks.emplace(&writer, o.level);
 #endif
-    // A WriteResult; `*failed` names an entry held earlier that failed.
-    auto add_entry = [&](const EntryFields& fields, const uint8_t* stored, std::string* failed) {
-      *failed = fields.name;
+      // A WriteResult; `*failed` names an entry held earlier that failed.
+      auto add_entry = [&](const EntryFields& fields, const uint8_t* stored, std::string* failed) {
+        *failed = fields.name;
 #ifdef ZOLT_HAVE_ZSTD
-      if (blocks) return blocks->add(fields, stored, failed);
+        if (blocks) return blocks->add(fields, stored, failed);
 #endif
-      return writer_add_entry(&writer, fields, stored);
-    };
-    std::string failed;
-    for (const std::string& d : o.deletions) {
-      EntryFields fields{};
-      fields.name = d.c_str();
-      fields.entry_type = ENTRY_DELETE;
-      int result = add_entry(fields, nullptr, &failed);
-      check_write(result, o.output + ": " + (failed == d ? "deletion entry " : "") + failed);
-    }
-
-    ProgressDisplay display(!o.quiet);
-    QueueLimits limits;
-    limits.threads = o.jobs;
-    limits.window_files = 16 * size_t(o.jobs);
-    CompressionQueue queue(tree.files, PackMethod{o.store, o.zstd, o.level}, limits);
-    std::string count = std::to_string(tree.files.size() + objects);
-    uint64_t done = 0;
-    for (size_t i = 0; i < tree.files.size(); i++) {
-      const SourceFile& f = tree.files[i];
-      const PackedFile* packed;
-      try {
-        packed = &queue.next();
-      } catch (...) {
-        display.clear();
-        throw;
+        return writer_add_entry(&writer, fields, stored);
+      };
+      std::string failed;
+      for (const std::string& d : o.deletions) {
+        EntryFields fields{};
+        fields.name = d.c_str();
+        fields.entry_type = ENTRY_DELETE;
+        int result = add_entry(fields, nullptr, &failed);
+        check_write(result, o.output + ": " + (failed == d ? "deletion entry " : "") + failed);
       }
-      EntryFields fields{};
-      fields.name = f.name.c_str();
-      fields.entry_type = packed->entry_type;
-      fields.file_size = uint32_t(f.size);
-      fields.stored_size = packed->stored_size;
-      fields.file_crc = packed->file_crc;
-      fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
-      fields.mode = f.mode;
-      if (excluding_pattern(o.configs, f.name)) fields.flags = RECORD_FLAG_CONFIG;
-      int result = add_entry(fields, packed->stored.get(), &failed);
-      if (result != WRITE_OK) display.clear();
-      check_write(result, o.output + ": " + failed);
-      stored_total += packed->stored_size;
-      done += f.size;
-      display.update("[" + std::to_string(i + 1) + "/" + count + "] " + short_size(done) + " " +
-                     std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + escaped_text(f.name));
-    }
-    // Links and directories: size 0 in the progress, as in the installer's.
-    std::vector<const SourceObject*> later;
-    for (const SourceObject& l : tree.links) later.push_back(&l);
-    for (auto d = tree.directories.rbegin(); d != tree.directories.rend(); ++d) later.push_back(&*d);
-    for (size_t i = 0; i < later.size(); i++) {
-      const SourceObject& f = *later[i];
-      const uint8_t* target = reinterpret_cast<const uint8_t*>(f.target.data());
-      EntryFields fields{};
-      fields.name = f.name.c_str();
-      fields.entry_type = f.kind == SOURCE_LINK ? ENTRY_SYMLINK : f.kind == SOURCE_HARD_LINK ? ENTRY_HARD_LINK : ENTRY_DIRECTORY;
-      fields.file_size = fields.stored_size = uint32_t(f.target.size());
-      fields.file_crc = crc16(writer.crc_table, target, fields.file_size);
-      fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
-      fields.mode = f.mode;
-      int result = add_entry(fields, target, &failed);
-      if (result != WRITE_OK) display.clear();
-      check_write(result, o.output + ": " + failed);
-      stored_total += fields.stored_size;
-      display.update("[" + std::to_string(tree.files.size() + i + 1) + "/" + count + "] " + short_size(done) + " " +
-                     std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " + escaped_text(f.name));
-    }
-    if (o.post_install) {
-      const uint8_t* program = reinterpret_cast<const uint8_t*>(post_install.bytes.data());
-      EntryFields fields{};
-      fields.name = post_install.name.c_str();
-      fields.entry_type = ENTRY_POST_INSTALL;
-      fields.file_size = fields.stored_size = uint32_t(post_install.bytes.size());
-      fields.file_crc = crc16(writer.crc_table, program, fields.file_size);
-      fields.mod_time = entry_time(post_install.mod_time, o, &adjusted_times);
-      fields.mode = post_install.mode;
-      int result = add_entry(fields, program, &failed);
-      check_write(result, o.output + ": " + (failed == post_install.name ? "the post-install step" : failed));
-      stored_total += fields.stored_size;
-    }
-    display.clear();
+
+      ProgressDisplay display(!o.quiet);
+      QueueLimits limits;
+      limits.threads = o.jobs;
+      limits.window_files = 16 * size_t(o.jobs);
+      CompressionQueue queue(tree.files, PackMethod{o.store, zstd, o.level}, limits);
+      std::string count = std::to_string(tree.files.size() + objects);
+      uint64_t done = 0;
+      for (size_t i = 0; i < tree.files.size(); i++) {
+        const SourceFile& f = tree.files[i];
+        const PackedFile* packed;
+        try {
+          packed = &queue.next();
+        } catch (...) {
+          display.clear();
+          throw;
+        }
+        EntryFields fields{};
+        fields.name = f.name.c_str();
+        fields.entry_type = packed->entry_type;
+        fields.file_size = uint32_t(f.size);
+        fields.stored_size = packed->stored_size;
+        fields.file_crc = packed->file_crc;
+        fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
+        fields.mode = f.mode;
+        if (excluding_pattern(o.configs, f.name)) fields.flags = RECORD_FLAG_CONFIG;
+        int result = add_entry(fields, packed->stored.get(), &failed);
+        if (result != WRITE_OK) display.clear();
+        check_write(result, o.output + ": " + failed);
+        stored_total += packed->stored_size;
+        if (uint64_t(ftell(out)) > give_up) {
+          display.clear();
+          writer_abandon(&writer);
+          return false;
+        }
+        done += f.size;
+        display.update("[" + std::to_string(i + 1) + "/" + count + "] " + short_size(done) + " " +
+                       std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " +
+                       escaped_text(f.name));
+      }
+      // Links and directories: size 0 in the progress, as in the installer's.
+      std::vector<const SourceObject*> later;
+      for (const SourceObject& l : tree.links) later.push_back(&l);
+      for (auto d = tree.directories.rbegin(); d != tree.directories.rend(); ++d) later.push_back(&*d);
+      for (size_t i = 0; i < later.size(); i++) {
+        const SourceObject& f = *later[i];
+        const uint8_t* target = reinterpret_cast<const uint8_t*>(f.target.data());
+        EntryFields fields{};
+        fields.name = f.name.c_str();
+        fields.entry_type = f.kind == SOURCE_LINK        ? ENTRY_SYMLINK
+                            : f.kind == SOURCE_HARD_LINK ? ENTRY_HARD_LINK
+                                                         : ENTRY_DIRECTORY;
+        fields.file_size = fields.stored_size = uint32_t(f.target.size());
+        fields.file_crc = crc16(writer.crc_table, target, fields.file_size);
+        fields.mod_time = entry_time(f.mod_time, o, &adjusted_times);
+        fields.mode = f.mode;
+        int result = add_entry(fields, target, &failed);
+        if (result != WRITE_OK) display.clear();
+        check_write(result, o.output + ": " + failed);
+        stored_total += fields.stored_size;
+        display.update("[" + std::to_string(tree.files.size() + i + 1) + "/" + count + "] " + short_size(done) + " " +
+                       std::to_string(tree.total_size ? done * 100 / tree.total_size : 100) + "% " +
+                       escaped_text(f.name));
+      }
+      if (o.post_install) {
+        const uint8_t* program = reinterpret_cast<const uint8_t*>(post_install.bytes.data());
+        EntryFields fields{};
+        fields.name = post_install.name.c_str();
+        fields.entry_type = ENTRY_POST_INSTALL;
+        fields.file_size = fields.stored_size = uint32_t(post_install.bytes.size());
+        fields.file_crc = crc16(writer.crc_table, program, fields.file_size);
+        fields.mod_time = entry_time(post_install.mod_time, o, &adjusted_times);
+        fields.mode = post_install.mode;
+        int result = add_entry(fields, program, &failed);
+        check_write(result, o.output + ": " + (failed == post_install.name ? "the post-install step" : failed));
+        stored_total += fields.stored_size;
+      }
+      display.clear();
 #ifdef ZOLT_HAVE_ZSTD
-    if (blocks) check_write(blocks->flush(&failed), o.output + ": " + failed);
+      if (blocks) check_write(blocks->flush(&failed), o.output + ": " + failed);
 #endif
-    HeaderFields header{o.product.c_str(), o.version.c_str(), o.platform.c_str(), int32_t(o.build_time),
-                        space_required, o.remove_obsolete ? HEADER_FLAG_WHOLE_PRODUCT : 0u};
-    check_write(writer_finish(&writer, header), o.output);
-  } catch (...) {
-    writer_abandon(&writer);
-    throw;
+      HeaderFields header{o.product.c_str(),     o.version.c_str(), o.platform.c_str(),
+                          int32_t(o.build_time), space_required,    o.remove_obsolete ? HEADER_FLAG_WHOLE_PRODUCT : 0u};
+      check_write(writer_finish(&writer, header), o.output);
+    } catch (...) {
+      writer_abandon(&writer);
+      throw;
+    }
+    return true;
+  };
+  write_installer(output.stream(), stub, o.zstd, UINT64_MAX);
+  if (!o.lh5_stub.empty()) {
+    // The -lh5- stub is the smaller one: below a few hundred kilobytes of
+    // compressed files its installer can be the smaller, so it is built too
+    // and kept when it is, given up once it outgrows the first.
+    uint64_t first = uint64_t(ftell(output.stream()));
+    std::unique_ptr<FILE, int (*)(FILE*)> candidate(tmpfile(), fclose);
+    if (!candidate) throw Failure(system_failure("a temporary file", "cannot create", errno));
+    uint32_t first_adjusted = adjusted_times;
+    uint64_t first_stored = stored_total;
+    if (write_installer(candidate.get(), lh5_stub, false, first - 1) && uint64_t(ftell(candidate.get())) < first)
+      copy_stream(candidate.get(), output.stream(), o.output);
+    else
+      adjusted_times = first_adjusted, stored_total = first_stored;
   }
   if (adjusted_times)
     print_note(std::to_string(adjusted_times) + (adjusted_times == 1 ? " file time" : " file times") +

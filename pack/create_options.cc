@@ -40,8 +40,9 @@ const char* const CREATE_USAGE =
     "      --space=BYTES        disk space to announce (default: the file sizes, each\n"
     "                           rounded up to 4096)\n"
     "      --method=METHOD      zstd: Zstandard, the files compressed together in\n"
-    "                           solid runs (the default); lh5: -lh5-, file by file,\n"
-    "                           with the smaller stub\n"
+    "                           solid runs; lh5: -lh5-, file by file, with the\n"
+    "                           smaller stub (default: both are packed and the\n"
+    "                           smaller installer kept)\n"
     "      --level=N, -N        Zstandard level, 1 to 22 (default 19)\n"
     "      --store              store every file uncompressed\n"
     "      --delete=NAME        add an entry that removes NAME, a file that an\n"
@@ -411,7 +412,11 @@ CreateOptions parse_create_options(const std::vector<std::string>& args, const c
   if (!has_version || o.version.empty()) throw UsageError("create", "the version is required: give --version TEXT");
   if (!o.arch.empty() && !o.stub.empty()) throw UsageError("create", "give --arch or --stub, not both");
   if (has_level && !o.zstd) throw UsageError("create", "--level sets the Zstandard level; lh5 has none");
-  if (o.stub.empty()) o.stub = stub_for_arch(o.arch.empty() ? NATIVE_ARCH : o.arch, o.zstd && !o.store);
+  if (o.stub.empty()) {
+    o.stub = stub_for_arch(o.arch.empty() ? NATIVE_ARCH : o.arch, o.zstd && !o.store);
+    if (o.zstd && !o.store && !o.method_given && !has_level)
+      o.lh5_stub = stub_for_arch(o.arch.empty() ? NATIVE_ARCH : o.arch, false);
+  }
   if (!has_platform) o.platform = stub_platform(o.stub);
   check_text("--product", o.product);
   check_text("--version", o.version);

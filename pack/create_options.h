@@ -24,6 +24,9 @@ struct CreateOptions {
   // or -lh5- file by file; --level for the former.
   bool zstd = false;
   bool method_given = false;  // else a --stub without Zstandard makes it lh5
+  // Neither method nor stub nor level given: the -lh5- stub that create
+  // also packs behind, keeping the smaller installer; else empty.
+  std::string lh5_stub;
   int level = 19;
   std::vector<std::string> deletions;  // in command-line order, without repeats
   bool remove_obsolete = false;  // the installer carries the whole product

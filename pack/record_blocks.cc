@@ -2,6 +2,8 @@
 
 #include <zstd.h>
 
+#include "archive/record_columns.h"
+
 int RecordBlocks::add(const EntryFields& fields, const uint8_t* stored, std::string* failed) {
   uint32_t stored_size = fields.entry_type == ENTRY_DELETE ? 0 : fields.stored_size;
   uint8_t record[RECORD_MAX_LENGTH];
@@ -24,14 +26,17 @@ int RecordBlocks::add(const EntryFields& fields, const uint8_t* stored, std::str
 
 int RecordBlocks::flush(std::string* failed) {
   if (held_.empty()) return WRITE_OK;
-  std::vector<uint8_t> block(ZSTD_compressBound(records_.size()));
-  size_t n = ZSTD_compress(block.data(), block.size(), records_.data(), records_.size(), level_);
+  std::vector<uint8_t> columns(record_columns_bound(uint32_t(records_.size())));
+  columns.resize(records_to_columns(records_.data(), uint32_t(records_.size()), columns.data()));
+  if (columns.empty()) return WRITE_BAD_NAME;
+  std::vector<uint8_t> block(ZSTD_compressBound(columns.size()));
+  size_t n = ZSTD_compress(block.data(), block.size(), columns.data(), columns.size(), level_);
   if (ZSTD_isError(n)) return WRITE_NO_MEMORY;
   // A block that saves nothing (a handful of records) is left out: the
   // records are written in the open.
   bool open = n + RECORD_NAME + sizeof RECORD_BLOCK_NAME - 1 + RECORD_NAME_PADDING >= records_.size();
   int result = open ? WRITE_OK
-                    : writer_add_record_block(writer_, records_.data(), uint32_t(records_.size()), block.data(),
+                    : writer_add_record_block(writer_, columns.data(), uint32_t(columns.size()), block.data(),
                                               uint32_t(n));
   for (size_t i = 0; i < held_.size() && result == WRITE_OK; i++) {
     Held& h = held_[i];

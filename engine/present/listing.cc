@@ -1,13 +1,12 @@
 #include "engine/present/listing.h"
 
-#include <time.h>
-
 #include <cinttypes>
 #include <cstring>
 
 #include "archive/text_characters.h"
 #include "engine/present/mode_word.h"
 #include "engine/present/text_escape.h"
+#include "engine/present/utc_time.h"
 
 namespace {
 
@@ -32,16 +31,10 @@ void print_escaped(FILE* out, const char* text, size_t length) {
 
 void print_escaped(FILE* out, const char* text) { print_escaped(out, text, strlen(text)); }
 
-// "2023-05-02 21:21:47" in UTC, or the seconds themselves where the time has
-// no calendar date.
-void print_utc(FILE* out, int64_t seconds) {
-  time_t t = time_t(seconds);
-  struct tm parts;
-  char text[64];
-  if (gmtime_r(&t, &parts) && strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) != 0)
-    fputs(text, out);
-  else
-    fprintf(out, "%" PRId64, seconds);
+// "2023-05-02 21:21:47" in UTC.
+void print_utc(FILE* out, int32_t seconds) {
+  const UtcTime t = utc_time(seconds);
+  fprintf(out, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 void print_lines(FILE* out, uint64_t lines) { fprintf(out, " (%" PRIu64 " line%s)\n", lines, lines == 1 ? "" : "s"); }

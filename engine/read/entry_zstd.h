@@ -21,9 +21,10 @@
 extern const int ENTRY_ZSTD_SUPPORTED;
 // Held in the image of every program that decodes them, so that zolt-pack
 // can tell a stub that does from one that does not.
-// A stub of an earlier build, which decoded the entries but not record
-// blocks, has the tag without " and record blocks".
-#define ENTRY_ZSTD_TAG "zolt-setup decodes Zstandard entries and record blocks"
+// A stub of an earlier build has a shorter tag: without " by column" where
+// it read the records of a block one after another, without " and record
+// blocks by column" where it read no blocks.
+#define ENTRY_ZSTD_TAG "zolt-setup decodes Zstandard entries and record blocks by column"
 
 // Counted per stream; 0, or FAILURE_NO_MEMORY with nothing held.
 int entry_zstd_open(EntryStream* stream);

@@ -1,6 +1,7 @@
 // The Zstandard side of the engine for programs built without libzstd, the
 // -lh5- installer stub among them.
 #include "engine/read/entry_zstd.h"
+#include "engine/read/record_block.h"
 
 const int ENTRY_ZSTD_SUPPORTED = 0;
 
@@ -13,6 +14,8 @@ int entry_zstd_decode(EntryStream*, const uint8_t*, const Entry&, const ZstdSour
 }
 
 int entry_zstd_decode_block(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t*) { return ENTRY_FAULT_DECODE; }
+
+int record_block_load(EntryStream*, const uint8_t*, const Entry&, long) { return ENTRY_FAULT_DECODE; }
 
 int entry_zstd_frame_header(const uint8_t*, uint32_t) { return ENTRY_FAULT_DECODE; }
 int entry_zstd_run_end(EntryStream*) { return FAILURE_NONE; }

@@ -33,7 +33,8 @@ uint32_t record_block_read(EntryStream* stream, void* buffer, uint32_t length);
 
 // Reads the stored data of the block whose record `e` was just read from
 // the file at `offset`, checks it, decodes it and holds its records. On a
-// fault no block is held.
+// fault no block is held. Linked with the Zstandard decoder
+// (record_block_load.cc); without it ENTRY_FAULT_DECODE.
 int record_block_load(EntryStream* stream, const uint8_t* crc_table, const Entry& e, long offset);
 
 void record_block_release(EntryStream* stream);

@@ -26,10 +26,8 @@ TEST(Aarch64Installer, InstallsAndRefusesAsTheNativeOne) {
   for (const std::string& arch : {std::string("aarch64"), native})
     ASSERT_EQ(run_pack({"create", "-q", "--product", "QUMBA", "--version", "7.1", "--arch", arch, "--platform",
                         "Linux aarch64", "--build-time", "1683062507", "-o", temp / ("sample-" + arch), sample}).exit_status, 0);
-  // Zstandard, the default, wherever the build has it.
-  if (!zstd_setup_binary().empty()) {
-    EXPECT_NE(run_pack({"list", temp / "sample-aarch64"}).out.find(" zstd "), std::string::npos);
-  }
+  // The sample's smaller installer is the -lh5- one.
+  EXPECT_NE(run_pack({"list", temp / "sample-aarch64"}).out.find(" lh5 "), std::string::npos);
   // Fixed times: the two runs may lie seconds apart on a loaded machine.
   std::vector<TestEntry> damaged{{"a.txt", ENTRY_STORED, "complete", "", 1683062507},
                                  {"b.txt", ENTRY_STORED, "right", "wrong", 1683062507}};

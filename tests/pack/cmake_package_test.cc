@@ -43,7 +43,7 @@ TEST_F(CMakePackage, InstallsZoltPackTheStubsTheManPageAndThePackage) {
   for (const std::string& pack : {prefix + "/bin/zolt-pack", std::string(ZOLT_PACK_BINARY)})
     for (std::string arch : {"", "x86_64", "aarch64"}) {
       std::string stub = prefix + "/lib/zolt-setup/" + (arch.empty() ? ZOLT_NATIVE_ARCH : arch) +
-                         (zstd_setup_binary().empty() ? "/zolt-setup" : "/zolt-setup-zstd");
+                         "/zolt-setup";  // create's smaller installer of one byte
       if (!path_exists(stub)) continue;
       std::vector<std::string> args{"create", "-q", "--stub-texts", "-o", temp / "a.run", "--product", "Q", "--version", "1"};
       if (!arch.empty()) args.push_back("--arch=" + arch);
@@ -179,8 +179,9 @@ void expect_made_from(const std::string& installer, const std::string& stub, con
 TEST_F(CMakePackage, InstallsTheNoticesAndPacksForTheTargetsArchitecture) {
   for (const char* notice : {"LICENSE", "THIRD-PARTY.md"})
     EXPECT_TRUE(path_exists(prefix + "/share/doc/zolt-setup/" + notice)) << notice;
-  // The default method's stubs; the bare -lh5- one named with STUB packs -lh5-.
-  const std::string name = zstd_setup_binary().empty() ? "/zolt-setup" : "/zolt-setup-zstd";
+  // The stubs of create's smaller installer of the kit, -lh5-; the bare
+  // -lh5- one named with STUB packs -lh5-.
+  const std::string name = "/zolt-setup";
   const std::string native = prefix + "/lib/zolt-setup/" ZOLT_NATIVE_ARCH + name,
                     aarch64 = prefix + "/lib/zolt-setup/aarch64" + name,
                     aarch64_lh5 = prefix + "/lib/zolt-setup/aarch64/zolt-setup", two = temp / "two";

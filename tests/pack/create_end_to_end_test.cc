@@ -162,6 +162,54 @@ TEST(CreateOutput, IsTheSameForTheSameTreeWhateverTheThreads) {
   EXPECT_NE(run_pack({"list", temp / "d.run"}).out.find(" 2023-11-14 22:13:20 doc-extra\n"), std::string::npos);
 }
 
+// Without a method, level or stub, create keeps whichever installer is
+// smaller: -lh5- with its smaller stub for a small product, Zstandard where
+// solid compression outweighs the stubs' difference.
+TEST(CreateOutput, KeepsTheSmallerInstallerWithoutAMethod) {
+  if (zstd_setup_binary().empty()) GTEST_SKIP() << "built without libzstd";
+  TempDir temp;
+  make_sample_tree(temp / "small");
+  std::string row;
+  for (int i = 0; i < 40; i++)
+    row += "#define QUMBA_FILTER_" + std::to_string(i) + " (QUMBA_BASE + " + std::to_string(i) + ")\n";
+  for (int i = 0; i < 400; i++)
+    put_file(temp / ("large/f" + std::to_string(i) + ".h"), row + std::to_string(i), 0644, 1683062507);
+  auto create = [&](const std::string& out, const std::string& dir, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"create", "-q", "-o", out};
+    args.insert(args.end(), PRODUCT.begin(), PRODUCT.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(dir);
+    ProcessResult r = run_pack(args);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(run_pack({"verify", "-q", out}).exit_status, 0);
+    return read_file(out);
+  };
+  const std::string lh5_stub = read_file(setup_binary()), zstd_stub = read_file(zstd_setup_binary());
+  auto stub_of = [&](const std::string& installer) {
+    return installer.compare(0, zstd_stub.size(), zstd_stub) == 0 ? "zstd"
+           : installer.compare(0, lh5_stub.size(), lh5_stub) == 0 ? "lh5"
+                                                                  : "?";
+  };
+  struct Case {
+    const char* dir;
+    std::vector<std::string> extra;
+    const char* stub;
+  };
+  for (const Case& c : std::vector<Case>{{"small", {}, "lh5"},
+                                         {"small", {"-5"}, "zstd"},
+                                         {"small", {"--method=zstd"}, "zstd"},
+                                         {"large", {}, "zstd"},
+                                         {"large", {"--method=lh5"}, "lh5"}}) {
+    SCOPED_TRACE(std::string(c.dir) + " " + (c.extra.empty() ? "" : c.extra[0]));
+    EXPECT_STREQ(stub_of(create(temp / "x.run", temp / c.dir, c.extra)), c.stub);
+  }
+  for (const char* dir : {"small", "large"})
+    EXPECT_LE(create(temp / "a.run", temp / dir, {}).size(),
+              std::min(create(temp / "z.run", temp / dir, {"--method=zstd"}).size(),
+                       create(temp / "l.run", temp / dir, {"--method=lh5"}).size()))
+        << dir;
+}
+
 TEST(CreateOutput, RecordsTimesTheInstallerCanRestore) {
   TempDir temp;
   put_file(temp / "tree/epoch", "at 0", 0755, 0);

@@ -30,7 +30,8 @@ struct TestHeader {
 // The path of the bare installer built with the tests.
 std::string setup_binary();
 // The stub that also decodes Zstandard (empty in a build without libzstd),
-// and the one zolt-pack create takes by default: that one where it is built.
+// and the one zolt-pack create takes with --level alone: that one where it
+// is built.
 std::string zstd_setup_binary();
 std::string default_setup_binary();
 
