@@ -57,8 +57,12 @@ struct Repair {
   OwnedIndex wanted;
   const char* directory;
   unsigned long restored;
+  unsigned long configs_kept;  // changed configuration files, left as the user has them
   bool out_of_memory;
 };
+
+// In the repair's own index, a changed configuration file already counted.
+constexpr unsigned CONFIG_KEPT = PATH_RECORDED;
 
 void want(void* context, const char* path, unsigned) {
   Repair& r = *static_cast<Repair*>(context);
@@ -67,8 +71,15 @@ void want(void* context, const char* path, unsigned) {
 
 int wanted_entry(void* context, const Entry& entry) {
   if (entry.type == ENTRY_DELETE || entry.type == ENTRY_POST_INSTALL) return 0;
-  const Repair& r = *static_cast<const Repair*>(context);
-  return (owned_index_flags(&r.wanted, entry.name, strlen(entry.name)) & PATH_INSTALLS) && !entry_is_config(entry);
+  Repair& r = *static_cast<Repair*>(context);
+  const unsigned flags = owned_index_flags(&r.wanted, entry.name, strlen(entry.name));
+  if (!(flags & PATH_INSTALLS)) return 0;
+  if (!entry_is_config(entry)) return 1;
+  if (!(flags & CONFIG_KEPT)) {
+    r.configs_kept++;
+    if (owned_index_add(&r.wanted, entry.name, strlen(entry.name), CONFIG_KEPT) != 0) r.out_of_memory = true;
+  }
+  return 0;
 }
 
 void restored(void* context, uint32_t, const Entry& entry) {
@@ -113,6 +124,7 @@ int verify_installed_tree(const char* directory) {
 int repair_installed_tree(const char* directory) {
   owned_index_init(&repair.wanted);
   repair.directory = directory;
+  repair.configs_kept = 0;
   InstalledCheck before;
   if (compare(directory, want, &repair, &before) != 0) return STATUS_FAILED;
   if (repair.out_of_memory) error("Insufficient memory (err=3).");
@@ -127,5 +139,7 @@ int repair_installed_tree(const char* directory) {
   snprintf(verb, sizeof verb, "repaired, %lu restored", repair.restored);
   InstalledCheck after;
   if (compare_and_tell(directory, verb, &after) != 0) return STATUS_FAILED;
-  return after.differ ? STATUS_FAILED : 0;
+  // A configuration file the user changed is theirs: it differs, and is shown
+  // so, but is no fault of the repair.
+  return after.differ > repair.configs_kept ? STATUS_FAILED : 0;
 }

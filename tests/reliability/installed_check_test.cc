@@ -22,7 +22,8 @@ std::vector<TestEntry> product() {
           {"bin/tool", ENTRY_STORED, "#!/bin/sh\necho tool\n", "", kTime, 0100755},
           {"bin/current", ENTRY_SYMLINK, "tool", "tool", kTime, 0120777},
           {"etc/tool.conf", ENTRY_STORED, "colour=blue\n", "", kTime},
-          {"share/readme", ENTRY_STORED, "read me\n", "", kTime}};
+          {"share/readme", ENTRY_STORED, "read me\n", "", kTime},
+          {"etc/site.conf", ENTRY_STORED, "site=here\n", "", kTime, 0100644, RECORD_FLAG_CONFIG}};
 }
 
 ProcessResult setup(const std::string& installer, const std::string& dir, const std::string& option) {
@@ -69,18 +70,17 @@ std::string record(const std::string& dir) { return read_file(dir + "/.zolt-setu
 
 TEST(InstalledCheck, EachChangeIsOneLineAndNothingIsWritten) {
   TempDir work;
-  const std::string dir = work / "target";
   write_installer(work / "setup", product());
-  ASSERT_EQ(setup(work / "setup", dir, "").exit_status, 0);
-  ProcessResult untouched = setup(work / "setup", dir, "--verify");
-  EXPECT_EQ(untouched.exit_status, 0) << untouched.err;
-  EXPECT_EQ(untouched.out.find("QUMBA verified: "), 0u) << untouched.out;
-  EXPECT_NE(untouched.out.find(", 0 differ (0 missing).\n"), std::string::npos) << untouched.out;
-  const Snapshot installed = snapshot(dir);
+  int trees = 0;
   for (const Change& c : changes()) {
     SCOPED_TRACE(c.what);
+    // A tree of its own: reinstalling over a change would keep the user's copy beside it.
+    const std::string dir = work / ("target" + std::to_string(++trees));
     ASSERT_EQ(setup(work / "setup", dir, "").exit_status, 0);
-    ASSERT_EQ(snapshot_diff(installed, snapshot(dir)), "");
+    ProcessResult untouched = setup(work / "setup", dir, "--verify");
+    EXPECT_EQ(untouched.exit_status, 0) << untouched.err;
+    EXPECT_EQ(untouched.out.find("QUMBA verified: "), 0u) << untouched.out;
+    EXPECT_NE(untouched.out.find(", 0 differ (0 missing).\n"), std::string::npos) << untouched.out;
     c.apply(dir + "/" + c.path);
     const Snapshot before = snapshot(dir);
     const std::string list = record(dir);
@@ -102,15 +102,24 @@ TEST(InstalledCheck, RepairRestoresEveryChangeAndTouchesNothingElse) {
   const Snapshot installed = snapshot(dir);
   std::string restored;
   for (const Change& c : changes()) c.apply(dir + "/" + c.path);
+  edit_in_place(dir + "/etc/site.conf");
+  const std::string site = read_file(dir + "/etc/site.conf");
   ProcessResult r = setup(work / "setup", dir, "--repair");
   EXPECT_EQ(r.exit_status, 0) << r.err;
   // In the installer's order, each path once.
   for (const char* path : {"bin", "bin/tool", "bin/current", "etc/tool.conf", "share/readme"})
     restored += "restored  " + dir + "/" + path + "\n";
-  EXPECT_EQ(r.out.substr(0, r.out.find("QUMBA repaired")), restored);
+  // The changed configuration file is shown, as --verify shows it, and left.
+  EXPECT_EQ(r.out.substr(0, r.out.find("QUMBA repaired")), restored + line_for("..5..", dir, "etc/site.conf"));
   EXPECT_NE(r.out.find("QUMBA repaired, 5 restored: "), std::string::npos) << r.out;
-  EXPECT_EQ(snapshot_diff(installed, snapshot(dir)), "");
-  EXPECT_EQ(setup(work / "setup", dir, "--verify").exit_status, 0);
+  // The changed files' old copies stay beside them, as in an upgrade; the
+  // configuration file stays as the user has it, and so still differs.
+  EXPECT_EQ(snapshot_diff(installed, snapshot(dir)),
+            "changed: etc/site.conf\nnew: bin/tool.zolt-old\nnew: etc/tool.conf.zolt-old\n");
+  EXPECT_EQ(read_file(dir + "/etc/site.conf"), site);
+  ProcessResult after = setup(work / "setup", dir, "--verify");
+  EXPECT_EQ(after.exit_status, 1);
+  EXPECT_EQ(after.out.substr(0, after.out.find("QUMBA verified")), line_for("..5..", dir, "etc/site.conf"));
   // A record another user could have written vouches for nothing.
   chmod((dir + "/.zolt-setup/QUMBA.list").c_str(), 0664);
   for (const char* option : {"--verify", "--repair"}) {
