@@ -195,10 +195,10 @@ TEST(CreateOutput, KeepsTheSmallerInstallerWithoutAMethod) {
     std::vector<std::string> extra;
     const char* stub;
   };
-  for (const Case& c : std::vector<Case>{{"small", {}, "lh5"},
-                                         {"small", {"-5"}, "zstd"},
+  // Without a method, which stub wins depends on the stubs' sizes (those of
+  // a sanitizer build are megabytes): the smaller installer, checked below.
+  for (const Case& c : std::vector<Case>{{"small", {"-5"}, "zstd"},
                                          {"small", {"--method=zstd"}, "zstd"},
-                                         {"large", {}, "zstd"},
                                          {"large", {"--method=lh5"}, "lh5"}}) {
     SCOPED_TRACE(std::string(c.dir) + " " + (c.extra.empty() ? "" : c.extra[0]));
     EXPECT_STREQ(stub_of(create(temp / "x.run", temp / c.dir, c.extra)), c.stub);
