@@ -46,10 +46,10 @@ std::string final_message(const std::string& err) {
   const std::string text = err.substr(0, err.size() - 1 - std::string(kTerminatedEnding).size());
   for (const char* m : kPlainMessages)
     if (ends_with(text, m)) return m;
-  // The one message followed by a path: what stands in an entry's way.
-  const char* in_the_way = failure_message(FAILURE_IN_THE_WAY);
-  size_t line = text.rfind('\n') + 1;
-  if (text.compare(line, strlen(in_the_way), in_the_way) == 0) return text.substr(line);
+  // The one message followed by a path, what stands in an entry's way; like
+  // the others, it may follow what is left of the progress line.
+  size_t at = text.rfind(failure_message(FAILURE_IN_THE_WAY));
+  if (at != std::string::npos && text.find('\n', at) == std::string::npos) return text.substr(at);
   for (const ErrnoMessage& m : kErrnoMessages) {
     const std::string detail = std::string(" ") + m.detail;
     if (!ends_with(text, detail)) continue;
