@@ -3,6 +3,8 @@
 // pipelines get exactly the tree that users get. As the installer does, it
 // checks every record, name and stored CRC before anything on disk changes,
 // then decodes each entry once, straight into its file, in constant memory.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -228,6 +230,10 @@ int extract_command(const Arguments& args) {
 
     std::vector<char> made(directory.begin(), directory.end());
     made.push_back(0);
+    // A directory made here is new to the installation, as one the
+    // installer makes itself.
+    struct stat before;
+    run->extraction.target_new = stat(directory.c_str(), &before) != 0 && errno == ENOENT;
     errno = 0;
     if (!make_directories(made.data()))
       throw Failure(system_failure(made.data(), "cannot make directory", errno));

@@ -1,5 +1,6 @@
 #include "engine/install/extraction.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/resource.h>
@@ -18,6 +19,7 @@
 #include "engine/filesystem/guards.h"
 #include "engine/install/link_entries.h"
 #include "engine/install/tree_shape.h"
+#include "engine/filesystem/stage_directory.h"
 #include "engine/filesystem/temporary_files.h"
 
 namespace {
@@ -295,6 +297,7 @@ int extraction_init(Extraction* x, const char* install_dir) {
   memset(x, 0, sizeof *x);
   x->install_dir = install_dir;
   x->root_fd = x->dir_fd = x->record.dir_fd = x->record.lock_fd = -1;
+  x->stage_fd = x->tree_fd = -1;
   x->dir_writable = x->dir_same_device = -1;
   x->flush_data = 1;
   durable_batch_init(&x->batch, 1);
@@ -341,6 +344,22 @@ int extraction_expect(Extraction* x, const Entry& e) {
   return 0;
 }
 
+// Whether the directory open at `root_fd` holds nothing but the record
+// directory.
+static bool holds_only_record(int root_fd) {
+  int fd = openat(root_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!dir) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  bool only = true;
+  while (dirent* d = readdir(dir))
+    only &= strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0 || strcmp(d->d_name, INSTALL_RECORD_DIRECTORY) == 0;
+  closedir(dir);
+  return only;
+}
+
 // A signed installation is upgraded only by its signer's installers, as a
 // phone updates an app only with its signer's key: whoever can replace a
 // download cannot replace the installed product unnoticed.
@@ -366,6 +385,8 @@ int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   signal(SIGXFSZ, SIG_IGN);
   char path[EXTRACTION_PATH_SIZE];
   snprintf(path, sizeof path, "%s", x->install_dir);
+  struct stat before;
+  if (*path && stat(path, &before) != 0 && errno == ENOENT) x->target_new = 1;
   errno = 0;
   if (!make_directories(path)) return fail_with(f, FAILURE_CREATE_DIRECTORY, errno);
   // The installation directory itself is the user's choice and is reached by
@@ -396,7 +417,10 @@ int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   // Before the first change, the record lists also what this run will write
   // and the directories it will make: a run killed on the way leaves a
   // record that a later run can trust and an uninstall can clear.
-  if (!x->no_record_error && owned_index_expect_directories(&x->owned, x->root_fd) != 0)
+  // A new directory that holds nothing but the record directory: nothing
+  // there is in the way or needs a look, and it is filled through a stage.
+  const bool empty = x->target_new && !x->no_record_error && !x->record.found && holds_only_record(x->root_fd);
+  if (!x->no_record_error && owned_index_expect_directories(&x->owned, empty ? -1 : x->root_fd) != 0)
     return fail_with(f, FAILURE_NO_MEMORY);
   if (!x->no_record_error) owned_index_settle_identities(&x->owned, x->root_fd);
   if (!x->no_record_error && install_record_write(&x->record, &x->owned, true) != 0)
@@ -405,14 +429,35 @@ int extraction_begin(Extraction* x, const char* product, EngineFailure* f) {
   // What stands in the way of this version ends the run while nothing in
   // the tree is changed yet; the end of the run puts the record back to
   // what is there.
-  if (tree_shape_check(&x->owned, x->root_fd, x->blocked, sizeof x->blocked) != 0)
+  if (!empty && tree_shape_check(&x->owned, x->root_fd, x->blocked, sizeof x->blocked) != 0)
     return fail_with(f, FAILURE_IN_THE_WAY);
+  // No path there has an old version to keep until its new one is whole.
+  // Without a stage, it is filled as any other directory.
+  if (empty && (x->stage_fd = stage_make(x->record.dir_fd, x->record_device)) >= 0) {
+    x->tree_fd = x->root_fd;
+    x->root_fd = x->stage_fd;
+  }
   return 0;
 }
 
+namespace {
+
+// The stage's entries take their names in the installation directory, which
+// root_fd is again. 0, or -1 with `f` filled in.
+int publish_stage(Extraction* x, EngineFailure* f) {
+  if (x->stage_fd < 0) return 0;
+  forget_directory(x);  // the stage's
+  Descriptor stage(x->stage_fd);
+  x->root_fd = x->tree_fd;
+  x->stage_fd = x->tree_fd = -1;
+  return stage_publish(x->record.dir_fd, stage.fd, x->root_fd, x->flush_data, f);
+}
+
+}  // namespace
+
 int extraction_finish(Extraction* x, EngineFailure* f) {
   if (!x->begun) return 0;
-  if (commit_batch(x, f, true) != 0) return -1;
+  if (commit_batch(x, f, true) != 0 || publish_stage(x, f) != 0) return -1;
   forget_directory(x);
   if (x->whole_product) x->swept += owned_index_remove_unlisted(&x->owned, x->root_fd);
   x->record_written = 1;
@@ -428,6 +473,7 @@ void extraction_end(Extraction* x) {
     EngineFailure ignored;
     commit_batch(x, &ignored, true);
     durable_batch_discard(&x->batch);
+    publish_stage(x, &ignored);
     if (x->record.dir_fd >= 0) forget_temporary_directories(x->record.dir_fd);
     // Failing to write the record loses nothing: the old one stays, and what
     // it does not list is merely not swept later.
@@ -586,6 +632,39 @@ int write_in_place(Extraction* x, EntryStream* stream, const uint8_t* crc_table,
   return renamed(x, e.name, 0) == 0 ? 0 : fail_with(f, FAILURE_NO_MEMORY);
 }
 
+// In a new directory's stage the file is written under its own name, as
+// nothing in the stage is installed before the whole stage is flushed; what
+// fails its check or its write goes. 1 where the stage holds the name
+// already (an entry given twice): that file is replaced as elsewhere.
+int write_staged(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
+                 const EntryProgress* progress, EngineFailure* f) {
+  // Readable by its owner only until its final mode is applied.
+  Descriptor file(openat(x->dir_fd, x->file_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (file.fd < 0 && errno == EEXIST) return 1;
+  FileOutput out{};
+  out.fd = file.fd;
+  if (file.fd < 0) out.failed = fail_with(&out.failure, FAILURE_CREATE_FILE, errno) != 0;
+  const EntrySink sink{output_slice, &out};
+  int fault = FAILURE_NONE;
+  if (!held) fault = stream_entry_data(stream, crc_table, &x->streamer, &e, out.failed ? nullptr : &sink, progress);
+  else if (!out.failed) output_slice(&out, held, e.file_size);
+  if (fault == FAILURE_NONE && !out.failed) {
+    apply_times_and_mode(x, out.fd, e);
+    out.failed = note_identity(x, out.fd, e, &out.failure) != 0;
+  }
+  // Some file systems report a failed write only when the file is closed.
+  if (file.fd >= 0 && file.reset() != 0 && !out.failed) out.failed = fail_with(&out.failure, FAILURE_SAVE_DATA, errno) != 0;
+  if ((fault != FAILURE_NONE || out.failed) && out.fd >= 0) unlinkat(x->dir_fd, x->file_name, 0);
+  // A fault of the data comes first, as when the file was written only after
+  // its check.
+  if (fault != FAILURE_NONE) return fail_with(f, fault);
+  if (out.failed) {
+    *f = out.failure;
+    return -1;
+  }
+  return renamed(x, e.name, 0) == 0 ? 0 : fail_with(f, FAILURE_NO_MEMORY);
+}
+
 // The data comes from `held` (file_size bytes, already checked) when it is
 // not null, else it is decoded from `stream`.
 int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, const Entry& e, const uint8_t* held,
@@ -599,6 +678,10 @@ int write_entry(Extraction* x, EntryStream* stream, const uint8_t* crc_table, co
   if (!held && !x->streamer.codec && (fault = entry_streamer_open(&x->streamer, stream)) != FAILURE_NONE)
     return fail_with(f, fault);
   if (x->in_place) return write_in_place(x, stream, crc_table, e, held, progress, f);
+  if (x->stage_fd >= 0 && !x->beside_name[0]) {
+    int staged = write_staged(x, stream, crc_table, e, held, progress, f);
+    if (staged <= 0) return staged;
+  }
   // Whatever goes wrong below, the temporary goes and the name keeps what it held.
   TemporaryFile temp;
   FileOutput out{};

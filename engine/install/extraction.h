@@ -11,7 +11,9 @@
 // its old version or its complete new one, and after extraction_finish the
 // new one. The data goes straight into the temporary as it is decoded, so
 // memory stays small whatever a file's size, and a file that fails its check
-// loses only its temporary.
+// loses only its temporary. A directory that did not exist before the run
+// is filled through a stage instead (see stage_directory.h): the same
+// promises at one flush and one rename per top-level entry.
 #pragma once
 
 #include <sys/types.h>
@@ -90,6 +92,13 @@ struct Extraction {
   // accept_new_signer is set; the record keeps the new signer.
   const SignerKey* signer;
   int accept_new_signer;
+  // The installation directory did not exist before the run: set by
+  // extraction_begin, or before it by a caller that made the directory.
+  int target_new;
+  // While a new directory is filled through its stage: the stage, which
+  // root_fd then is, and the installation directory itself. -1 otherwise.
+  int stage_fd;
+  int tree_fd;
 };
 
 // Where a user changed a file that the record lists and this attachment

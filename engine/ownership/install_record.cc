@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "engine/filesystem/temporary_files.h"
+#include "engine/filesystem/stage_directory.h"
 
 namespace {
 
@@ -243,6 +244,7 @@ int install_record_open(InstallRecord* r, int root_fd, const char* product, Owne
   if (flock(r->lock_fd, LOCK_EX | LOCK_NB) != 0)
     return errno == EWOULDBLOCK ? fail_with(f, FAILURE_BUSY) : fail_with(f, FAILURE_OPEN_RECORD, errno);
   remove_temporaries(root_fd);
+  stage_remove(r->dir_fd);
   int code = read_list(r, index);
   if (code != FAILURE_NONE) return fail_with(f, code);
   return r->untrusted ? untrusted(r) : 0;

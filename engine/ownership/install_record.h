@@ -3,8 +3,9 @@
 // installations put there (each path with the identity of the object written
 // there, see owned_object.h), so that later installations remove only their
 // own unchanged files and never a user's. Beside it: the lock that keeps two
-// installers out of one directory, and the temporaries that new files are
-// written to before they take their names.
+// installers out of one directory, the temporaries that new files are
+// written to before they take their names, and the stage of a new
+// installation directory (see stage_directory.h).
 //
 // The list is a fixed first line naming its format, then one line per path
 // and identity: the identity's text, a tab, the path and a NUL (a name can
@@ -49,7 +50,7 @@ struct InstallRecord {
 };
 
 // Makes the record directory below `root_fd`, takes the lock, removes the
-// temporaries that killed runs left there and adds the paths that the
+// temporaries and the stage that killed runs left there and adds the paths that the
 // product's list names to `index` as PATH_RECORDED. 0 (also where the
 // directory takes no record or none to trust: see unavailable_error), or -1 with `failure`
 // filled in: FAILURE_BUSY, FAILURE_NO_MEMORY, or FAILURE_OPEN_RECORD with the

@@ -552,7 +552,7 @@ int owned_index_expect_directories(OwnedIndex* x, int root_fd) {
       if (path[end] != '/') continue;
       path[end] = 0;
       struct stat st;
-      bool missing = fstatat(root_fd, path, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+      bool missing = root_fd < 0 || (fstatat(root_fd, path, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT);
       int added = missing ? owned_index_add(x, path, end, PATH_INSTALLS, &directory) : 0;
       path[end] = '/';
       if (added != 0) return -1;

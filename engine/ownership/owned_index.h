@@ -194,7 +194,8 @@ size_t owned_index_remove_unlisted(OwnedIndex* index, int root_fd);
 // Adds, as directories this attachment installs, the directories on the
 // way to its paths that are missing below `root_fd` now: the run will make
 // them, so the record written before its first change claims them too.
-// 0, or -1 when memory runs out.
+// `root_fd` -1 stands for a tree that holds nothing yet: every one is
+// missing. 0, or -1 when memory runs out.
 int owned_index_expect_directories(OwnedIndex* index, int root_fd);
 
 // Calls `each` for every path and identity that an installation record

@@ -378,6 +378,21 @@ TEST(InstallSafety, PowerCutAfterCompletion) {
   for (const TestEntry& e : v2) ASSERT_EQ(read_file(work / "cut/target/" + e.name), e.data) << e.name;
 }
 
+// The same into a directory the run makes, which it fills through a stage.
+TEST(InstallSafety, PowerCutAfterCompletionInANewDirectory) {
+  TempDir work;
+  ScratchMount disk(work / "disk", "ext4");
+  if (!disk.ok()) GTEST_SKIP() << disk.why();
+  std::vector<TestEntry> v;
+  for (int i = 0; i < 300; i++) v.push_back(file("d" + std::to_string(i % 9) + "/f" + std::to_string(i), std::string(4000 + 53 * i, 'n')));
+  write_installer(work / "v", v);
+  ASSERT_EQ(setup(work / "v", work / "disk/target").exit_status, 0);
+  std::filesystem::copy_file(disk.image(), work / "cut.img");
+  ScratchMount cut(work / "cut", "ext4", work / "cut.img");
+  ASSERT_TRUE(cut.ok()) << cut.why();
+  for (const TestEntry& e : v) ASSERT_EQ(read_file(work / "cut/target/" + e.name), e.data) << e.name;
+}
+
 // While its data is written, a new file's temporary is readable by its owner
 // only: the final mode comes with the last byte.
 TEST(InstallSafety, TemporariesArePrivateWhileWritten) {
@@ -439,6 +454,80 @@ TEST(InstallSafety, RacingDirectorySwapStaysInside) {
     EXPECT_EQ(x.term_signal, 0);
     for (int i = 0; i < 200; i++) ASSERT_EQ(read_file(outside + "/f" + std::to_string(i)), "outside") << run;
   }
+}
+
+// A new directory, filled through a stage, ends as an existing empty one, hard
+// links as hard links, with no stage left and a record an uninstall clears.
+TEST(InstallSafety, NewDirectoryEndsAsAnExistingOne) {
+  const int32_t t = 1683062507;
+  auto dir = [&](const std::string& name, uint16_t mode) { return TestEntry{name, ENTRY_DIRECTORY, "", "", t, mode}; };
+  auto inode = [](const std::string& path) { struct stat st{}; stat(path.c_str(), &st); return st.st_ino; };
+  const struct {
+    const char* what;
+    std::vector<TestEntry> entries;
+    rlim_t file_size_limit = RLIM_INFINITY;
+  } cases[] = {
+      {"every kind", {dir("d", 040750), file("d/a", "A"), {"d/b", ENTRY_HARD_LINK, "d/a", "d/a", t},
+                      {"s", ENTRY_SYMLINK, "d/a", "d/a", t, 0120777}, file("x/y/z", "Z"), dir("e", 040555)}},
+      {"a file given twice", {file("a", "one"), file("a", "two")}},
+      {"a damaged file", {file("ok", "ok"), kDamaged, file("after", "x")}},
+      {"a file over the size limit", {file("ok", "ok"), file("big", std::string(20000, 'b')), file("after", "x")}, 8192},
+  };
+  for (const auto& c : cases) {
+    TempDir work;
+    const std::string old = work / "old", fresh = work / "new/target";
+    std::vector<TestEntry> entries = c.entries;
+    for (TestEntry& e : entries) e.mod_time = t;  // else the two trees' times may differ
+    write_installer(work / "v", entries);
+    std::filesystem::create_directory(old);
+    const ProcessOptions limited{"", {}, "", "", {{RLIMIT_FSIZE, c.file_size_limit}}, true};
+    EXPECT_EQ(setup(work / "v", old, limited).exit_status, setup(work / "v", fresh, limited).exit_status) << c.what;
+    EXPECT_EQ(snapshot_diff(snapshot(old), snapshot(fresh)), "") << c.what;
+    EXPECT_FALSE(path_exists(fresh + "/.zolt-setup/stage")) << c.what;
+    EXPECT_EQ(inode(fresh + "/d/a"), inode(fresh + "/d/b")) << c.what;
+    run_process(work / "v", {"", {"--uninstall", "--target", fresh}, "y\n", "", {}});
+    EXPECT_FALSE(path_exists(fresh + "/.zolt-setup")) << c.what;
+  }
+}
+
+// A run killed in a new directory leaves its stage and whole top-level entries;
+// the next install, or an uninstall (which then leaves nothing), removes it.
+TEST(InstallSafety, KilledInANewDirectory) {
+  TempDir work;
+  std::vector<TestEntry> v{file("t0/big", std::string(16 << 20, 'b'))};
+  for (int i = 0; i < 60; i++) v.push_back(file("t" + std::to_string(i % 6) + "/f" + std::to_string(i), "n"));
+  write_installer(work / "v", v);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(setup(work / "v", work / "probe").exit_status, 0);
+  const auto whole = std::chrono::steady_clock::now() - start;
+  std::mt19937 random(7);
+  int stages = 0;
+  for (int trial = 0; trial < 24; trial++) {
+    const std::string dir = work / ("target" + std::to_string(trial));
+    write_file(work / "answers", answers(dir));
+    pid_t pid = fork();
+    if (pid == 0) {
+      int in = open((work / "answers").c_str(), O_RDONLY), null = open("/dev/null", O_WRONLY);
+      dup2(in, 0), dup2(null, 1), dup2(null, 2);
+      execl((work / "v").c_str(), "setup", nullptr);
+      _exit(127);
+    }
+    std::this_thread::sleep_for(whole * std::uniform_real_distribution<>(0, 1)(random));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    for (const TestEntry& e : v)
+      ASSERT_TRUE(!path_exists(dir + "/" + e.name) || read_file(dir + "/" + e.name) == e.data) << trial << e.name;
+    stages += path_exists(dir + "/.zolt-setup/stage");
+    if (trial % 2) {
+      ASSERT_EQ(setup(work / "v", dir).exit_status, 0);
+      for (const TestEntry& e : v) ASSERT_EQ(read_file(dir + "/" + e.name), e.data) << trial << e.name;
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir + "/.zolt-setup"), {}), 2) << trial;
+    } else if (path_exists(dir + "/.zolt-setup/QUMBA.list")) {
+      EXPECT_EQ(run_process(work / "v", {"", {"--uninstall", "--target", dir}, "y\n", "", {}}).exit_status, 0) << trial;
+      EXPECT_TRUE(std::filesystem::is_empty(dir)) << trial;
+    }
+  }
+  EXPECT_GT(stages, 0) << "no kill landed while the stage was filled";
 }
 
 }  // namespace
